@@ -1,0 +1,37 @@
+#include "driver/file_checks.h"
+
+#include <unistd.h>
+
+#include "platform/directory_search.h"
+
+namespace postrunner {
+
+bool FileExists(const std::string& name) {
+  static constexpr const char* kBlank = " \t\r\n";
+  size_t first = name.find_first_not_of(kBlank);
+  if (first == std::string::npos) return false;
+  size_t last = name.find_last_not_of(kBlank);
+  return PathExists(name.substr(first, last - first + 1));
+}
+
+bool DeleteArchiveFile(const std::string& name) {
+  if (!FileExists(name)) return true;
+  for (int attempt = 0; attempt <= kDeleteRetries; ++attempt) {
+    if (::unlink(name.c_str()) == 0) return true;
+  }
+  return false;
+}
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+  dev_t dev_a, dev_b;
+  ino_t ino_a, ino_b;
+  return FileIdentity(a, &dev_a, &ino_a) && FileIdentity(b, &dev_b, &ino_b) &&
+         dev_a == dev_b && ino_a == ino_b;
+}
+
+std::string BareName(const std::string& path) {
+  size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace postrunner

@@ -1,0 +1,218 @@
+#include "driver/main_flow.h"
+
+#include <memory>
+#include <string>
+
+#include "driver/command_line.h"
+#include "driver/file_checks.h"
+#include "driver/folder_walk.h"
+#include "driver/mail_dispatch.h"
+#include "ftp/ftp_upload.h"
+#include "mail/registry.h"
+#include "platform/ascii.h"
+#include "platform/console.h"
+#include "zip/archive.h"
+
+namespace postrunner {
+namespace {
+
+constexpr const char* kRule = "====================================";
+constexpr const char* kPresetKey = "Software\\Veltrona\\Dropcart";
+constexpr const char* kDefaultArchive = "Compressed.zip";
+constexpr const char* kDefaultMailServer = "127.0.0.1";
+
+// The driver's record of one run.
+struct RunSettings {
+  std::string receiver;
+  std::string sender;
+  std::string mail_server;
+  std::string file_path;
+  std::string folder_path;
+  std::string archive_name;
+  std::string ftp_server;
+  std::string ftp_user;
+  std::string ftp_password;
+  std::string ftp_remote_name;
+  std::string file_to_send;
+  std::string bare_name;
+  bool archive_mode = false;
+  bool folder_mode = false;
+  bool recurse = false;
+  bool create_only = false;
+  bool split_allowed = true;
+  bool ftp_mode = false;
+  bool passive = false;
+};
+
+// A missing option in mail mode: the message, then the usage text.
+int MissingOption(const char* message) {
+  PrintLine(message);
+  PrintUsage();
+  return kExitUsage;
+}
+
+// A missing option in FTP mode: the usage text, then the message.
+int MissingFtpOption(const char* message) {
+  PrintUsage();
+  PrintLine(message);
+  return kExitUsage;
+}
+
+// The machine-wide preset, overridden by the user's.
+std::string ReadPreset(const char* value_name, const std::string& fallback) {
+  std::string machine = RegReadString(kPresetKey, value_name, fallback, HKEY_LOCAL_MACHINE);
+  return RegReadString(kPresetKey, value_name, machine, HKEY_CURRENT_USER);
+}
+
+// Reads the delivery options (unless create only). Returns 0 or the exit
+// code of a failed check.
+int ReadDeliveryOptions(RunSettings* s) {
+  if (HasOption("/FTPServer:")) {
+    s->ftp_mode = true;
+    if (!HasOption("/FTPUser:")) return MissingFtpOption("ERROR: Set the FTP Username");
+    s->ftp_user = GetOptionValue("/FTPUser:");
+    if (!HasOption("/FTPPassword:")) return MissingFtpOption("ERROR: Set the FTP Username");
+    s->ftp_password = GetOptionValue("/FTPPassword:");
+    s->ftp_server = GetOptionValue("/FTPServer:");
+    if (HasOption("/FTPFilename:")) s->ftp_remote_name = GetOptionValue("/FTPFilename:");
+    s->passive = HasOption("/FTPPassiveMode");
+    return 0;
+  }
+  if (!HasOption("/Receiver:")) return MissingOption("ERROR: Set the receiver");
+  s->receiver = GetOptionValue("/Receiver:");
+  s->mail_server = HasOption("/Mailserver:") ? GetOptionValue("/Mailserver:")
+                                             : ReadPreset("Mailserver", kDefaultMailServer);
+  if (HasOption("/Sender:")) {
+    s->sender = GetOptionValue("/Sender:");
+  } else {
+    s->sender = ReadPreset("Sender", "");
+    if (s->sender.empty()) return MissingOption("ERROR: Set the sender");
+  }
+  return 0;
+}
+
+// Chooses the folder or the file to deliver. Returns 0 or an exit code.
+int ChooseSource(RunSettings* s) {
+  if (HasOption("/Dir:")) {
+    PrintLine("DIR Mode");
+    s->folder_path = GetOptionValue("/Dir:");
+    if (s->folder_path.empty()) return MissingOption("ERROR: Incomplete Parameter /Dir:");
+    s->folder_mode = true;
+    s->archive_mode = true;
+    char last = s->folder_path.back();
+    if (last != '/' && last != '\\') s->folder_path += '/';
+  } else if (HasOption("/File:")) {
+    PrintLine("FILE Mode");
+    s->file_path = GetOptionValue("/File:");
+  } else if (HasOption("/Filename:")) {
+    PrintLine("FILE Mode");
+    s->file_path = GetOptionValue("/Filename:");
+  } else {
+    return MissingOption("ERROR: Set the file to send");
+  }
+  if (!s->folder_mode) s->file_to_send = s->file_path;
+  return 0;
+}
+
+// Packs the file or the folder into the archive. Returns 0 or an exit code.
+int BuildArchive(RunSettings* s) {
+  if (!s->folder_mode && (EqualNoCase(s->file_path, s->archive_name) ||
+                          SameExistingFile(s->file_path, s->archive_name))) {
+    // Checked before the old archive is deleted: deleting it would delete
+    // the very file to be packed.
+    PrintLine("In File and Zip Mode the filename to zip and te zipfile need to have different names");
+    return kExitUsage;
+  }
+  s->file_to_send = s->archive_name;
+  // A file that cannot be deleted is truncated by the create below, or the
+  // create fails and reports it.
+  DeleteArchiveFile(s->archive_name);
+  std::unique_ptr<ArchiveHandle> archive =
+      ArchiveCreate(s->archive_name.c_str(), 0, TargetFileName);
+  if (!archive) {
+    PrintLine("ERROR: Unable to create the compressed archive.");
+    return kExitArchiveCreate;
+  }
+  if (s->folder_mode) {
+    if (!AddFolderToArchive(archive.get(), s->folder_path, s->recurse, "")) {
+      ArchiveClose(std::move(archive));
+      PrintLine("ERROR: Unable to add the foldercontent into the compressed archive.");
+      return kExitFolderAdd;
+    }
+  } else if (ArchiveAddEntry(archive.get(), s->bare_name.c_str(), s->file_path.c_str(), 0,
+                             SourceFileName) != ResultOk) {
+    ArchiveClose(std::move(archive));
+    PrintLine("ERROR: Unable to add the file into the compressed archive.");
+    return kExitFileAdd;
+  }
+  if (ArchiveClose(std::move(archive)) != ResultOk) {
+    // The central directory did not reach the disk: the archive is unusable.
+    PrintLine(s->folder_mode
+                  ? "ERROR: Unable to add the foldercontent into the compressed archive."
+                  : "ERROR: Unable to add the file into the compressed archive.");
+    return s->folder_mode ? kExitFolderAdd : kExitFileAdd;
+  }
+  return 0;
+}
+
+// Delivers the file and prints the result line. Returns the exit code.
+int Deliver(const RunSettings& s) {
+  const std::string& target = s.ftp_mode ? s.ftp_server : s.receiver;
+  bool delivered =
+      s.ftp_mode ? SendFileByFtp(s.file_to_send, s.ftp_server, s.ftp_user, s.ftp_password,
+                                 s.ftp_remote_name, s.passive ? TRUE : FALSE) != FALSE
+                 : SendFileByMail(s.file_to_send, s.sender, s.receiver, s.mail_server,
+                                  s.split_allowed) != 0;
+  if (!delivered) {
+    PrintLine("ERROR: File " + s.bare_name + " not sent to " + target);
+    return kExitNotDelivered;
+  }
+  PrintLine("File " + s.bare_name + " sent to " + target);
+  if (s.archive_mode) DeleteArchiveFile(s.archive_name);
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunPostrunner(int argc, const char* const* argv) {
+  if (!SetRawCommandLine(argc, argv)) return kExitUsage;
+  SplitCommandLine();
+
+  PrintLine(kRule);
+  PrintLine("Veltrona Postrunner 1.2");
+  PrintLine(kRule);
+
+  RunSettings s;
+  if (HasOption("/NoSplit")) {
+    PrintLine("Dont split ZIP files");
+    s.split_allowed = false;
+  }
+  if (HasOption("/CreateOnly")) {
+    PrintLine("CREATE ONLY Mode");
+    s.create_only = true;
+  }
+  if (HasOption("/Recurse")) {
+    PrintLine("RECURSE Mode");
+    s.recurse = true;
+  }
+  if (HasOption("/Zip")) {
+    PrintLine("ZIP Mode");
+    s.archive_mode = true;
+    if (HasOption("/Zip:")) s.archive_name = GetOptionValue("/Zip:");
+  }
+  if (s.archive_name.empty()) s.archive_name = kDefaultArchive;
+
+  if (!s.create_only) {
+    if (int code = ReadDeliveryOptions(&s)) return code;
+  }
+  if (int code = ChooseSource(&s)) return code;
+  s.bare_name = BareName(s.file_path);
+
+  if (s.archive_mode) {
+    if (int code = BuildArchive(&s)) return code;
+  }
+  if (s.create_only) return kExitOk;
+  return Deliver(s);
+}
+
+}  // namespace postrunner

@@ -1,0 +1,38 @@
+// Read access to the registry: one string value with a default, and the list
+// of a key's subkeys. Stateless; see platform/registry_store.h for where the
+// hives live on this system.
+#ifndef POSTRUNNER_MAIL_REGISTRY_H_
+#define POSTRUNNER_MAIL_REGISTRY_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace postrunner {
+
+// The hives the program reads.
+enum HKEY : uint32_t {
+  HKEY_CLASSES_ROOT = 0x80000000,
+  HKEY_CURRENT_USER = 0x80000001,
+  HKEY_LOCAL_MACHINE = 0x80000002,
+};
+
+// Values longer than this, terminator included, do not fit and read as the
+// default.
+inline constexpr size_t kRegValueBufferBytes = 1024;
+
+// The string value `value_name` of `key_path` under `hive`. Returns
+// `default_value` when the key or the value is missing, is not a string, or
+// does not fit in 1024 bytes; an empty stored value returns "".
+std::string RegReadString(const std::string& key_path, const std::string& value_name,
+                          const std::string& default_value, HKEY hive);
+
+// Replaces `list` with the subkey names of `key_path` under `hive`, in the
+// order the store enumerates them; empty when the key is missing. Names that
+// do not fit in 1024 characters end the enumeration.
+void RegEnumSubkeys(std::vector<std::string>& list, HKEY hive,
+                    const std::string& key_path);
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_MAIL_REGISTRY_H_

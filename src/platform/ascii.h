@@ -1,0 +1,33 @@
+// Case-insensitive byte-string comparison. Only ASCII letters are folded;
+// bytes 0x80-0xFF compare as they are, so names in any 8-bit encoding or in
+// UTF-8 are never changed or split.
+#ifndef POSTRUNNER_PLATFORM_ASCII_H_
+#define POSTRUNNER_PLATFORM_ASCII_H_
+
+#include <string_view>
+
+namespace postrunner {
+
+// The byte with 'A'..'Z' mapped to 'a'..'z'.
+inline char FoldAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// <0, 0 or >0 as `a` sorts before, equal to or after `b`, letters folded;
+// bytes compare as unsigned values.
+int CompareNoCase(std::string_view a, std::string_view b);
+
+// True when `a` and `b` are equal with ASCII letters folded.
+inline bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && CompareNoCase(a, b) == 0;
+}
+
+// True when `text` begins with `prefix`, letters folded.
+inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         EqualNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_PLATFORM_ASCII_H_

@@ -1,0 +1,62 @@
+"""Shared helpers for end-to-end tests of the postrunner binary.
+
+Every test runs the real binary in a temporary working folder with its
+registry files redirected there, so no test reads /etc or the real home.
+"""
+import os
+import subprocess
+
+import pytest
+
+BIN = os.environ.get("POSTRUNNER_BIN")
+
+RULE = "=" * 36
+BANNER = [RULE, "Veltrona Postrunner 1.2", RULE]
+
+
+class Run:
+    def __init__(self, proc):
+        self.code = proc.returncode
+        self.stdout = proc.stdout.decode("latin-1")
+        self.stderr = proc.stderr.decode("latin-1")
+        self.lines = self.stdout.split("\n")
+        if self.lines and self.lines[-1] == "":
+            self.lines.pop()
+
+
+@pytest.fixture
+def workdir(tmp_path):
+    d = tmp_path / "work"
+    d.mkdir()
+    return d
+
+
+@pytest.fixture
+def env(tmp_path):
+    """Environment with the registry hives pointing at files under tmp_path."""
+    e = dict(os.environ)
+    e["POSTRUNNER_MACHINE_REGISTRY"] = str(tmp_path / "machine.reg")
+    e["POSTRUNNER_USER_REGISTRY"] = str(tmp_path / "user.reg")
+    e["POSTRUNNER_MIME_TYPES"] = str(tmp_path / "mime.types")
+    e["HOME"] = str(tmp_path / "home")
+    e.pop("XDG_CONFIG_HOME", None)
+    return e
+
+
+@pytest.fixture
+def run(workdir, env):
+    """run(*args, cwd=None, env=None, timeout=60) -> Run"""
+    assert BIN, "POSTRUNNER_BIN must name the binary under test"
+
+    def _run(*args, cwd=None, env_override=None, timeout=60, stdin=None):
+        e = dict(env)
+        if env_override:
+            e.update(env_override)
+        proc = subprocess.run([BIN, *args], cwd=str(cwd or workdir), env=e,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              timeout=timeout, stdin=subprocess.DEVNULL)
+        r = Run(proc)
+        assert r.stderr == "", "nothing may go to standard error"
+        return r
+
+    return _run
