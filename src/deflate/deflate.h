@@ -1,0 +1,34 @@
+// DEFLATE compressor (RFC 1951). It knows nothing of archives: it pulls its
+// input through one function and pushes its output through another, and
+// returns how many compressed bytes it pushed.
+#ifndef POSTRUNNER_DEFLATE_DEFLATE_H_
+#define POSTRUNNER_DEFLATE_DEFLATE_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace postrunner {
+
+// Fills up to `capacity` bytes of `buffer`; returns the count, 0 or -1 at
+// the end of the input.
+using DeflatePull = std::function<long(unsigned char* buffer, unsigned capacity)>;
+
+// Takes `length` bytes of output; returns how many it took. Fewer than
+// `length` ends the compression with `output_failed` set.
+using DeflatePush = std::function<unsigned(const unsigned char* data, unsigned length)>;
+
+struct DeflateResult {
+  uint64_t compressed_size = 0;  // bytes handed to push
+  std::string error;             // internal error message; empty when none
+  bool output_failed = false;    // a push took less than it was handed
+};
+
+// Compresses the whole input at `level` and adds the level's bits to
+// `*general_flags` (a ZIP general purpose flag word; may be null).
+DeflateResult DeflateCompress(int level, uint16_t* general_flags,
+                              const DeflatePull& pull, const DeflatePush& push);
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_DEFLATE_DEFLATE_H_
