@@ -1,0 +1,80 @@
+#include "driver/file_checks.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace postrunner {
+namespace {
+
+class FileChecksTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/pr_checks_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::string cmd = "chmod -R u+w '" + dir_ + "' && rm -rf '" + dir_ + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  std::string Touch(const std::string& name) {
+    std::string path = dir_ + "/" + name;
+    std::ofstream(path) << "x";
+    return path;
+  }
+  std::string dir_;
+};
+
+TEST_F(FileChecksTest, ExistenceTrimsBlanksAndEmptyNamesDoNotExist) {
+  std::string path = Touch("a.zip");
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_TRUE(FileExists(" \t" + path + "\r\n"));
+  EXPECT_FALSE(FileExists(""));
+  EXPECT_FALSE(FileExists(" \t\n"));
+  EXPECT_FALSE(FileExists(dir_ + "/missing.zip"));
+  // A dangling link is there to be deleted.
+  ASSERT_EQ(symlink("nowhere", (dir_ + "/dangling").c_str()), 0);
+  EXPECT_TRUE(FileExists(dir_ + "/dangling"));
+}
+
+TEST_F(FileChecksTest, DeleteRemovesFileAndMissingFileIsFine) {
+  std::string path = Touch("a.zip");
+  EXPECT_TRUE(DeleteArchiveFile(path));
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_TRUE(DeleteArchiveFile(path));
+}
+
+TEST_F(FileChecksTest, DeleteGivesUpOnAFileThatCannotBeDeleted) {
+  // A folder cannot be unlinked, whoever runs the test.
+  std::string sub = dir_ + "/folder.zip";
+  ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+  EXPECT_FALSE(DeleteArchiveFile(sub));
+  EXPECT_TRUE(FileExists(sub));
+}
+
+TEST_F(FileChecksTest, SameFileIsFoundThroughDifferentTexts) {
+  std::string path = Touch("a.zip");
+  std::string other = Touch("b.zip");
+  EXPECT_TRUE(SameExistingFile(path, dir_ + "/./a.zip"));
+  ASSERT_EQ(symlink(path.c_str(), (dir_ + "/link.zip").c_str()), 0);
+  EXPECT_TRUE(SameExistingFile(dir_ + "/link.zip", path));
+  EXPECT_FALSE(SameExistingFile(path, other));
+  EXPECT_FALSE(SameExistingFile(path, dir_ + "/missing.zip"));
+}
+
+TEST(BareNameTest, TextAfterTheLastSeparatorOfEitherKind) {
+  EXPECT_EQ(BareName("D:\\dir\\a.txt"), "a.txt");
+  EXPECT_EQ(BareName("/home/me/a.txt"), "a.txt");
+  EXPECT_EQ(BareName("\\a.txt"), "a.txt");
+  EXPECT_EQ(BareName("dir\\sub/a b.txt"), "a b.txt");
+  EXPECT_EQ(BareName("a.txt"), "a.txt");
+  EXPECT_EQ(BareName("dir/"), "");
+}
+
+}  // namespace
+}  // namespace postrunner

@@ -1,0 +1,194 @@
+// The file-backed registry: export-file parsing, the MIME type list as
+// HKEY_CLASSES_ROOT, and RegReadString/RegEnumSubkeys over real files given
+// through the environment overrides.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "mail/registry.h"
+#include "platform/registry_store.h"
+
+namespace postrunner {
+namespace {
+
+constexpr const char* kPresetKey = "Software\\Veltrona\\Dropcart";
+
+TEST(RegFileParseTest, ReadsStringValuesOfTheWantedHiveAndKeyOnly) {
+  const std::string text =
+      "REGEDIT4\r\n"
+      "\r\n"
+      "; a comment\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Veltrona\\Dropcart]\r\n"
+      "\"Mailserver\"=\"mail.example.com\"\r\n"
+      "\"Sender\"=\"a \\\"quoted\\\" \\\\ name\"\r\n"
+      "\"Count\"=dword:00000001\r\n"
+      "@=\"default\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Veltrona\\Dropcart]\r\n"
+      "\"Mailserver\"=\"machine.example.com\"\r\n";
+  RegistryKey key;
+  MergeRegFileText(text, Hive::kCurrentUser, "software\\VELTRONA\\dropcart", &key);
+  ASSERT_TRUE(key.exists);
+  ASSERT_EQ(key.values.size(), 3u);
+  EXPECT_EQ(key.values[0].second, "mail.example.com");
+  EXPECT_EQ(key.values[1].second, "a \"quoted\" \\ name");
+  EXPECT_EQ(key.values[2].first, "");
+  EXPECT_EQ(key.other_values, std::vector<std::string>{"Count"});
+}
+
+TEST(RegFileParseTest, SkipsMalformedLinesAndKeepsTheRest) {
+  const std::string text =
+      "Windows Registry Editor Version 5.00\n"
+      "[HKEY_CURRENT_USER\\K]\n"
+      "\"Unclosed=\"x\"\n"
+      "\"NoEquals\" \"x\"\n"
+      "\"Trailing\"=\"x\" junk\n"
+      "garbage line\n"
+      "[HKEY_NOWHERE\\K]\n"
+      "\"Other\"=\"hive\"\n"
+      "[HKEY_CURRENT_USER\\K\n"
+      "\"AfterBadSection\"=\"x\"\n"
+      "[HKEY_CURRENT_USER\\K]\n"
+      "\"Good\"=\"yes\"\n"
+      "\"Good\"=\"replaced\"\n";
+  RegistryKey key;
+  MergeRegFileText(text, Hive::kCurrentUser, "K", &key);
+  ASSERT_EQ(key.values.size(), 1u);
+  EXPECT_EQ(key.values[0].first, "Good");
+  EXPECT_EQ(key.values[0].second, "replaced");
+}
+
+TEST(RegFileParseTest, SubkeysInOrderOfFirstSectionIncludingImpliedParents) {
+  const std::string text =
+      "[HKEY_CLASSES_ROOT\\Top\\Zeta\\Deep]\n"
+      "[HKEY_CLASSES_ROOT\\Top\\alpha]\n"
+      "[HKEY_CLASSES_ROOT\\Top\\ZETA]\n"
+      "[HKEY_CLASSES_ROOT\\Topless]\n";
+  RegistryKey key;
+  MergeRegFileText(text, Hive::kClassesRoot, "Top", &key);
+  EXPECT_TRUE(key.exists);
+  EXPECT_EQ(key.subkeys, (std::vector<std::string>{"Zeta", "alpha"}));
+  RegistryKey implied;
+  MergeRegFileText(text, Hive::kClassesRoot, "Top\\Zeta", &implied);
+  EXPECT_TRUE(implied.exists);
+  EXPECT_EQ(implied.subkeys, std::vector<std::string>{"Deep"});
+}
+
+TEST(MimeTypesTest, TypesAndExtensionsBecomeKeys) {
+  const std::string text =
+      "# comment\n"
+      "application/zip\t\t\t\tzip\n"
+      "text/plain\t\t\t\ttxt text conf\n"
+      "application/x-other\t\t\ttxt\n"
+      "application/octet-stream\n";
+  RegistryKey types;
+  MergeMimeTypesText(text, "MIME\\Database\\Content Type", &types);
+  EXPECT_EQ(types.subkeys, (std::vector<std::string>{
+                               "application/zip", "text/plain", "application/x-other",
+                               "application/octet-stream"}));
+  RegistryKey plain;
+  MergeMimeTypesText(text, "MIME\\Database\\Content Type\\text/plain", &plain);
+  ASSERT_EQ(plain.values.size(), 1u);
+  EXPECT_EQ(plain.values[0].first, "Extention");
+  EXPECT_EQ(plain.values[0].second, ".txt");
+  RegistryKey no_ext;
+  MergeMimeTypesText(text, "MIME\\Database\\Content Type\\application/octet-stream", &no_ext);
+  EXPECT_TRUE(no_ext.exists);
+  EXPECT_TRUE(no_ext.values.empty());
+  RegistryKey txt;
+  MergeMimeTypesText(text, ".TXT", &txt);
+  ASSERT_EQ(txt.values.size(), 1u);
+  EXPECT_EQ(txt.values[0].second, "text/plain");  // the first type that lists it
+}
+
+// RegReadString over real files named by the environment overrides.
+class RegistryFilesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/pr_registry_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    machine_ = dir_ + "/machine.reg";
+    user_ = dir_ + "/user.reg";
+    mime_ = dir_ + "/mime.types";
+    setenv("POSTRUNNER_MACHINE_REGISTRY", machine_.c_str(), 1);
+    setenv("POSTRUNNER_USER_REGISTRY", user_.c_str(), 1);
+    setenv("POSTRUNNER_MIME_TYPES", mime_.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("POSTRUNNER_MACHINE_REGISTRY");
+    unsetenv("POSTRUNNER_USER_REGISTRY");
+    unsetenv("POSTRUNNER_MIME_TYPES");
+    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
+  }
+  static void Write(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  std::string dir_, machine_, user_, mime_;
+};
+
+TEST_F(RegistryFilesTest, MissingFilesGiveTheDefault) {
+  EXPECT_EQ(RegReadString(kPresetKey, "Mailserver", "127.0.0.1", HKEY_LOCAL_MACHINE),
+            "127.0.0.1");
+  std::vector<std::string> list{"stale"};
+  RegEnumSubkeys(list, HKEY_CLASSES_ROOT, "MIME\\Database\\Content Type");
+  EXPECT_TRUE(list.empty());
+}
+
+TEST_F(RegistryFilesTest, EmptyStoredValueIsNotTheDefault) {
+  Write(user_, "[HKEY_CURRENT_USER\\Software\\Veltrona\\Dropcart]\n\"Sender\"=\"\"\n");
+  EXPECT_EQ(RegReadString(kPresetKey, "Sender", "fallback", HKEY_CURRENT_USER), "");
+  EXPECT_EQ(RegReadString(kPresetKey, "Missing", "fallback", HKEY_CURRENT_USER), "fallback");
+  // The user's file does not speak for the machine.
+  EXPECT_EQ(RegReadString(kPresetKey, "Sender", "fallback", HKEY_LOCAL_MACHINE), "fallback");
+}
+
+TEST_F(RegistryFilesTest, ValuesMustFitInTheBuffer) {
+  std::string fits(1023, 'a');
+  std::string too_long(1024, 'b');
+  Write(machine_, "[HKEY_LOCAL_MACHINE\\Software\\Veltrona\\Dropcart]\n\"Sender\"=\"" + fits +
+                      "\"\n\"Mailserver\"=\"" + too_long + "\"\n");
+  EXPECT_EQ(RegReadString(kPresetKey, "Sender", "d", HKEY_LOCAL_MACHINE), fits);
+  EXPECT_EQ(RegReadString(kPresetKey, "Mailserver", "d", HKEY_LOCAL_MACHINE), "d");
+}
+
+TEST_F(RegistryFilesTest, NonStringValuesReadAsAbsent) {
+  Write(machine_, "[HKEY_LOCAL_MACHINE\\Software\\Veltrona\\Dropcart]\n"
+                  "\"Mailserver\"=dword:00000019\n\"Sender\"=hex:41,42\n");
+  EXPECT_EQ(RegReadString(kPresetKey, "Mailserver", "d", HKEY_LOCAL_MACHINE), "d");
+  EXPECT_EQ(RegReadString(kPresetKey, "Sender", "d", HKEY_LOCAL_MACHINE), "d");
+}
+
+TEST_F(RegistryFilesTest, FifoOrFolderInPlaceOfAFileReadsAsMissing) {
+  ASSERT_EQ(mkfifo(machine_.c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(user_.c_str(), 0700), 0);
+  EXPECT_EQ(RegReadString(kPresetKey, "Sender", "d", HKEY_LOCAL_MACHINE), "d");
+  EXPECT_EQ(RegReadString(kPresetKey, "Sender", "d", HKEY_CURRENT_USER), "d");
+}
+
+TEST_F(RegistryFilesTest, ClassesRootMergesMimeTypesWithMachineSections) {
+  Write(mime_, "application/zip zip\ntext/plain txt\n");
+  Write(machine_, "[HKEY_CLASSES_ROOT\\.txt]\n\"Content Type\"=\"text/x-custom\"\n"
+                  "[HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\text/x-custom]\n"
+                  "\"Extention\"=\".txt\"\n");
+  EXPECT_EQ(RegReadString(".zip", "Content Type", "", HKEY_CLASSES_ROOT), "application/zip");
+  EXPECT_EQ(RegReadString(".txt", "Content Type", "", HKEY_CLASSES_ROOT), "text/x-custom");
+  std::vector<std::string> types;
+  RegEnumSubkeys(types, HKEY_CLASSES_ROOT, "MIME\\Database\\Content Type");
+  EXPECT_EQ(types, (std::vector<std::string>{"application/zip", "text/plain",
+                                             "text/x-custom"}));
+}
+
+TEST_F(RegistryFilesTest, EmptyOverrideMeansNoFile) {
+  setenv("POSTRUNNER_MIME_TYPES", "", 1);
+  std::vector<std::string> types;
+  RegEnumSubkeys(types, HKEY_CLASSES_ROOT, "MIME\\Database\\Content Type");
+  EXPECT_TRUE(types.empty());
+}
+
+}  // namespace
+}  // namespace postrunner
