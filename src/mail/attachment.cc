@@ -1,0 +1,75 @@
+// CQXMailMessage::AddAttachment: encodes a source and records its kind,
+// content-type line and name.
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "mail/base64.h"
+#include "mail/content_type.h"
+#include "mail/mail_message.h"
+#include "platform/ascii.h"
+
+namespace postrunner {
+namespace {
+
+// The kind of an unnamed file attachment, from its path: an image type when
+// the path holds its extension anywhere but at its very start (the last of
+// the tests below that matches wins), else AK_FILE.
+uint32_t KindFromPath(const std::string& path) {
+  std::string lower;
+  lower.reserve(path.size());
+  for (char c : path) lower.push_back(FoldAscii(c));
+  static constexpr struct {
+    const char* text;
+    uint32_t kind;
+  } kImageTests[] = {
+      {".jpg", AK_JPEG}, {".jpeg", AK_JPEG}, {".gif", AK_GIF}, {".png", AK_PNG}, {".bmp", AK_BMP},
+  };
+  uint32_t kind = AK_FILE;
+  for (const auto& test : kImageTests) {
+    size_t at = lower.find(test.text);
+    if (at != std::string::npos && at != 0) kind = test.kind;
+  }
+  return kind;
+}
+
+}  // namespace
+
+int CQXMailMessage::AddAttachment(std::string source, std::string name, std::string& part_id,
+                                  BOOL source_is_file, std::string content_type,
+                                  BOOL final_piece) {
+  try {
+    uint32_t kind = AK_DATA;
+    std::string encoded;
+    if (source_is_file) {
+      kind = name.empty() ? KindFromPath(source) : AK_FILE;
+      // An empty file encodes to an empty text and is still an attachment;
+      // only a source that cannot be read adds nothing.
+      if (!EncodeFileBase64(source, final_piece, &encoded)) return 0;
+    } else {
+      encoded = EncodeStringBase64(source, final_piece);
+    }
+    std::string line =
+        "Content-Type: " + (content_type.empty() ? LookupContentType(name) : content_type);
+    std::string new_part_id = "part" + std::to_string(encoded_.size() + 1) + "." + part_id_suffix_;
+
+    // Room first, so that the appends below cannot fail half-way and the
+    // four lists always keep the same length.
+    encoded_.reserve(encoded_.size() + 1);
+    content_types_.reserve(content_types_.size() + 1);
+    kinds_.reserve(kinds_.size() + 1);
+    names_.reserve(names_.size() + 1);
+    encoded_.push_back(std::move(encoded));
+    content_types_.push_back(std::move(line));
+    kinds_.push_back(kind);
+    names_.push_back(std::move(name));
+    part_id = std::move(new_part_id);
+    return static_cast<int>(encoded_.size());
+  } catch (const std::bad_alloc&) {
+    return 0;
+  } catch (const std::length_error&) {
+    return 0;
+  }
+}
+
+}  // namespace postrunner

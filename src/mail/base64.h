@@ -1,0 +1,39 @@
+// Base64 encoding of attachments (RFC 2045 section 6.8, the alphabet of
+// RFC 4648). The text is one continuous run of characters without line
+// breaks; the composer cuts it into lines.
+//
+// Pieces of a split file are encoded one by one. Every piece but the last
+// holds a multiple of three bytes, so the texts of all pieces, joined in
+// order, are exactly the text of the whole file.
+#ifndef POSTRUNNER_MAIL_BASE64_H_
+#define POSTRUNNER_MAIL_BASE64_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/types.h"
+
+namespace postrunner {
+
+// Encodes `bytes`. A trailing group of one or two bytes is always padded
+// with "==" or "=" (data that cannot be joined without padding is treated
+// as the last piece whatever `final` says); nothing else follows the text.
+// `final` tells whether this is the last piece of a whole.
+std::string EncodeBase64(std::string_view bytes, BOOL final);
+
+// Encodes the bytes of `text` (no terminator). Cannot fail.
+std::string EncodeStringBase64(const std::string& text, BOOL final);
+
+// Reads the regular file `path` whole and encodes it into `*encoded`.
+// Returns FALSE, with `*encoded` empty, when the file cannot be opened (or is
+// not a regular file), cannot be read, or does not fit in memory. An empty
+// file gives TRUE and an empty text.
+BOOL EncodeFileBase64(const std::string& path, BOOL final, std::string* encoded);
+
+// Length of the text EncodeBase64 makes of `byte_count` bytes.
+size_t EncodedBase64Length(size_t byte_count);
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_MAIL_BASE64_H_

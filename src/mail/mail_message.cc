@@ -1,0 +1,60 @@
+#include "mail/mail_message.h"
+
+#include <utility>
+
+namespace postrunner {
+
+CQXMailMessage::CQXMailMessage() {
+  // Sockets need no process-wide start-up on this platform.
+  Reset(FALSE);
+  check_replies_ = TRUE;
+}
+
+CQXMailMessage::~CQXMailMessage() = default;
+
+void CQXMailMessage::Reset(BOOL echo_errors) {
+  priority_ = 3;
+  timeout_ = 60;
+  echo_errors_ = echo_errors;
+  message_type_ = MT_PLAIN;
+  header_text_.clear();
+  composed_body_.clear();
+  body_text_.clear();
+  sender_.clear();
+  subject_.clear();
+  mail_server_.clear();
+  boundary_ = "---------------1V02Corvuspost";
+  delimiter_ = "--" + boundary_;
+  closing_delimiter_ = delimiter_ + "--";
+  part_id_suffix_ = "1V02Corvuspost";
+  receivers_.clear();
+  encoded_.clear();
+  content_types_.clear();
+  kinds_.clear();
+  names_.clear();
+}
+
+void CQXMailMessage::AddReceiver(std::string address) {
+  receivers_.push_back(std::move(address));
+}
+
+void CQXMailMessage::SetSender(std::string address) { sender_ = std::move(address); }
+
+void CQXMailMessage::SetMailServer(std::string host) { mail_server_ = std::move(host); }
+
+void CQXMailMessage::SetSubject(std::string text) { subject_ = std::move(text); }
+
+void CQXMailMessage::AddBodyText(std::string text) { body_text_ += text; }
+
+void CQXMailMessage::SetMessageType(int type) { message_type_ = type; }
+
+void CQXMailMessage::SetTimeout(int seconds) { timeout_ = seconds; }
+
+void CQXMailMessage::SetCheckReplies(BOOL check) { check_replies_ = check; }
+
+BOOL CQXMailMessage::SendMail() {
+  std::string diagnostics;
+  return Transmit(diagnostics);
+}
+
+}  // namespace postrunner

@@ -1,0 +1,159 @@
+// CQXMailMessage: the one object through which the program sends mail.
+//
+// The caller fills in sender, receivers, server, subject, body text and
+// attachments, chooses the message type and calls SendMail. The object
+// composes the MIME text (mime_compose.cc), encodes attachments
+// (attachment.cc, base64.h) and holds one SMTP conversation per receiver over
+// a CQXBlockSock (smtp_transaction.cc). It owns copies of everything it is
+// given; one object serves one thread at a time and may be reused for
+// several messages through Reset.
+#ifndef POSTRUNNER_MAIL_MAIL_MESSAGE_H_
+#define POSTRUNNER_MAIL_MAIL_MESSAGE_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace postrunner {
+
+// Message types: the layout of the composed message.
+inline constexpr int MT_PLAIN = 0;          // text/plain body, attachments after it
+inline constexpr int MT_HTML = 1;           // text/html body, attachments after it
+inline constexpr int MT_INLINE = 2;         // text/html body, attachments inline
+inline constexpr int MT_PARTIAL_NEXT = 3;   // second and later piece of a split file
+inline constexpr int MT_PARTIAL_FIRST = 4;  // first piece of a split file
+
+// Attachment kinds.
+inline constexpr uint32_t AK_DATA = 0;   // the source was a string
+inline constexpr uint32_t AK_JPEG = 1;   // unnamed image files, shown through
+inline constexpr uint32_t AK_GIF = 2;    // their Content-ID
+inline constexpr uint32_t AK_PNG = 3;
+inline constexpr uint32_t AK_BMP = 4;
+inline constexpr uint32_t AK_FILE = 99;  // any other file
+
+// Bounds on the waits of an SMTP conversation. The defaults are the
+// program's; tests shorten them so that a silent server costs a second.
+struct SmtpWaits {
+  int greeting_seconds = 10;         // wait for the server greeting
+  int minimum_timeout_seconds = 30;  // floor of the time-out after the greeting
+  int pause_milliseconds = 1000;     // pause after each receiver's conversation
+};
+
+class CQXMailMessage {
+ public:
+  // An empty message: priority 3, time-out 60, type MT_PLAIN, check replies
+  // on, no receivers and no attachments.
+  CQXMailMessage();
+  virtual ~CQXMailMessage();
+
+  CQXMailMessage(const CQXMailMessage&) = delete;
+  CQXMailMessage& operator=(const CQXMailMessage&) = delete;
+
+  // Gives every field its default except check replies (and the waits), and
+  // stores `echo_errors`: when TRUE, transmission failures are also printed.
+  void Reset(BOOL echo_errors);
+
+  // Appends a receiver; each gets its own conversation and "To: " line.
+  void AddReceiver(std::string address);
+  void SetSender(std::string address);
+  // "host", "host:port", "[ipv6]" or "[ipv6]:port"; port 25 by default.
+  void SetMailServer(std::string host);
+  void SetSubject(std::string text);
+  // Appends `text` to the body text, with no separator.
+  void AddBodyText(std::string text);
+  // One of the MT_* types.
+  void SetMessageType(int type);
+  // Seconds each wait after the greeting may take (raised to the floor of
+  // SmtpWaits once a conversation reaches the server).
+  void SetTimeout(int seconds);
+  // When TRUE the replies to HELO and QUIT must be positive; when FALSE they
+  // are read but not judged.
+  void SetCheckReplies(BOOL check);
+  void SetWaits(const SmtpWaits& waits) { waits_ = waits; }
+
+  // Encodes `source` (a file path when `source_is_file`, else the data
+  // itself) and appends one attachment. `name` is the name to show and to
+  // derive the content type from; an empty `content_type` means look it up.
+  // `final_piece` is passed to the encoder. Returns the number of
+  // attachments now held and sets `part_id` to "part<n>.1V02Corvuspost", or
+  // returns 0 and changes nothing when the source cannot be read.
+  int AddAttachment(std::string source, std::string name, std::string& part_id,
+                    BOOL source_is_file, std::string content_type, BOOL final_piece);
+
+  // Transmit with a scratch diagnostics text. TRUE when every receiver
+  // accepted the message.
+  BOOL SendMail();
+
+  // Checks sender, receivers and server, then holds one conversation per
+  // receiver. Replaces `diagnostics` with the record of what went wrong.
+  // TRUE when every receiver accepted the message.
+  BOOL Transmit(std::string& diagnostics);
+
+  // One complete SMTP conversation delivering `text` (a composed message,
+  // ending in the end-of-data line) to `receiver`. Appends to `diagnostics`
+  // why it failed. TRUE when the server accepted the message.
+  BOOL SendToReceiver(const std::string& receiver, const std::string& text,
+                      std::string& diagnostics);
+
+  // TRUE when `reply` starts with a code from 200 to 399 (a non-digit among
+  // the first three characters counts as 0); FALSE for shorter replies.
+  static BOOL IsReplyOK(const std::string& reply);
+
+  // The whole message text for receiver `receiver_index` (no "To: " line
+  // when out of range): header, CR LF, body, CR LF, ".", CR LF. The body is
+  // rebuilt when `build_body` is TRUE, else the last one is reused.
+  std::string ComposeMessage(int receiver_index, BOOL build_body);
+  // Rebuilds the header text for `receiver_index`; cleans the subject.
+  void BuildHeader(int receiver_index);
+  // Rebuilds the composed body.
+  void BuildBody();
+
+  int priority() const { return priority_; }
+  int timeout() const { return timeout_; }
+  BOOL echo_errors() const { return echo_errors_; }
+  int message_type() const { return message_type_; }
+  BOOL check_replies() const { return check_replies_; }
+  const std::string& header_text() const { return header_text_; }
+  const std::string& composed_body() const { return composed_body_; }
+  const std::string& body_text() const { return body_text_; }
+  const std::string& sender() const { return sender_; }
+  const std::string& subject() const { return subject_; }
+  const std::string& mail_server() const { return mail_server_; }
+  const std::vector<std::string>& receivers() const { return receivers_; }
+  const std::vector<std::string>& encoded_attachments() const { return encoded_; }
+  const std::vector<std::string>& content_type_lines() const { return content_types_; }
+  const std::vector<uint32_t>& attachment_kinds() const { return kinds_; }
+  const std::vector<std::string>& attachment_names() const { return names_; }
+
+ private:
+  // Appends `encoded` cut into lines of 80 characters, then two empty lines.
+  void AppendBase64Lines(const std::string& encoded, std::string* out) const;
+
+  int priority_ = 3;
+  int timeout_ = 60;
+  BOOL echo_errors_ = FALSE;
+  int message_type_ = MT_PLAIN;
+  BOOL check_replies_ = TRUE;
+  std::string header_text_;
+  std::string composed_body_;
+  std::string body_text_;
+  std::string sender_;
+  std::string subject_;
+  std::string mail_server_;
+  std::string boundary_;
+  std::string delimiter_;
+  std::string closing_delimiter_;
+  std::string part_id_suffix_;
+  std::vector<std::string> receivers_;
+  std::vector<std::string> encoded_;
+  std::vector<std::string> content_types_;
+  std::vector<uint32_t> kinds_;
+  std::vector<std::string> names_;
+  SmtpWaits waits_;
+};
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_MAIL_MAIL_MESSAGE_H_

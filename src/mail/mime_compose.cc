@@ -1,0 +1,182 @@
+// CQXMailMessage composition: the exact header and body text handed to the
+// SMTP conversation for one receiver.
+#include <cstdio>
+#include <string>
+
+#include "mail/content_type.h"
+#include "mail/mail_message.h"
+#include "platform/console.h"
+#include "platform/local_time.h"
+
+namespace postrunner {
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+// Base64 characters per line of an attachment part.
+constexpr size_t kBase64LineLength = 80;
+
+// "Tue, 08 Dec 2026 20:21:50 +0100": the local time now with its offset
+// from UTC (daylight saving included), English names whatever the locale.
+std::string DateText(const LocalTime& t) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  long offset_minutes = t.utc_offset / 60;
+  long zone = offset_minutes / 60 * 100 + offset_minutes % 60;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %+05ld",
+                kDays[((t.weekday % 7) + 7) % 7], t.day, kMonths[((t.month - 1) % 12 + 12) % 12],
+                t.year, t.hour, t.minute, t.second, zone);
+  return text;
+}
+
+bool IsTrimmedSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Blanks for CR and LF, then white space trimmed at both ends.
+void CleanSubject(std::string* subject) {
+  for (char& c : *subject) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  size_t begin = 0;
+  while (begin < subject->size() && IsTrimmedSpace((*subject)[begin])) ++begin;
+  size_t end = subject->size();
+  while (end > begin && IsTrimmedSpace((*subject)[end - 1])) --end;
+  *subject = subject->substr(begin, end - begin);
+}
+
+void AppendLine(std::string* out, const std::string& line) {
+  out->append(line);
+  out->append(kCrLf);
+}
+
+}  // namespace
+
+void CQXMailMessage::BuildHeader(int receiver_index) {
+  std::string h;
+  AppendLine(&h, "Received: (Corvuspost build 1.0.2)");
+  AppendLine(&h, "From: " + (sender_.empty() ? std::string("Unknown User") : sender_));
+  if (receiver_index >= 0 && static_cast<size_t>(receiver_index) < receivers_.size()) {
+    AppendLine(&h, "To: " + receivers_[static_cast<size_t>(receiver_index)]);
+  }
+  AppendLine(&h, "Date: " + DateText(GetLocalTime()));
+  CleanSubject(&subject_);
+  AppendLine(&h, "Subject: " + (subject_.empty() ? std::string("No Subject") : subject_));
+  AppendLine(&h, "XMailer: Corvuspost 1.0.2");
+  AppendLine(&h, "X-Priority: " + std::to_string(priority_));
+
+  const bool has_attachments = !encoded_.empty();
+  AppendLine(&h, "MIME-Version: 1.0");
+  switch (message_type_) {
+    case MT_PARTIAL_NEXT:
+      if (has_attachments) {
+        AppendLine(&h, content_types_[0]);
+        AppendLine(&h, "Content-Transfer-Encoding: base64");
+      }
+      break;
+    case MT_PARTIAL_FIRST:
+      if (has_attachments) {
+        // The outer header names the piece; the inner one, which starts the
+        // joined message, names the whole file.
+        AppendLine(&h, content_types_[0]);
+        AppendLine(&h, "");
+        AppendLine(&h, "MIME-Version: 1.0");
+        std::string inner = "Content-Type: " + LookupContentType(names_[0]);
+        PrintLine(inner);
+        AppendLine(&h, inner);
+        AppendLine(&h, "Content-Transfer-Encoding: base64");
+      }
+      break;
+    default:
+      if (has_attachments || message_type_ == MT_INLINE) {
+        AppendLine(&h, "Content-Type: multipart/mixed ;");
+        AppendLine(&h, "              boundary=\"" + boundary_ + "\"");
+      } else {
+        AppendLine(&h, message_type_ == MT_PLAIN ? "Content-Type: text/plain ;"
+                                                 : "Content-Type: text/html ;");
+      }
+      break;
+  }
+  header_text_ = std::move(h);
+}
+
+void CQXMailMessage::AppendBase64Lines(const std::string& encoded, std::string* out) const {
+  for (size_t at = 0; at < encoded.size(); at += kBase64LineLength) {
+    out->append(encoded, at, kBase64LineLength);
+    out->append(kCrLf);
+  }
+  out->append(kCrLf);
+  out->append(kCrLf);
+}
+
+void CQXMailMessage::BuildBody() {
+  if (encoded_.empty()) {
+    composed_body_ = body_text_;
+    return;
+  }
+  std::string b;
+  if (message_type_ == MT_PARTIAL_NEXT || message_type_ == MT_PARTIAL_FIRST) {
+    const std::string& piece = encoded_[0];
+    b.reserve(piece.size() + piece.size() / kBase64LineLength * 2 + 8);
+    AppendBase64Lines(piece, &b);
+    composed_body_ = std::move(b);
+    return;
+  }
+
+  size_t room = body_text_.size() + 512;
+  for (const std::string& e : encoded_) room += e.size() + e.size() / kBase64LineLength * 2 + 512;
+  b.reserve(room);
+
+  AppendLine(&b, delimiter_);
+  AppendLine(&b, message_type_ == MT_PLAIN ? "Content-Type: text/plain ;"
+                                           : "Content-Type: text/html ;");
+  AppendLine(&b, "              charset=\"us-ascii\"");
+  AppendLine(&b, "Content-Transfer-Encoding: 7bit");
+  AppendLine(&b, "");
+  AppendLine(&b, body_text_);
+  AppendLine(&b, "");
+
+  for (size_t i = 0; i < encoded_.size(); ++i) {
+    const uint32_t kind = kinds_[i];
+    const bool image = kind >= AK_JPEG && kind <= AK_BMP;
+    AppendLine(&b, delimiter_);
+    // The name line continues the Content-Type header as its parameter, so
+    // the type ends in ";" when the name line directly follows it.
+    AppendLine(&b, image ? content_types_[i] : content_types_[i] + ";");
+    if (image) {
+      AppendLine(&b, "Content-ID: <part" + std::to_string(i + 1) + "." + part_id_suffix_ + ">");
+      static constexpr const char* kImageExtensions[] = {"", "jpg", "gif", "png", "bmp"};
+      AppendLine(&b, "     name=\"" + std::to_string(i) + "." + kImageExtensions[kind] + "\"");
+    } else {
+      AppendLine(&b, "     name=\"" + names_[i] + "\"");
+    }
+    AppendLine(&b, "Content-Transfer-Encoding: base64");
+    if (message_type_ == MT_INLINE) {
+      AppendLine(&b, "Content-Disposition: inline;");
+    } else {
+      AppendLine(&b, "Content-Disposition: Attachment;");
+      if (!names_[i].empty()) AppendLine(&b, "     filename=\"" + names_[i] + "\"");
+    }
+    AppendLine(&b, "");
+    AppendBase64Lines(encoded_[i], &b);
+  }
+  b.append(closing_delimiter_);
+  composed_body_ = std::move(b);
+}
+
+std::string CQXMailMessage::ComposeMessage(int receiver_index, BOOL build_body) {
+  BuildHeader(receiver_index);
+  if (build_body) BuildBody();
+  std::string text;
+  text.reserve(header_text_.size() + composed_body_.size() + 8);
+  text.append(header_text_);
+  text.append(kCrLf);
+  text.append(composed_body_);
+  text.append(kCrLf);
+  text.append(".");
+  text.append(kCrLf);
+  return text;
+}
+
+}  // namespace postrunner
