@@ -1,0 +1,84 @@
+// CFtpClient: logs in to an FTP server and stores one local file there in
+// binary mode, in active mode unless passive mode is set. One client serves
+// one call of SendFileByFtp; it never retries and never switches mode.
+//
+// libcurl does the protocol. Passive mode sends EPSV, then PASV if the
+// server refuses EPSV; active mode sends EPRT, then PORT if the server
+// refuses EPRT, and never falls back to passive. Every wait is bounded by
+// the time-outs below, so a server that stops answering ends the upload
+// with a failure.
+#ifndef POSTRUNNER_FTP_FTP_CLIENT_H_
+#define POSTRUNNER_FTP_FTP_CLIENT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ftp/ftp_url.h"
+#include "ftp/internet_client.h"
+#include "platform/types.h"
+
+namespace postrunner {
+
+// Bounds on the waits of one upload, in seconds.
+struct FtpTimeouts {
+  long connect = 30;   // TCP connect to the server
+  long response = 60;  // each reply on the control connection
+  long accept = 30;    // active mode: the server opening the data connection
+  long stall = 60;     // data moving at less than 1 byte/s for this long
+};
+
+// The time-outs an upload uses: the values above, or every one of them set
+// to the number of seconds in the environment variable
+// POSTRUNNER_FTP_TIMEOUT when it holds a whole number from 1 to 3600
+// (meant for tests that provoke a stalled server).
+FtpTimeouts FtpTimeoutsFromEnvironment();
+
+// The text an upload reports when it gets no connection to work with: the
+// session could not be opened, or the server, user or password cannot be
+// used to connect (a malformed server text, a line break in a credential).
+inline constexpr const char* kNoConnectionText = "Error creating FTP Connection";
+
+class CFtpClient : public CInternetClient {
+ public:
+  CFtpClient();
+  ~CFtpClient();
+
+  // Empties the status text and chooses passive (TRUE) or active mode for
+  // the next connection.
+  void SetPassiveMode(BOOL passive);
+
+  // Connects to `server` and logs in with `user` and `password` unless this
+  // client is already connected, then stores the regular file `local_path`
+  // under `remote_name`, relative to the login folder, creating no folders.
+  // Returns TRUE when the file was stored; otherwise FALSE with the reason
+  // in the status text. The local file is checked before anything is sent.
+  BOOL Upload(const std::string& server, const std::string& remote_name,
+              const std::string& local_path, const std::string& user,
+              const std::string& password);
+
+  // Ends the connection if there is one; the next Upload connects anew.
+  void CloseConnection();
+
+ private:
+  // The server and login an upload connected with. libcurl keeps the
+  // control connection itself in the session handle and reuses it for the
+  // next upload to the same server and user.
+  struct Connection {
+    FtpServerAddress server;
+    std::string user;
+    std::string password;
+    bool passive = false;
+  };
+
+  std::unique_ptr<Connection> connection_;
+  uint16_t port_ = kFtpDefaultPort;  // used when the server text names none
+  int32_t transfer_type_ = kTransferBinary;
+  BOOL passive_ = FALSE;
+
+  static constexpr int32_t kTransferBinary = 2;
+};
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_FTP_FTP_CLIENT_H_

@@ -1,0 +1,33 @@
+#include "ftp/ftp_upload.h"
+
+#include "ftp/ftp_client.h"
+#include "ftp/ftp_url.h"
+#include "platform/console.h"
+
+namespace postrunner {
+
+BOOL SendFileByFtp(const std::string& local_path, const std::string& server,
+                   const std::string& user, const std::string& password,
+                   const std::string& remote_name, BOOL passive) {
+  CFtpClient ftp;
+  std::string name = remote_name.empty() ? DefaultRemoteName(local_path) : remote_name;
+
+  PrintLine("Starting FTP transfer");
+  if (passive) {
+    PrintLine("Using Passive mode");
+    ftp.SetPassiveMode(TRUE);
+  } else {
+    PrintLine("Using Active mode");
+  }
+
+  BOOL stored = ftp.Upload(server, name, local_path, user, password);
+  if (stored) {
+    PrintLine("Ftp.PutFile returned TRUE " + ftp.GetStatusText());
+  } else {
+    PrintLine("Ftp.PutFile returned FALSE: " + ftp.GetStatusText());
+  }
+  ftp.CloseConnection();
+  return stored;
+}
+
+}  // namespace postrunner
