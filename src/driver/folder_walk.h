@@ -1,5 +1,10 @@
 // Folder walk: adds the files of a folder, and with `recurse` its
-// sub-folders, to an archive being written.
+// sub-folders, to an archive being written. Entries are taken in the order
+// the directory search gives them (names compared case-insensitively); each
+// sub-folder's folder entry comes before its contents. Entry names are
+// relative to the top folder. Anything that is neither a regular file nor a
+// folder, the archive file itself, and a folder already being walked higher
+// up (a link loop) are left out.
 #ifndef POSTRUNNER_DRIVER_FOLDER_WALK_H_
 #define POSTRUNNER_DRIVER_FOLDER_WALK_H_
 
@@ -10,8 +15,10 @@
 namespace postrunner {
 
 // Adds the entries of `folder` (ending in '/' or '\\') under `prefix` ("" for
-// the top folder). Returns true when every file meant to go in was added;
-// false at the first file that could not be added.
+// the top folder), printing "Adding file <name>" before each file. Returns
+// true when every file meant to go in was added, false at the first file
+// that could not be added. A folder that cannot be listed adds nothing and
+// counts as success.
 bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder,
                         bool recurse, const std::string& prefix);
 

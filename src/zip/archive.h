@@ -1,9 +1,14 @@
 // ZIP archive writer: the interface the driver and the folder walk use.
 // One ArchiveCreate, any number of ArchiveAddEntry, one ArchiveClose.
 // The handle returned by ArchiveCreate owns the writer; ArchiveClose writes
-// the central directory and releases everything.
+// the central directory and releases everything. Entries are stored (names
+// ending in an extension of compressed data, folders) or deflated at level 8;
+// each carries the extended-timestamp extra field. No ZIP64: whatever would
+// not fit the 32-bit and 16-bit fields is refused with ErrTooLarge.
 #ifndef POSTRUNNER_ZIP_ARCHIVE_H_
 #define POSTRUNNER_ZIP_ARCHIVE_H_
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
@@ -17,6 +22,7 @@ inline constexpr ArchiveResult ErrHandleCopy = 0x00000100;
 inline constexpr ArchiveResult ErrOpenFile = 0x00000200;
 inline constexpr ArchiveResult ErrMapping = 0x00000300;
 inline constexpr ArchiveResult ErrWrite = 0x00000400;
+inline constexpr ArchiveResult ErrRead = 0x00000500;     // a source failed while being read
 inline constexpr ArchiveResult ErrArguments = 0x00010000;
 inline constexpr ArchiveResult ErrTargetFull = 0x00030000;
 inline constexpr ArchiveResult ErrAlreadyFailed = 0x00040000;
@@ -27,6 +33,9 @@ inline constexpr ArchiveResult ErrBadState = 0x01000000;
 inline constexpr ArchiveResult ErrCannotSeek = 0x02000000;
 inline constexpr ArchiveResult ErrMethodChanged = 0x04000000;
 inline constexpr ArchiveResult ErrCompressor = 0x05000000;
+// An entry of 4 GiB or more, an archive whose offsets would pass 4 GiB, more
+// than 65535 entries, or a name longer than 65535 bytes.
+inline constexpr ArchiveResult ErrTooLarge = 0x08000000;
 
 // Target kinds for ArchiveCreate.
 inline constexpr uint32_t TargetHandle = 1;    // target: pointer to an int descriptor
@@ -58,13 +67,27 @@ class ArchiveHandle {
 std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
                                              uint32_t kind);
 
-// Adds one entry called `name` from `source` read according to `kind`.
-// Returns ResultOk or the reason for the failure.
+// Adds one entry called `name` (backslashes become '/'; a folder entry gets
+// a trailing '/') from `source` read according to `kind`; `size` is the
+// byte count of a memory source, or the expected size of a handle source
+// that is not a regular file (0 = unknown), and is ignored otherwise.
+// Returns ResultOk or the reason for the failure; a failed entry is not
+// listed in the archive. A source that cannot be opened leaves the archive
+// unchanged. A failed data step (compressor error, output taking less than
+// it was handed) reports ErrWrite; ErrCompressor and ErrSizeMismatch never
+// reach the caller.
 ArchiveResult ArchiveAddEntry(ArchiveHandle* handle, const char* name,
                               const void* source, uint32_t size, uint32_t kind);
 
-// Writes the central directory and the end record and releases the archive.
+// Writes the central directory (listing exactly the entries whose addition
+// returned ResultOk) and the end record, releases the output and the archive.
+// Returns ResultOk when the archive is complete in its output.
 ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle);
+
+// Device and inode of the file the archive is written to, so that a folder
+// walk can leave the archive itself out. False when the output is not a
+// file or `handle` is not an open archive.
+bool ArchiveOutputIdentity(const ArchiveHandle* handle, dev_t* device, ino_t* inode);
 
 }  // namespace postrunner
 

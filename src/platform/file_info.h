@@ -1,0 +1,69 @@
+// What the archive writer needs to know of, and do with, an open file: its
+// type, permission bits, size, times and identity from fstat(2), and the few
+// descriptor operations (duplicate, position, seek, truncate) it performs.
+// Every call works on a descriptor the caller owns; none of them closes it.
+#ifndef POSTRUNNER_PLATFORM_FILE_INFO_H_
+#define POSTRUNNER_PLATFORM_FILE_INFO_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+
+namespace postrunner {
+
+struct FileInfo {
+  uint32_t mode = 0;          // st_mode: type and permission bits
+  bool is_regular = false;    // a regular file (a "disk file")
+  bool is_folder = false;
+  bool owner_read = false;    // permission bits of the owner
+  bool owner_write = false;
+  bool owner_execute = false;
+  uint64_t size = 0;          // bytes, regular files only
+  int64_t access_time = 0;    // seconds since 1970-01-01 UTC
+  int64_t modify_time = 0;
+  int64_t create_time = 0;    // birth time where the file system keeps it,
+                              // else the modification time
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+// Fills `info` for the open descriptor `fd`. Returns false (errno set) when
+// the descriptor cannot be examined.
+bool FileInfoOf(int fd, FileInfo* info);
+
+// Opens `path` for reading without ever blocking (a FIFO without a writer
+// does not hang the open) and returns the descriptor in blocking mode again,
+// or -1 (errno set). Callers check the type before reading.
+int OpenForReading(const char* path);
+
+// Creates or truncates `path` for writing (mode 0666 before umask) without
+// blocking on a FIFO; returns the descriptor in blocking mode, or -1.
+int CreateForWriting(const char* path);
+
+// True when `fd` is an open descriptor.
+bool IsOpenDescriptor(int fd);
+
+// True when `fd` is readable (opened for reading or reading and writing).
+bool IsReadableDescriptor(int fd);
+
+// True when writes to `fd` always go to the end of the file (O_APPEND).
+bool IsAppendOnly(int fd);
+
+// A new descriptor for the same open file (close-on-exec), or -1.
+int DuplicateDescriptor(int fd);
+
+// The current file position of `fd` in `*position`; false when it has none.
+bool CurrentPosition(int fd, uint64_t* position);
+
+// The end of the file `fd` in `*position`, and moves there; false on error.
+bool SeekToEnd(int fd, uint64_t* position);
+
+// Moves the file position of `fd` to `position`. Returns false on error.
+bool SeekTo(int fd, uint64_t position);
+
+// Cuts the file `fd` to `length` bytes. Returns false on error.
+bool TruncateTo(int fd, uint64_t length);
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_PLATFORM_FILE_INFO_H_

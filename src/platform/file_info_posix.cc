@@ -1,0 +1,99 @@
+#include "platform/file_info.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file_io.h"
+#include "platform/scoped_fd.h"
+
+namespace postrunner {
+namespace {
+
+// Clears O_NONBLOCK on `fd`; on failure closes it and returns -1.
+int BackToBlocking(int fd) {
+  if (fd < 0) return -1;
+  ScopedFd owned(fd);
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return -1;
+  return owned.Release();
+}
+
+}  // namespace
+
+bool FileInfoOf(int fd, FileInfo* info) {
+  struct statx sx {};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    return false;
+  }
+  *info = FileInfo{};
+  info->mode = sx.stx_mode;
+  info->is_regular = S_ISREG(sx.stx_mode);
+  info->is_folder = S_ISDIR(sx.stx_mode);
+  info->owner_read = (sx.stx_mode & S_IRUSR) != 0;
+  info->owner_write = (sx.stx_mode & S_IWUSR) != 0;
+  info->owner_execute = (sx.stx_mode & S_IXUSR) != 0;
+  info->size = info->is_regular ? sx.stx_size : 0;
+  info->access_time = sx.stx_atime.tv_sec;
+  info->modify_time = sx.stx_mtime.tv_sec;
+  info->create_time = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_mtime.tv_sec;
+  info->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  info->inode = sx.stx_ino;
+  return true;
+}
+
+int OpenForReading(const char* path) {
+  return BackToBlocking(OpenRetry(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
+}
+
+int CreateForWriting(const char* path) {
+  return BackToBlocking(
+      OpenRetry(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY, 0666));
+}
+
+bool IsOpenDescriptor(int fd) { return fd >= 0 && ::fcntl(fd, F_GETFD) != -1; }
+
+bool IsReadableDescriptor(int fd) {
+  if (fd < 0) return false;
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  int access = flags & O_ACCMODE;
+  return access == O_RDONLY || access == O_RDWR;
+}
+
+bool IsAppendOnly(int fd) {
+  int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && (flags & O_APPEND) != 0;
+}
+
+int DuplicateDescriptor(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+
+bool CurrentPosition(int fd, uint64_t* position) {
+  off_t at = ::lseek(fd, 0, SEEK_CUR);
+  if (at < 0) return false;
+  *position = static_cast<uint64_t>(at);
+  return true;
+}
+
+bool SeekToEnd(int fd, uint64_t* position) {
+  off_t at = ::lseek(fd, 0, SEEK_END);
+  if (at < 0) return false;
+  *position = static_cast<uint64_t>(at);
+  return true;
+}
+
+bool SeekTo(int fd, uint64_t position) {
+  return ::lseek(fd, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
+}
+
+bool TruncateTo(int fd, uint64_t length) {
+  for (;;) {
+    if (::ftruncate(fd, static_cast<off_t>(length)) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace postrunner
