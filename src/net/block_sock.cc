@@ -1,29 +1,369 @@
-// Interim stub: the interface compiles and links; every operation fails.
 #include "net/block_sock.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "net/host_port.h"
+#include "net/socket_errors.h"
+#include "platform/console.h"
+#include "platform/file_io.h"
+#include "platform/local_time.h"
+#include "platform/scoped_fd.h"
+
 namespace postrunner {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Calls `notify` and swallows any exception from it, so an observer can
+// never break a transfer. Returns false when it threw.
+template <typename Notify>
+bool CallObserver(Notify notify) {
+  try {
+    notify();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
 
 CQXBlockSock::CQXBlockSock() : CQXBlockSock(SystemSocketApi()) {}
-CQXBlockSock::CQXBlockSock(SocketApi& api)
-    : log_file_(kSocketLogName), api_(&api), socket_(&api) {}
-CQXBlockSock::~CQXBlockSock() = default;
-BOOL CQXBlockSock::CreateSocket(int, int) { return FALSE; }
-BOOL CQXBlockSock::ConnectTo(const std::string&, unsigned int, int) {
-  return FALSE;
+
+CQXBlockSock::CQXBlockSock(SocketApi& api) : api_(&api), socket_(&api) {
+  EnableDebug(0);
+  timeout_ = kDefaultSocketTimeout;
+  ResetCommCounters();
+  log_file_ = kSocketLogName;
+  notify_ = true;
+  WriteLog("CQXBlockSock::Constructor: Completed");
 }
-std::string CQXBlockSock::ResolveHost(const std::string&) { return ""; }
-BOOL CQXBlockSock::Send(const std::string&) { return FALSE; }
-BOOL CQXBlockSock::Receive(std::string& text) {
-  text.clear();
-  return FALSE;
+
+CQXBlockSock::~CQXBlockSock() {
+  Close();
+  WriteLog("CQXBlockSock::Destructor: Completed");
 }
-BOOL CQXBlockSock::Close() { return TRUE; }
+
+void CQXBlockSock::EnableDebug(int on) {
+  int old = debug_;
+  debug_ = on;
+  if (on == 1 && old == 0) {
+    WriteLog("CQXBlockSock::EnableDebug: Debugging Enabled");
+  }
+}
+
+void CQXBlockSock::ResetCommCounters() {
+  WriteLog("CQXBlockSock::ResetCommCounters: Resetting Counters");
+  received_a_ = 0;
+  bytes_to_send_ = 0;
+  received_b_ = 0;
+  bytes_sent_ = 0;
+}
+
 void CQXBlockSock::SetTimeout(int seconds) { timeout_ = seconds; }
-int CQXBlockSock::SetErrorCode(int code) { return error_code_ = code; }
-std::string CQXBlockSock::GetErrorText() const { return "Ok"; }
-void CQXBlockSock::ResetCommCounters() {}
-void CQXBlockSock::EnableDebug(int on) { debug_ = on != 0; }
-void CQXBlockSock::WriteLog(const char*) {}
-int CQXBlockSock::WaitMs() const { return 0; }
+
+int CQXBlockSock::WaitMs() const {
+  if (timeout_ <= 0) return 0;
+  if (timeout_ > INT_MAX / 1000) return INT_MAX / 1000 * 1000;
+  return timeout_ * 1000;
+}
+
+int CQXBlockSock::SetErrorCode(int code) {
+  error_code_ = code;
+  return code;
+}
+
+std::string CQXBlockSock::GetErrorText() const {
+  return SocketErrorText(error_code_);
+}
+
+BOOL CQXBlockSock::CreateSocket(int type, int family) {
+  WriteLog("CQXBlockSock::CreateSocket: Start");
+  if (socket_.valid()) {
+    WriteLog("CQXBlockSock::CreateSocket: Closing Old Socket");
+    if (!Close()) {
+      WriteLog(
+          "CQXBlockSock::CreateSocket: RETURNING FALSE (Error Closing Old "
+          "Socket)");
+      return FALSE;
+    }
+  }
+  int code = QXE_OK;
+  int fd = api_->Open(family, type, 0);
+  if (fd < 0) {
+    socket_.Reset();
+    WriteLog("CQXBlockSock::CreateSocket: Invalid Socket");
+    code = QXE_INVALID_SOCKET;
+  } else {
+    socket_.Reset(fd);
+  }
+  SetErrorCode(code);
+  if (code == QXE_OK) {
+    WriteLog("CQXBlockSock::CreateSocket: Completed");
+    return TRUE;
+  }
+  char line[96];
+  std::snprintf(line, sizeof line,
+                "CQXBlockSock::CreateSocket: RETURNING FALSE (ERROR %d)", code);
+  WriteLog(line);
+  return FALSE;
+}
+
+BOOL CQXBlockSock::ConnectTo(const std::string& host, unsigned int port,
+                             int type) {
+  WriteLog("CQXBlockSock::ConnectTo: Start");
+  if (!CreateSocket(type)) return FALSE;
+  api_->SetReuseAddress(socket_.get());
+
+  std::vector<SocketAddress> addresses;
+  HostPort target;
+  if (ParseHostPort(host, static_cast<uint16_t>(port & 0xFFFF), &target)) {
+    if (api_->Resolve(target.host, target.port, type, &addresses) != 0) {
+      addresses.clear();
+    }
+  }
+  char line[96];
+  if (addresses.empty()) {
+    WriteLog("CQXBlockSock::ConnectTo: Invalid Address: INADDR_NONE");
+    Close();
+    std::snprintf(line, sizeof line,
+                  "CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR %d)",
+                  QXE_INVALID_ADDRESS);
+    WriteLog(line);
+    SetErrorCode(QXE_INVALID_ADDRESS);
+    return FALSE;
+  }
+
+  // Try every address in the resolver's order. The socket CreateSocket
+  // made serves the first IPv4 attempt; any other attempt gets a fresh
+  // socket of the address's family.
+  int first_error = QXE_OK;
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    const SocketAddress& address = addresses[i];
+    if (i > 0 || address.family != AF_INET) {
+      int fd = api_->Open(address.family, type, address.protocol);
+      if (fd < 0) {
+        if (first_error == QXE_OK) first_error = SocketErrorFromErrno(errno);
+        socket_.Reset();
+        continue;
+      }
+      socket_.Reset(fd);
+      api_->SetReuseAddress(fd);
+    }
+    int error = api_->Connect(socket_.get(), address, WaitMs());
+    if (error == 0) {
+      SetErrorCode(QXE_OK);
+      WriteLog("CQXBlockSock::ConnectTo: Completed");
+      return TRUE;
+    }
+    if (first_error == QXE_OK) first_error = SocketErrorFromErrno(error);
+  }
+  SetErrorCode(first_error);
+  Close();
+  std::snprintf(line, sizeof line,
+                "CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR %d)", -1);
+  WriteLog(line);
+  return FALSE;
+}
+
+std::string CQXBlockSock::ResolveHost(const std::string& host) {
+  if (!socket_.valid()) return std::string();
+  try {
+    HostPort target;
+    if (!ParseHostPort(host, 0, &target)) return SocketErrorText(11001);
+    std::vector<SocketAddress> addresses;
+    int rc = api_->Resolve(target.host, target.port, SOCK_STREAM, &addresses);
+    if (rc != 0) return SocketErrorText(SocketErrorFromResolver(rc, errno));
+    if (addresses.empty()) return SocketErrorText(11004);
+    return NumericAddress(addresses.front());
+  } catch (...) {
+    return std::string();
+  }
+}
+
+BOOL CQXBlockSock::Send(const std::string& text) {
+  WriteLog("CQXBlockSock::Send: Start");
+  SetErrorCode(QXE_OK);
+  if (!socket_.valid()) {
+    SetErrorCode(QXE_NO_SOCKET);
+    WriteLog("CQXBlockSock::Send: Returning FALSE. (No Socket)");
+    return FALSE;
+  }
+  const char* data = text.data();
+  const size_t length = text.size();
+  const uint32_t length32 = static_cast<uint32_t>(length);
+  const bool notify = notify_ && observer_ != nullptr;
+  if (observer_ != nullptr) {
+    if (notify) CallObserver([&] { observer_->OnSendStart(length32); });
+    WriteLog("CQXBlockSock::Send: Start Sending");
+  }
+  bytes_to_send_ += length32;
+
+  // The time-out bounds each stall: the deadline moves on whenever the
+  // network takes bytes. The socket is non-blocking, so a send never waits
+  // on its own; when nothing fits after all, the loop waits again.
+  const auto stall_limit = std::chrono::milliseconds(WaitMs());
+  Clock::time_point deadline = Clock::now() + stall_limit;
+  size_t sent = 0;
+  try {
+    do {
+      WriteLog("CQXBlockSock::Send: starting loop");
+      const size_t chunk = std::min(length - sent, kSocketBlockSize);
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - Clock::now());
+      int wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+      if (api_->Wait(socket_.get(), true, wait_ms) <= 0) {
+        SetErrorCode(QXE_TIMEOUT);
+        WriteLog("CQXBlockSock::Send: Returning FALSE. (TimeOut)");
+        return FALSE;
+      }
+      WriteLog("CQXBlockSock::Send: Calling socket::send");
+      ssize_t n = api_->Send(socket_.get(), data + sent, chunk);
+      int error = errno;
+      WriteLog("CQXBlockSock::Send: socket::send returned");
+      if (n < 0) {
+        if (error == EAGAIN || error == EWOULDBLOCK) continue;
+        SetErrorCode(SocketErrorFromErrno(error));
+        return FALSE;
+      }
+      if (n == 0 && chunk > 0) {
+        SetErrorCode(QXE_SEND_COUNT);
+        WriteLog("CQXBlockSock::Send: Returning FALSE. (Zero Bytes Sent)");
+        return FALSE;
+      }
+      bytes_sent_ += static_cast<uint32_t>(n);
+      if (notify) observer_->OnChunkSent(bytes_sent_, bytes_to_send_);
+      sent += static_cast<size_t>(n);
+      deadline = Clock::now() + stall_limit;
+    } while (sent < length);
+  } catch (...) {
+    SetErrorCode(QXE_UNKNOWN);
+    char line[96];
+    std::snprintf(line, sizeof line,
+                  "CQXBlockSock::Send: RETURNING FALSE (ERROR %d)",
+                  QXE_UNKNOWN);
+    WriteLog(line);
+    return FALSE;
+  }
+
+  SetErrorCode(QXE_OK);
+  if (notify) {
+    CallObserver([&] {
+      observer_->OnSendComplete(bytes_sent_, bytes_to_send_, length32);
+    });
+  }
+  WriteLog("CQXBlockSock::Send: Completed");
+  return TRUE;
+}
+
+BOOL CQXBlockSock::Receive(std::string& text) {
+  char buffer[kSocketBlockSize];
+  SetErrorCode(QXE_OK);
+  WriteLog("CQXBlockSock::Receive: Start");
+  if (!socket_.valid()) {
+    SetErrorCode(QXE_NO_SOCKET);
+    WriteLog("CQXBlockSock::Receive: Returning FALSE. (No Socket)");
+    return FALSE;
+  }
+  text.clear();
+  const bool notify = notify_ && observer_ != nullptr;
+  if (notify) CallObserver([&] { observer_->OnReceiveStart(); });
+  WriteLog("CQXBlockSock::Receive: Ready to Receive");
+
+  if (api_->Wait(socket_.get(), false, WaitMs()) <= 0) {
+    SetErrorCode(QXE_TIMEOUT);
+    WriteLog("CQXBlockSock::Receive: Returning FALSE. (Timeout Error)");
+    return FALSE;
+  }
+  WriteLog("CQXBlockSock::Receive: Start Receiving");
+  ssize_t n = api_->Receive(socket_.get(), buffer, sizeof buffer);
+  int error = errno;
+  WriteLog("CQXBlockSock::Receive: Ready Receiving");
+  if (n < 0) {
+    // Readiness that vanished before the read is no data within the wait.
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+      SetErrorCode(QXE_TIMEOUT);
+      WriteLog("CQXBlockSock::Receive: Returning FALSE. (Timeout Error)");
+      return FALSE;
+    }
+    SetErrorCode(SocketErrorFromErrno(error));
+    WriteLog("CQXBlockSock::Receive: Returning FALSE (Socket Error)");
+    return FALSE;
+  }
+  if (n == 0) {
+    WriteLog("CQXBlockSock::Receive: Returning FALSE (Length = 0)");
+    return FALSE;
+  }
+
+  received_a_ += static_cast<uint32_t>(n);
+  received_b_ += static_cast<uint32_t>(n);
+  if (!notify || CallObserver([&] {
+        observer_->OnBlockReceived(received_b_, received_a_);
+      })) {
+    WriteLog("CQXBlockSock::Receive: Block Received");
+  } else {
+    WriteLog("CQXBlockSock::Receive: Exception in Receive");
+  }
+
+  WriteLog("CQXBlockSock::Receive: Start buffering");
+  try {
+    // The block is a zero-terminated text: it ends at its first zero byte.
+    const size_t size = static_cast<size_t>(n);
+    const void* zero = std::memchr(buffer, '\0', size);
+    text.assign(buffer, zero ? static_cast<const char*>(zero) - buffer : size);
+  } catch (const std::bad_alloc&) {
+    PrintLine("Out of memory.");
+    WriteLog(
+        "CQXBlockSock::Receive: Exception while buffering. Returning FALSE");
+    return FALSE;
+  } catch (...) {
+    SetErrorCode(QXE_BUFFERING);
+    WriteLog("CQXBlockSock::Receive: Returning FALSE");
+    return FALSE;
+  }
+  WriteLog("CQXBlockSock::Receive: Ready buffering");
+  WriteLog("CQXBlockSock::Receive: Returning TRUE");
+  return TRUE;
+}
+
+BOOL CQXBlockSock::Close() {
+  if (observer_ != nullptr) CallObserver([&] { observer_->OnClose(); });
+  WriteLog("CQXBlockSock::Close: Start");
+  // The result of close is not examined: the descriptor is gone either way.
+  socket_.Reset();
+  WriteLog("CQXBlockSock::Close: Completed");
+  return TRUE;
+}
+
+void CQXBlockSock::WriteLog(const char* message) {
+  if (!debug_) return;
+  try {
+    const LocalTime now = GetLocalTime();
+    if (log_file_.empty()) return;
+    ScopedFd file(OpenRetry(log_file_.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                            0666));
+    if (!file.valid()) return;
+    char head[96];
+    std::snprintf(head, sizeof head,
+                  "%04d-%02d-%02d %02d:%02d:%02d %08" PRIXPTR " -> ", now.year,
+                  now.month, now.day, now.hour, now.minute, now.second,
+                  reinterpret_cast<uintptr_t>(this));
+    std::string line(head);
+    line += message ? message : "";
+    line += '\n';
+    WriteAll(file.get(), line.data(), line.size());
+  } catch (...) {
+    // Logging is best effort; the line is lost.
+  }
+}
 
 }  // namespace postrunner

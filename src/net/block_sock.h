@@ -92,7 +92,7 @@ class CQXBlockSock {
 
   // Empties `text` (unless there is no socket), waits up to the time-out
   // for data and stores what one recv delivered (at most 4096 bytes, cut at
-  // a zero byte). Returns TRUE with a non-empty block. FALSE with: code 0
+  // its first zero byte). Returns TRUE with that block. FALSE with: code 0
   // ("Ok") when the peer has closed the connection; 30004 no socket; 30005
   // nothing arrived in time; the system's error (e.g. 10054). A reply that
   // arrives in pieces needs several calls; data not yet read stays queued.
@@ -139,6 +139,7 @@ class CQXBlockSock {
   int GetSocket() const { return socket_.get(); }
 
  private:
+  // The time-out in milliseconds, clamped to what poll accepts.
   int WaitMs() const;
 
   // Fields in the order of the design.
@@ -149,7 +150,7 @@ class CQXBlockSock {
   uint32_t received_b_ = 0;
   uint32_t bytes_sent_ = 0;
   std::string log_file_;
-  bool debug_ = false;
+  int debug_ = 0;
   bool notify_ = true;
   SocketApi* api_;
   ScopedSocket socket_;
