@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -124,6 +125,24 @@ BOOL CQXBlockSock::ConnectTo(const std::string& host, unsigned int port,
   if (!CreateSocket(type)) return FALSE;
   api_->SetReuseAddress(socket_.get());
 
+  try {
+    return ResolveAndConnect(host, port, type);
+  } catch (...) {
+    // Only running out of memory can get here; the attempt is given up.
+    SetErrorCode(QXE_UNKNOWN);
+    Close();
+    char line[96];
+    std::snprintf(line, sizeof line,
+                  "CQXBlockSock::ConnectTo: Exception in connect. RETURNING "
+                  "FALSE (ERROR %u)",
+                  port & 0xFFFF);
+    WriteLog(line);
+    return FALSE;
+  }
+}
+
+BOOL CQXBlockSock::ResolveAndConnect(const std::string& host,
+                                     unsigned int port, int type) {
   std::vector<SocketAddress> addresses;
   HostPort target;
   if (ParseHostPort(host, static_cast<uint16_t>(port & 0xFFFF), &target)) {
@@ -159,7 +178,9 @@ BOOL CQXBlockSock::ConnectTo(const std::string& host, unsigned int port,
       socket_.Reset(fd);
       api_->SetReuseAddress(fd);
     }
-    int error = api_->Connect(socket_.get(), address, WaitMs());
+    // A connect needs a round trip even on loopback, so it always gets at
+    // least a second, even when the time-out is 0.
+    int error = api_->Connect(socket_.get(), address, std::max(WaitMs(), 1000));
     if (error == 0) {
       SetErrorCode(QXE_OK);
       WriteLog("CQXBlockSock::ConnectTo: Completed");

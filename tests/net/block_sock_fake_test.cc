@@ -156,6 +156,18 @@ TEST(BlockSockFakeConnect, TriesEveryAddressInOrder) {
   EXPECT_EQ(sock.GetSocket(), *api.open_fds.begin());
 }
 
+TEST(BlockSockFakeConnect, ConnectWaitFollowsTheTimeout) {
+  FakeSocketApi api;
+  api.addresses = {FakeSocketApi::Ipv4("192.0.2.1", 25)};
+  CQXBlockSock sock(api);
+  EXPECT_TRUE(sock.ConnectTo("mail.example.com", 25));
+  sock.SetTimeout(5);
+  EXPECT_TRUE(sock.ConnectTo("mail.example.com", 25));
+  sock.SetTimeout(0);  // a connect still gets its round trip
+  EXPECT_TRUE(sock.ConnectTo("mail.example.com", 25));
+  EXPECT_EQ((std::vector<int>{60000, 5000, 1000}), api.connect_timeouts);
+}
+
 TEST(BlockSockFakeConnect, AllAddressesFailReportsTheFirstError) {
   FakeSocketApi api;
   api.addresses = {FakeSocketApi::Ipv4("192.0.2.1", 25),

@@ -50,6 +50,11 @@ TEST(BlockSockConnect, HostFormsAndDefaultPort) {
   EXPECT_TRUE(sock.ConnectTo("127.0.0.1", listener.port()));
   EXPECT_TRUE(listener.Accept().valid());
 
+  // A time-out of 0 still lets a connect complete.
+  sock.SetTimeout(0);
+  EXPECT_TRUE(sock.ConnectTo("127.0.0.1", listener.port()));
+  EXPECT_TRUE(listener.Accept().valid());
+
   // A name (from the hosts file) resolves too.
   EXPECT_TRUE(sock.ConnectTo("localhost:" + port, 25));
   EXPECT_TRUE(listener.Accept().valid());

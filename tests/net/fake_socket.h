@@ -40,6 +40,7 @@ class FakeSocketApi : public SocketApi {
   std::vector<uint16_t> resolved_ports;
   std::vector<int> opened_families;
   std::vector<std::string> connected_to;  // NumericAddress per attempt
+  std::vector<int> connect_timeouts;
   std::vector<int> wait_timeouts;
   std::vector<bool> wait_for_write;
   std::vector<size_t> send_requests;      // sizes asked for
@@ -90,8 +91,9 @@ class FakeSocketApi : public SocketApi {
 
   int SetReuseAddress(int) override { return 0; }
 
-  int Connect(int, const SocketAddress& address, int) override {
+  int Connect(int, const SocketAddress& address, int timeout_ms) override {
     connected_to.push_back(NumericAddress(address));
+    connect_timeouts.push_back(timeout_ms);
     if (connect_errors.empty()) return 0;
     int error = connect_errors.front();
     connect_errors.pop_front();
