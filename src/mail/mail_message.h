@@ -98,7 +98,8 @@ class CQXMailMessage {
                       std::string& diagnostics);
 
   // TRUE when `reply` starts with a code from 200 to 399 (a non-digit among
-  // the first three characters counts as 0); FALSE for shorter replies.
+  // the first three characters counts as 0); FALSE when its first line
+  // (before CR, LF or NUL) is shorter than three characters.
   static BOOL IsReplyOK(const std::string& reply);
 
   // The whole message text for receiver `receiver_index` (no "To: " line

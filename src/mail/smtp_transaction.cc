@@ -20,9 +20,9 @@ constexpr unsigned int kSmtpPort = 25;
 constexpr size_t kHostNameBytes = 4096;
 
 // The three-digit code at the start of `reply` (a non-digit counts as 0),
-// or -1 when the reply is shorter than three characters.
+// or -1 when its first line is shorter than three characters.
 int ReplyCode(const std::string& reply) {
-  size_t length = reply.find('\0');
+  size_t length = reply.find_first_of(std::string("\r\n\0", 3));
   if (length == std::string::npos) length = reply.size();
   if (length < 3) return -1;
   int code = 0;
