@@ -72,6 +72,7 @@ bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool r
   // Both '/' and '\\' separate folders in the paths users give.
   std::string top_folder = folder;
   std::replace(top_folder.begin(), top_folder.end(), '\\', '/');
+  if (!top_folder.empty() && top_folder.back() != '/') top_folder += '/';
   Identity top;
   if (FileIdentity(top_folder.empty() ? "." : top_folder, &top.device, &top.inode)) {
     walk.ancestors.push_back(top);

@@ -190,19 +190,23 @@ ArchiveResult ZipWriter::Close() {
     for (const ZipEntryRecord& r : records_) {
       directory_size += kCentralHeaderSize + r.name.size() + kCentralExtraSize;
     }
-    bool cut = false;
-    if (!Fits32(written_) && output_->CanSeek()) {
-      // Bytes of a refused entry pushed the archive past 4 GiB: the central
-      // directory goes right after the last listed entry instead.
-      if (output_->Seek(listed_end_)) {
-        written_ = listed_end_;
-        cut = true;
-      }
-    }
+    // The directory goes at the end of the data; on an output that can seek
+    // the writer moves there first, as a failed seek may have left the
+    // position elsewhere. When bytes of a refused entry pushed the archive
+    // past 4 GiB, it goes right after the last listed entry instead and the
+    // output is cut there.
     uint64_t start = written_;
+    bool cut = false;
+    if (!Fits32(start) && output_->CanSeek()) {
+      start = listed_end_;
+      cut = true;
+    }
     if (!Fits32(start) || directory_size > kMax32) {
       result = ErrTooLarge;
+    } else if (output_->CanSeek() && !output_->Seek(start)) {
+      result = ErrCannotSeek;
     } else {
+      written_ = start;
       for (const ZipEntryRecord& r : records_) {
         if (!Put(CentralHeaderBytes(r))) {
           result = ErrWrite;
