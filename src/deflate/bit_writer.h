@@ -1,0 +1,87 @@
+// Bit writer of the compressor: packs codes least significant bit first into
+// a 16384-byte output buffer and hands the buffer to the caller's push
+// function when it is full, at every byte alignment and before the bytes of a
+// stored block, which go to the push function straight from the window.
+//
+// A push that takes fewer bytes than it was handed marks the writer failed;
+// from then on nothing more is pushed and the compressor stops.
+#ifndef POSTRUNNER_DEFLATE_BIT_WRITER_H_
+#define POSTRUNNER_DEFLATE_BIT_WRITER_H_
+
+#include <cstdint>
+
+#include "deflate/deflate.h"
+#include "deflate/deflate_tables.h"
+#include "deflate/error_slot.h"
+
+namespace postrunner {
+namespace deflate {
+
+class BitWriter {
+ public:
+  // `push` and `errors` must outlive the writer.
+  BitWriter(const DeflatePush& push, ErrorSlot* errors) : push_(push), errors_(errors) {}
+  BitWriter(const BitWriter&) = delete;
+  BitWriter& operator=(const BitWriter&) = delete;
+
+  // Appends the low `length` bits of `value` (length 1 to 15; other lengths
+  // record "invalid length" and send nothing).
+  void SendBits(unsigned value, int length) {
+    if (length < 1 || length > 15) {
+      errors_->Record("invalid length");
+      return;
+    }
+    bits_sent_ += static_cast<unsigned>(length);
+    bi_buf_ |= value << bi_valid_;
+    bi_valid_ += length;
+    if (bi_valid_ > 16) {
+      PutShort(bi_buf_ & 0xFFFF);
+      bi_buf_ >>= 16;
+      bi_valid_ -= 16;
+    }
+  }
+
+  // Flushes the partial byte, hands the buffer over and rounds the bit
+  // count up to whole bytes.
+  void Windup();
+
+  // Writes a stored block body: aligns, puts `length` and its complement,
+  // hands the buffer over, then pushes `data` (length bytes) directly.
+  void CopyStored(const uint8_t* data, unsigned length);
+
+  // Bits sent so far, alignment padding included.
+  uint64_t bits_sent() const { return bits_sent_; }
+  // Bytes the push function has taken.
+  uint64_t bytes_pushed() const { return bytes_pushed_; }
+  // True once a push took fewer bytes than it was handed.
+  bool failed() const { return failed_; }
+
+ private:
+  void PutShort(unsigned w) {
+    if (fill_ >= kOutBufSize - 1) HandOver();
+    buf_[fill_++] = static_cast<uint8_t>(w);
+    buf_[fill_++] = static_cast<uint8_t>(w >> 8);
+  }
+  void PutByte(unsigned b) {
+    if (fill_ >= kOutBufSize) HandOver();
+    buf_[fill_++] = static_cast<uint8_t>(b);
+  }
+  // Pushes the filled part of the buffer and empties it.
+  void HandOver();
+  void Push(const uint8_t* data, unsigned length);
+
+  const DeflatePush& push_;
+  ErrorSlot* errors_;
+  uint8_t buf_[kOutBufSize];
+  unsigned fill_ = 0;
+  uint32_t bi_buf_ = 0;  // pending bits, at most 16 between calls
+  int bi_valid_ = 0;
+  uint64_t bits_sent_ = 0;
+  uint64_t bytes_pushed_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace deflate
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_DEFLATE_BIT_WRITER_H_

@@ -1,0 +1,149 @@
+#include "deflate/matcher.h"
+
+#include <algorithm>
+#include <iterator>
+#include <cstring>
+
+namespace postrunner {
+namespace deflate {
+
+long Matcher::Read(uint8_t* buffer, unsigned capacity) {
+  long n = (*pull)(buffer, capacity);
+  if (n > static_cast<long>(capacity)) n = capacity;
+  return n;
+}
+
+void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
+  pull = input;
+  errors = error_slot;
+  window_size = kWindowBytes;
+  sliding = true;
+  std::fill(std::begin(head), std::end(head), 0);
+
+  const LevelConfig& config = kLevelTable[level];
+  good_match = config.good_length;
+  max_lazy_match = config.max_lazy;
+  nice_match = config.nice_length;
+  max_chain_length = config.max_chain;
+
+  strstart = 0;
+  block_start = 0;
+  long n = Read(window, kWindowBytes);
+  if (n <= 0) {
+    eofile = true;
+    lookahead = 0;
+    return;
+  }
+  eofile = false;
+  lookahead = static_cast<unsigned>(n);
+  if (lookahead < kMinLookahead) FillWindow();
+
+  ins_h = 0;
+  for (unsigned j = 0; j < kMinMatch - 1; j++) UpdateHash(window[j]);
+}
+
+void Matcher::FillWindow() {
+  do {
+    unsigned more = window_size - lookahead - strstart;
+    if (strstart >= kWSize + kMaxDist && sliding) {
+      // Keep the upper half as the new lower half; positions that leave the
+      // window drop out of the chains.
+      std::memcpy(window, window + kWSize, kWSize);
+      match_start -= kWSize;
+      strstart -= kWSize;
+      block_start -= kWSize;
+      for (unsigned n = 0; n < kHashSize; n++) {
+        unsigned m = head[n];
+        head[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
+      }
+      for (unsigned n = 0; n < kWSize; n++) {
+        unsigned m = prev[n];
+        prev[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
+      }
+      more += kWSize;
+    }
+    if (eofile) return;
+    if (more < 2) errors->Record("more < 2");
+
+    long n = Read(window + strstart + lookahead, more);
+    if (n <= 0) {
+      eofile = true;
+    } else {
+      lookahead += static_cast<unsigned>(n);
+    }
+  } while (lookahead < kMinLookahead && !eofile);
+}
+
+uint64_t Matcher::FlushBlock(BlockRecorder* recorder, bool last) {
+  const uint8_t* input = block_start >= 0 ? window + block_start : nullptr;
+  return recorder->FlushBlock(input, static_cast<uint64_t>(strstart - block_start), last);
+}
+
+uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out, LongestMatchFn search) {
+  unsigned prev_match;
+  bool match_available = false;
+  unsigned match_length = kMinMatch - 1;
+
+  while (lookahead != 0) {
+    if (out.failed()) return 0;
+
+    unsigned hash_head = 0;
+    if (lookahead >= kMinMatch) hash_head = InsertString(strstart);
+
+    prev_length = match_length;
+    prev_match = match_start;
+    match_length = kMinMatch - 1;
+
+    if (hash_head != 0 && prev_length < max_lazy_match && strstart - hash_head <= kMaxDist) {
+      // Never look past the end of the input for a match worth stopping at.
+      if (nice_match > lookahead) nice_match = lookahead;
+      match_length = search(*this, hash_head);
+      if (match_length > lookahead) match_length = lookahead;
+      // A 3-byte match far back costs more than three literals.
+      if (match_length == kMinMatch && strstart - match_start > kTooFar) match_length--;
+    }
+
+    if (prev_length >= kMinMatch && match_length <= prev_length) {
+      // The match at the previous position wins; take it.
+      bool flush = recorder->Tally(strstart - 1 - prev_match, prev_length - kMinMatch,
+                                   static_cast<int64_t>(strstart) - block_start);
+      // Insert the strings it covers, but none that run past the input.
+      unsigned max_insert = strstart + lookahead - kMinMatch;
+      lookahead -= prev_length - 1;
+      prev_length -= 2;
+      do {
+        if (++strstart <= max_insert) InsertString(strstart);
+      } while (--prev_length != 0);
+      match_available = false;
+      match_length = kMinMatch - 1;
+      strstart++;
+      if (flush) {
+        FlushBlock(recorder, false);
+        block_start = strstart;
+      }
+    } else if (match_available) {
+      // No better match here: the previous byte goes out as a literal.
+      if (recorder->Tally(0, window[strstart - 1], static_cast<int64_t>(strstart) - block_start)) {
+        FlushBlock(recorder, false);
+        block_start = strstart;
+      }
+      strstart++;
+      lookahead--;
+    } else {
+      // Wait one byte to see whether the next position matches better.
+      match_available = true;
+      strstart++;
+      lookahead--;
+    }
+
+    if (lookahead < kMinLookahead) FillWindow();
+  }
+  if (out.failed()) return 0;
+  if (match_available) {
+    recorder->Tally(0, window[strstart - 1], static_cast<int64_t>(strstart) - block_start);
+  }
+  return FlushBlock(recorder, true);
+}
+
+}  // namespace deflate
+}  // namespace postrunner

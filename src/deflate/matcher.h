@@ -1,0 +1,94 @@
+// The matcher: a sliding window of 65536 bytes over the input, hash chains
+// of 3-byte strings, and lazy evaluation of matches (levels 4 to 8). It hands
+// each literal and match to the block recorder and ends blocks where the
+// recorder asks.
+//
+// The match search is a plain function of the matcher's state so tests can
+// run the whole compressor with a reference search and compare the bytes.
+#ifndef POSTRUNNER_DEFLATE_MATCHER_H_
+#define POSTRUNNER_DEFLATE_MATCHER_H_
+
+#include <cstdint>
+
+#include "deflate/block_recorder.h"
+#include "deflate/deflate.h"
+#include "deflate/deflate_tables.h"
+#include "deflate/error_slot.h"
+
+namespace postrunner {
+namespace deflate {
+
+struct Matcher;
+
+// Searches the hash chain starting at `cur_match` for the longest match of
+// the string at m.strstart, longer than m.prev_length; sets m.match_start to
+// the first candidate giving the result's length and returns that length
+// (m.prev_length when nothing longer is found). The length may run past the
+// lookahead; the caller clips it.
+using LongestMatchFn = unsigned (*)(Matcher& m, unsigned cur_match);
+
+// The production search: same result as the plain chain walk, faster.
+unsigned LongestMatch(Matcher& m, unsigned cur_match);
+
+struct Matcher {
+  // Window first, then the chain and head tables, in one block. Window
+  // positions are below 65536, so 16 bits hold them.
+  uint8_t window[kWindowBytes] = {};
+  uint16_t prev[kWSize] = {};   // previous position with the same hash, by position % 32768
+  uint16_t head[kHashSize] = {};  // latest position per hash; 0 = none
+
+  unsigned window_size = 0;
+  bool sliding = false;
+  int64_t block_start = 0;  // negative once the window slid past it
+  unsigned ins_h = 0;
+  unsigned strstart = 0;
+  unsigned match_start = 0;
+  unsigned prev_length = 0;
+  unsigned lookahead = 0;
+  bool eofile = false;
+
+  unsigned good_match = 0;
+  unsigned max_lazy_match = 0;
+  unsigned nice_match = 0;
+  unsigned max_chain_length = 0;
+
+  ErrorSlot* errors = nullptr;
+  const DeflatePull* pull = nullptr;
+
+  void UpdateHash(uint8_t c) { ins_h = ((ins_h << kHashShift) ^ c) & kHashMask; }
+
+  // Inserts the string at `s` and returns the previous head of its chain.
+  unsigned InsertString(unsigned s) {
+    UpdateHash(window[s + kMinMatch - 1]);
+    unsigned hash_head = head[ins_h];
+    prev[s & kWMask] = static_cast<uint16_t>(hash_head);
+    head[ins_h] = static_cast<uint16_t>(s);
+    return hash_head;
+  }
+
+  // Reads input so the lookahead reaches 262 bytes or the input ends,
+  // sliding the window by 32768 bytes first when the position is near its
+  // end.
+  void FillWindow();
+
+  // Initialises the matcher for `level` (4..8, checked by the caller):
+  // tables, parameters, the first window of input and the hash seed.
+  void Init(int level, const DeflatePull* input, ErrorSlot* error_slot);
+
+  // Runs the lazy matcher over the whole input; returns the compressed size
+  // in bytes. Stops early when the output fails.
+  uint64_t DeflateLazy(BlockRecorder* recorder, const BitWriter& out, LongestMatchFn search);
+
+ private:
+  uint64_t FlushBlock(BlockRecorder* recorder, bool last);
+  long Read(uint8_t* buffer, unsigned capacity);
+};
+
+// Runs the whole compressor with the given match search.
+DeflateResult DeflateCompressWith(int level, uint16_t* general_flags, const DeflatePull& pull,
+                                  const DeflatePush& push, LongestMatchFn search);
+
+}  // namespace deflate
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_DEFLATE_MATCHER_H_

@@ -1,0 +1,89 @@
+// The optimised match search must give exactly the stream of the plain chain
+// walk. The reference below is the search written as directly as possible;
+// the compressor is run with each and the bytes compared.
+#include <gtest/gtest.h>
+
+#include "deflate/matcher.h"
+#include "deflate/test_inputs.h"
+
+namespace postrunner {
+namespace deflate {
+namespace {
+
+using test::Bytes;
+
+// Walks the chain from cur_match; keeps the first candidate of the greatest
+// length (longer than prev_length), stops at nice_match, at the distance
+// limit or when the chain budget runs out.
+unsigned ReferenceLongestMatch(Matcher& m, unsigned cur_match) {
+  unsigned chain = m.max_chain_length;
+  if (m.prev_length >= m.good_match) chain >>= 2;
+  const unsigned limit = m.strstart > kMaxDist ? m.strstart - kMaxDist : 0;
+  unsigned best = m.prev_length;
+  const uint8_t* scan = m.window + m.strstart;
+  do {
+    const uint8_t* match = m.window + cur_match;
+    if (match[best] != scan[best] || match[best - 1] != scan[best - 1] || match[0] != scan[0] ||
+        match[1] != scan[1]) {
+      continue;
+    }
+    unsigned len = 2;
+    while (len < kMaxMatch && match[len] == scan[len]) len++;
+    if (len > best) {
+      m.match_start = cur_match;
+      best = len;
+      if (len >= m.nice_match) break;
+    }
+  } while ((cur_match = m.prev[cur_match & kWMask]) > limit && --chain != 0);
+  return best;
+}
+
+Bytes Compress(const Bytes& data, int level, LongestMatchFn search, unsigned chunk) {
+  Bytes out;
+  size_t pos = 0;
+  DeflateResult r = DeflateCompressWith(level, nullptr, test::PullFrom(data, &pos, chunk),
+                                        test::PushTo(&out), search);
+  EXPECT_EQ(r.error, "");
+  return out;
+}
+
+void ExpectSameStream(const Bytes& data, int level = 8, unsigned chunk = 1u << 30) {
+  Bytes fast = Compress(data, level, LongestMatch, chunk);
+  Bytes ref = Compress(data, level, ReferenceLongestMatch, chunk);
+  ASSERT_EQ(fast.size(), ref.size());
+  EXPECT_TRUE(fast == ref);
+}
+
+TEST(ReferenceMatchTest, SameStreamOnVariedInputs) {
+  ExpectSameStream({});
+  ExpectSameStream({'a'});
+  ExpectSameStream({'a', 'a', 'a', 'a'});
+  ExpectSameStream(test::Text(700000, 1));
+  ExpectSameStream(test::RandomBytes(200000, 2));
+  ExpectSameStream(test::Skewed(400000, 3));
+  ExpectSameStream(test::Records(600000, 4));
+  ExpectSameStream(Bytes(300000, 0));
+  ExpectSameStream(test::Mixed(3000000, 5));
+}
+
+TEST(ReferenceMatchTest, SameStreamAtEveryLevelAndReadSize) {
+  Bytes data = test::Mixed(800000, 6);
+  for (int level = kMinLevel; level <= kMaxLevel; level++) ExpectSameStream(data, level);
+  ExpectSameStream(data, 8, 1000);
+}
+
+// Ends of input that fall inside a long match, where the search compares
+// bytes past the lookahead.
+TEST(ReferenceMatchTest, SameStreamWhenInputEndsInsideMatches) {
+  Bytes unit = test::Text(5000, 7);
+  for (size_t n : {70001u, 70002u, 70255u, 98304u, 131072u + 3}) {
+    Bytes data;
+    while (data.size() < n) data.insert(data.end(), unit.begin(), unit.end());
+    data.resize(n);
+    ExpectSameStream(data);
+  }
+}
+
+}  // namespace
+}  // namespace deflate
+}  // namespace postrunner
