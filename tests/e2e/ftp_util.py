@@ -8,7 +8,8 @@ included, so tests can tell what went over the wire), one
 "<session> <VERB> <argument>" line per command.
 
 StallingFtpServer is a small fake on a thread that logs a client in and then
-stops answering at a chosen command, to check that the client gives up.
+stops answering at a chosen command, or hangs up there, to check that the
+client gives up with a failure.
 """
 import os
 import socket
@@ -124,10 +125,13 @@ class StallingFtpServer:
     """Answers like an FTP server until `stall_at` (a verb such as "USER",
     "STOR", or "GREETING" for no greeting at all), then keeps the connection
     open and silent. A STOR in passive mode gets "150" and a data connection
-    that is never read. Serves one client; use as a context manager."""
+    that is never read. With hang_up, it instead reads a little of the data
+    and then closes both connections. Serves one client; use as a context
+    manager."""
 
-    def __init__(self, stall_at):
+    def __init__(self, stall_at, hang_up=False):
         self.stall_at = stall_at
+        self.hang_up = hang_up
         self._listener = socket.create_server(("127.0.0.1", 0))
         self._listener.settimeout(10)
         self.port = self._listener.getsockname()[1]
@@ -180,8 +184,15 @@ class StallingFtpServer:
                         try:
                             data, _ = data_listener.accept()
                             self._sockets.append(data)
+                            if self.hang_up:
+                                data.settimeout(10)
+                                data.recv(65536)
+                                data.close()
                         except OSError:
                             pass
+                    if self.hang_up:
+                        conn.close()
+                        return None
                     return self._hold()
                 if verb == "USER":
                     conn.sendall(b"331 password please\r\n")

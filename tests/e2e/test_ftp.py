@@ -2,6 +2,7 @@
 which name, in which mode, and which lines and exit codes the user sees when
 the upload works and when it fails."""
 import os
+import re
 import socket
 import zipfile
 
@@ -290,6 +291,18 @@ def test_stalled_server_ends_the_run_with_a_failure(run, workdir, stall_at, pass
     else:
         assert len(r.lines[-2]) > len("Ftp.PutFile returned FALSE: ")
     assert r.lines[-1] == "ERROR: File big.bin not sent to " + stalling.address
+
+
+def test_server_hanging_up_during_the_transfer_fails_the_store(run, workdir):
+    (workdir / "big.bin").write_bytes(os.urandom(8 * 1024 * 1024))
+    with StallingFtpServer("STOR", hang_up=True) as closing:
+        r = run("/FTPServer:" + closing.address, "/FTPUser:u", "/FTPPassword:p",
+                "/File:big.bin", "/FTPPassiveMode", env_override={"POSTRUNNER_FTP_TIMEOUT": "5"},
+                timeout=30)
+
+    assert r.code == 5
+    assert re.fullmatch(r"Ftp\.PutFile returned FALSE: Error \d+ in PutFile", r.lines[-2])
+    assert r.lines[-1] == "ERROR: File big.bin not sent to " + closing.address
 
 
 def test_proxy_settings_from_the_environment_apply(run, workdir, fresh):
