@@ -86,15 +86,19 @@ def test_upload_arrives_byte_exact_in_the_chosen_mode(run, workdir, fresh, ftp_h
     assert_secret_kept(r)
 
 
-def test_upload_over_ipv6_loopback(run, workdir, tmp_path):
+def test_upload_over_ipv6_loopback_in_both_modes(run, workdir, tmp_path):
     home = tmp_path / "home6"
     home.mkdir()
-    (workdir / "v6.txt").write_bytes(b"over IPv6\n")
     with FtpServer(home, tmp_path / "log6", host="::1") as server6:
-        r = run(*ftp_args(server6, "/File:v6.txt", "/FTPPassiveMode"))
-    assert r.code == 0
-    assert r.lines[-1] == "File v6.txt sent to [::1]:%d" % server6.port
-    assert (home / "v6.txt").read_bytes() == b"over IPv6\n"
+        for mode, extra in (("active", []), ("passive", ["/FTPPassiveMode"])):
+            name = "v6-%s.txt" % mode
+            (workdir / name).write_bytes(b"over IPv6, " + mode.encode())
+            r = run(*ftp_args(server6, "/File:" + name, *extra))
+            assert r.code == 0, r.stdout
+            assert r.lines[-1] == "File %s sent to [::1]:%d" % (name, server6.port)
+            assert (home / name).read_bytes() == b"over IPv6, " + mode.encode()
+        verbs = server6.verbs()
+    assert "EPRT" in verbs and "EPSV" in verbs
 
 
 # --- under which name --------------------------------------------------------
