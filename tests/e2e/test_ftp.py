@@ -129,8 +129,10 @@ def test_remote_name_is_the_bare_name_of_the_local_path(run, workdir, fresh, ftp
     assert [a for _, v, a in fresh.commands() if v == "STOR"] == ["plain.txt"]
 
 
-def test_ftpfilename_is_used_exactly_as_given(run, workdir, fresh, ftp_home):
-    remote = "my report #1 ?100% done & more+.txt"
+@pytest.mark.parametrize("remote", ["my report #1 ?100% done & more+.txt",
+                                    "B\u00fcro \u00e4\u00f6\u00fc;a=b,c@d.txt"],
+                         ids=["reserved-characters", "utf-8"])
+def test_ftpfilename_is_used_exactly_as_given(run, workdir, fresh, ftp_home, remote):
     (workdir / "local.txt").write_bytes(b"report")
 
     r = run(*ftp_args(fresh, "/File:local.txt", "/FTPFilename:" + remote))
