@@ -57,7 +57,9 @@ class CFtpClient : public CInternetClient {
               const std::string& local_path, const std::string& user,
               const std::string& password);
 
-  // Ends the connection if there is one; the next Upload connects anew.
+  // Ends this client's connection if there is one: the next Upload connects
+  // with the server and login it is given. libcurl sends QUIT and closes the
+  // control connection itself when the session closes.
   void CloseConnection();
 
  private:
