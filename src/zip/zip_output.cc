@@ -54,7 +54,7 @@ class MemoryOutput : public ZipOutput {
       full_ = true;
       return 0;
     }
-    std::memcpy(block_ + position_, data, length);
+    if (length > 0) std::memcpy(block_ + position_, data, length);
     position_ += length;
     return length;
   }

@@ -50,7 +50,7 @@ size_t FakeOutput::Write(const void* data, size_t length) {
     take = 0;
   }
   if (s_->bytes.size() < s_->position + take) s_->bytes.resize(s_->position + take);
-  std::memcpy(s_->bytes.data() + s_->position, data, take);
+  if (take > 0) std::memcpy(s_->bytes.data() + s_->position, data, take);
   s_->position += take;
   return take;
 }
