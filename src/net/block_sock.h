@@ -67,11 +67,11 @@ class CQXBlockSock {
   // "a.b.c.d:port", "[ipv6]" or "[ipv6]:port" (a bare IPv6 address without
   // brackets is taken whole); without a port `port` applies (low 16 bits).
   // Every address the resolver returns is tried in order, each attempt
-  // bounded by the time-out (at least one second). Returns TRUE when connected (code 0). On FALSE
-  // the object has no socket and the code is 30003 (host malformed or not
-  // resolvable), the system's connect error of the first failed attempt
-  // (e.g. 10061 refused, 10060 timed out, 10065/10051 unreachable), or
-  // CreateSocket's code.
+  // bounded by the time-out (at least one second). Returns TRUE when
+  // connected (code 0). On FALSE the object has no socket and the code is
+  // 30003 (host malformed or not resolvable), the system's connect error of
+  // the first failed attempt (e.g. 10061 refused, 10060 timed out,
+  // 10065/10051 unreachable), or CreateSocket's code.
   BOOL ConnectTo(const std::string& host, unsigned int port,
                  int type = SOCK_STREAM);
 
