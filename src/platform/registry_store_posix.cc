@@ -231,6 +231,12 @@ void MergeRegFileText(const std::string& text, Hive hive, const std::string& pat
 void MergeMimeTypesText(const std::string& text, const std::string& path,
                         RegistryKey* key) {
   static constexpr std::string_view kTypesKey = "MIME\\Database\\Content Type\\";
+  // The content-type lookup reads one key per listed type, each a pass over
+  // the whole list, so the pass reuses its buffers instead of allocating per
+  // line.
+  std::vector<std::string_view> words;
+  std::string type_key(kTypesKey);
+  std::string extension_key;
   std::string_view rest(text);
   while (!rest.empty()) {
     size_t end = rest.find('\n');
@@ -239,22 +245,27 @@ void MergeMimeTypesText(const std::string& text, const std::string& path,
     if (size_t hash = line.find('#'); hash != std::string_view::npos) {
       line = line.substr(0, hash);
     }
-    std::vector<std::string> words;
+    words.clear();
     size_t i = 0;
     while (i < line.size()) {
       while (i < line.size() && static_cast<unsigned char>(line[i]) <= ' ') ++i;
       size_t start = i;
       while (i < line.size() && static_cast<unsigned char>(line[i]) > ' ') ++i;
-      if (i > start) words.emplace_back(line.substr(start, i - start));
+      if (i > start) words.push_back(line.substr(start, i - start));
     }
     if (words.empty()) continue;
-    std::string type_key = std::string(kTypesKey) + words[0];
+    type_key.resize(kTypesKey.size());
+    type_key.append(words[0]);
     if (NoteSection(type_key, path, key) == Relation::kSame && words.size() > 1) {
-      SetValue(key, "Extention", "." + words[1], /*keep_first=*/true);
+      SetValue(key, "Extention", "." + std::string(words[1]), /*keep_first=*/true);
     }
+    // Extension keys (".ext") lie only under the root or under themselves.
+    if (!path.empty() && path.front() != '.') continue;
     for (size_t w = 1; w < words.size(); ++w) {
-      if (NoteSection("." + words[w], path, key) == Relation::kSame) {
-        SetValue(key, "Content Type", words[0], /*keep_first=*/true);
+      extension_key.assign(1, '.');
+      extension_key.append(words[w]);
+      if (NoteSection(extension_key, path, key) == Relation::kSame) {
+        SetValue(key, "Content Type", std::string(words[0]), /*keep_first=*/true);
       }
     }
   }
