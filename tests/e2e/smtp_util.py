@@ -163,3 +163,51 @@ def wait_until(predicate, timeout=5.0):
             return True
         time.sleep(0.02)
     return predicate()
+
+
+def _serve(folder):
+    """Runs a sink until SIGTERM or SIGINT, storing each message as
+    folder/message-NNN.eml; prints the port on the first line of stdout."""
+    import pathlib
+    import signal
+    folder = pathlib.Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    sink = SmtpSink()
+    stop = threading.Event()
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(sig, lambda *_: stop.set())
+    print(sink.port, flush=True)
+    saved = 0
+    while not stop.wait(0.05):
+        with sink._lock:
+            fresh = sink.messages[saved:]
+        for m in fresh:
+            saved += 1
+            (folder / ("message-%03d.eml" % saved)).write_bytes(m.content)
+    sink.stop()
+
+
+def _join(folder, out):
+    """Rebuilds the delivered file from the messages in `folder`."""
+    import pathlib
+    contents = [p.read_bytes() for p in sorted(pathlib.Path(folder).glob("*.eml"))]
+    if not contents:
+        raise SystemExit("no messages in %s" % folder)
+    if b"\r\nContent-Type: message/partial;" in contents[0]:
+        ctype, data = join_pieces(contents)
+        how = "joined %d message/partial pieces" % len(contents)
+    else:
+        _, ctype, data = single_attachment(contents[0])
+        how = "took the attachment of 1 message"
+    pathlib.Path(out).write_bytes(data)
+    print("%s into %s (%s, %d bytes)" % (how, out, ctype, len(data)))
+
+
+if __name__ == "__main__":
+    import sys
+    if len(sys.argv) == 3 and sys.argv[1] == "serve":
+        _serve(sys.argv[2])
+    elif len(sys.argv) == 4 and sys.argv[1] == "join":
+        _join(sys.argv[2], sys.argv[3])
+    else:
+        raise SystemExit("usage: smtp_util.py serve FOLDER | join FOLDER OUTFILE")
