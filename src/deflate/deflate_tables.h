@@ -25,6 +25,11 @@ inline constexpr unsigned kHashBits = 15;
 inline constexpr unsigned kHashSize = 1u << kHashBits;
 inline constexpr unsigned kHashMask = kHashSize - 1;
 inline constexpr unsigned kHashShift = 5;  // three bytes fill the hash
+// Bytes after the window that wide loads may touch; never data.
+inline constexpr unsigned kWindowSlack = 16;
+// Hash of the first four or eight bytes for the search's extra chains.
+inline constexpr unsigned kHashLongBits = 16;
+inline constexpr unsigned kHashLongSize = 1u << kHashLongBits;
 
 // Block recorder and trees.
 inline constexpr int kMaxBits = 15;    // longest literal/length or distance code

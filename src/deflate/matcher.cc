@@ -19,6 +19,8 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   window_size = kWindowBytes;
   sliding = true;
   std::fill(std::begin(head), std::end(head), 0);
+  std::fill(std::begin(head4), std::end(head4), 0);
+  std::fill(std::begin(head8), std::end(head8), 0);
 
   const LevelConfig& config = kLevelTable[level];
   good_match = config.good_length;
@@ -42,6 +44,18 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   for (unsigned j = 0; j < kMinMatch - 1; j++) UpdateHash(window[j]);
 }
 
+namespace {
+
+// Moves chain entries down with the window; those that leave it become 0.
+void Rebase(uint16_t* table, unsigned size) {
+  for (unsigned n = 0; n < size; n++) {
+    unsigned m = table[n];
+    table[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
+  }
+}
+
+}  // namespace
+
 void Matcher::FillWindow() {
   do {
     unsigned more = window_size - lookahead - strstart;
@@ -52,14 +66,12 @@ void Matcher::FillWindow() {
       match_start -= kWSize;
       strstart -= kWSize;
       block_start -= kWSize;
-      for (unsigned n = 0; n < kHashSize; n++) {
-        unsigned m = head[n];
-        head[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
-      }
-      for (unsigned n = 0; n < kWSize; n++) {
-        unsigned m = prev[n];
-        prev[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
-      }
+      Rebase(head, kHashSize);
+      Rebase(prev, kWSize);
+      Rebase(head4, kHashLongSize);
+      Rebase(prev4, kWSize);
+      Rebase(head8, kHashLongSize);
+      Rebase(prev8, kWSize);
       more += kWSize;
     }
     if (eofile) return;

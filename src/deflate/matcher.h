@@ -9,6 +9,7 @@
 #define POSTRUNNER_DEFLATE_MATCHER_H_
 
 #include <cstdint>
+#include <cstring>
 
 #include "deflate/block_recorder.h"
 #include "deflate/deflate.h"
@@ -32,10 +33,25 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match);
 
 struct Matcher {
   // Window first, then the chain and head tables, in one block. Window
-  // positions are below 65536, so 16 bits hold them.
-  uint8_t window[kWindowBytes] = {};
+  // positions are below 65536, so 16 bits hold them. The window has a few
+  // bytes of slack after its 65536 so wide loads near its end stay inside
+  // the array; they are never part of the data.
+  uint8_t window[kWindowBytes + kWindowSlack] = {};
   uint16_t prev[kWSize] = {};   // previous position with the same hash, by position % 32768
   uint16_t head[kHashSize] = {};  // latest position per hash; 0 = none
+
+  // Search accelerator, not part of the design's state: two more sets of
+  // chains over the same positions keyed by the first four and the first
+  // eight bytes, and for each position its rank among the insertions of its
+  // 3-byte hash. Once a match of 3 (7) bytes is in hand only candidates
+  // sharing four (eight) bytes can do better, so the search follows these
+  // chains and uses the ranks to keep the 3-byte chain's budget exactly.
+  uint16_t prev4[kWSize] = {};
+  uint16_t head4[kHashLongSize] = {};
+  uint16_t prev8[kWSize] = {};  // the same keyed by eight bytes
+  uint16_t head8[kHashLongSize] = {};
+  uint32_t rank[kWSize] = {};
+  uint32_t inserted[kHashSize] = {};  // insertions per 3-byte hash
 
   unsigned window_size = 0;
   bool sliding = false;
@@ -63,7 +79,22 @@ struct Matcher {
     unsigned hash_head = head[ins_h];
     prev[s & kWMask] = static_cast<uint16_t>(hash_head);
     head[ins_h] = static_cast<uint16_t>(s);
+
+    uint64_t bytes8;
+    std::memcpy(&bytes8, window + s, sizeof bytes8);
+    unsigned h4 = HashLong(bytes8 << 32);
+    prev4[s & kWMask] = head4[h4];
+    head4[h4] = static_cast<uint16_t>(s);
+    unsigned h8 = HashLong(bytes8);
+    prev8[s & kWMask] = head8[h8];
+    head8[h8] = static_cast<uint16_t>(s);
+    rank[s & kWMask] = ++inserted[ins_h];
     return hash_head;
+  }
+
+  // Hash of the significant bytes of `key` (multiplicative).
+  static unsigned HashLong(uint64_t key) {
+    return static_cast<unsigned>((key * 0x9E3779B97F4A7C15ull) >> (64 - kHashLongBits));
   }
 
   // Reads input so the lookahead reaches 262 bytes or the input ends,
