@@ -137,7 +137,7 @@ ArchiveResult ZipWriter::AddEntry(const char* name, const void* source, uint32_t
 
   if (!Put(LocalHeaderBytes(record))) {
     source_.Close();
-    return sticky_ != ResultOk ? sticky_ : ErrWrite;
+    return ErrWrite;
   }
   if (sticky_ != ResultOk) {
     source_.Close();

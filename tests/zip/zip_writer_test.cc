@@ -307,7 +307,7 @@ TEST(ZipWriter, MemoryTarget) {
 
   block.assign(40, 0);
   archive = ArchiveCreate(block.data(), 40, TargetMemory);
-  EXPECT_EQ(ArchiveAddEntry(archive.get(), "too-big.txt", "x", 1, SourceMemory), ErrTargetFull);
+  EXPECT_EQ(ArchiveAddEntry(archive.get(), "too-big.txt", "x", 1, SourceMemory), ErrWrite);
   EXPECT_EQ(ArchiveAddEntry(archive.get(), "x.txt", "x", 1, SourceMemory), ErrAlreadyFailed);
   EXPECT_EQ(ArchiveClose(std::move(archive)), ResultOk);  // only an end record
   EXPECT_FALSE(ArchiveCreate(block.data(), 0, TargetMemory));
