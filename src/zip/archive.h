@@ -73,9 +73,10 @@ std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
 // that is not a regular file (0 = unknown), and is ignored otherwise.
 // Returns ResultOk or the reason for the failure; a failed entry is not
 // listed in the archive. A source that cannot be opened leaves the archive
-// unchanged. A failed data step (compressor error, output taking less than
-// it was handed) reports ErrWrite; ErrCompressor and ErrSizeMismatch never
-// reach the caller.
+// unchanged. A source that fails while being read gives ErrRead (the entry
+// is never cut short silently). A failed data step (compressor error, output
+// taking less than it was handed) reports ErrWrite; ErrCompressor and
+// ErrSizeMismatch never reach the caller.
 ArchiveResult ArchiveAddEntry(ArchiveHandle* handle, const char* name,
                               const void* source, uint32_t size, uint32_t kind);
 
