@@ -64,6 +64,10 @@ bool SeekTo(int fd, uint64_t position);
 // Cuts the file `fd` to `length` bytes. Returns false on error.
 bool TruncateTo(int fd, uint64_t length);
 
+// WriteAll to a pipe or socket whose reader may be gone: the write fails
+// with EPIPE instead of the signal ending the process.
+size_t WriteAllNoSigpipe(int fd, const void* buffer, size_t count);
+
 }  // namespace postrunner
 
 #endif  // POSTRUNNER_PLATFORM_FILE_INFO_H_

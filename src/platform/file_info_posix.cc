@@ -1,6 +1,7 @@
 #include "platform/file_info.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -94,6 +95,27 @@ bool TruncateTo(int fd, uint64_t length) {
     if (::ftruncate(fd, static_cast<off_t>(length)) == 0) return true;
     if (errno != EINTR) return false;
   }
+}
+
+size_t WriteAllNoSigpipe(int fd, const void* buffer, size_t count) {
+  sigset_t pipe_signal, old_mask;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  bool was_pending = false;
+  sigset_t pending;
+  if (sigpending(&pending) == 0) was_pending = sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
+  size_t written = WriteAll(fd, buffer, count);
+  if (written < count && errno == EPIPE && !was_pending) {
+    // Take the signal this write raised before unblocking it.
+    int saved = errno;
+    struct timespec no_wait {};
+    while (sigtimedwait(&pipe_signal, nullptr, &no_wait) < 0 && errno == EINTR) {
+    }
+    errno = saved;
+  }
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  return written;
 }
 
 }  // namespace postrunner

@@ -18,7 +18,9 @@ class DescriptorOutput : public ZipOutput {
       : fd_(std::move(fd)), can_seek_(can_seek), base_(base), info_(info) {}
 
   size_t Write(const void* data, size_t length) override {
-    return WriteAll(fd_.get(), data, length);
+    // A pipe whose reader has gone must fail the write, not end the process.
+    return info_.is_regular ? WriteAll(fd_.get(), data, length)
+                            : WriteAllNoSigpipe(fd_.get(), data, length);
   }
   bool Seek(uint64_t position) override {
     return can_seek_ && SeekTo(fd_.get(), base_ + position);

@@ -259,6 +259,32 @@ TEST(ZipWriter, OutputThatCannotSeekGetsDataDescriptors) {
                                       ListingLine("f/", 0, 8, {})}));
 }
 
+TEST(ZipWriter, APipeWithoutReaderFailsTheEntryAndNotTheProcess) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ScopedFd read_end(fds[0]), write_end(fds[1]);
+  int target = write_end.get();
+  auto archive = ArchiveCreate(&target, 0, TargetHandle);
+  ASSERT_TRUE(archive);
+  read_end.Reset();
+  EXPECT_EQ(ArchiveAddEntry(archive.get(), "a.gz", "abc", 3, SourceMemory), ErrWrite);
+  EXPECT_EQ(ArchiveClose(std::move(archive)), ErrWrite);
+}
+
+TEST(ZipWriter, ASourceFailingWhileReadIsNotCutShortSilently) {
+  ScratchDir dir;
+  ScopedFd folder(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
+  int raw = folder.get();
+  std::string path = dir.Path("read-error.zip");
+  auto archive = CreateOnFile(path);
+  EXPECT_EQ(ArchiveAddEntry(archive.get(), "r.txt", &raw, 0, SourceHandle), ErrRead);
+  EXPECT_EQ(ArchiveAddEntry(archive.get(), "r.gz", &raw, 0, SourceHandle), ErrRead);
+  ASSERT_EQ(ArchiveClose(std::move(archive)), ResultOk);
+  ParsedArchive p = ParseArchive(ReadWholeFile(path));
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.count, 0);
+}
+
 TEST(ZipWriter, HandleTargetStartsAtTheDescriptorsPosition) {
   ScratchDir dir;
   std::string path = dir.Path("prefixed.zip");
