@@ -163,7 +163,7 @@ class ScriptedSmtpServer {
   void Serve() {
     for (Script& script : scripts_) {
       pollfd entry{listener_.get(), POLLIN, 0};
-      if (::poll(&entry, 1, 5000) != 1) {
+      if (::poll(&entry, 1, 15000) != 1) {
         std::lock_guard<std::mutex> lock(mutex_);
         transcript_.push_back("<no connection>");
         return;

@@ -1,6 +1,7 @@
 // The SMTP conversation against a scripted server on loopback: replies in
 // fragments and over several lines, refusals at every command, silence,
 // servers that close early, several receivers.
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -87,6 +88,10 @@ std::string HostName() {
 
 class SmtpTest : public ::testing::Test {
  protected:
+  // No MIME database: content types come from the fallbacks at once.
+  void SetUp() override { ::setenv("POSTRUNNER_MIME_TYPES", "", 1); }
+  void TearDown() override { ::unsetenv("POSTRUNNER_MIME_TYPES"); }
+
   // A plain message to `receivers` through `server`, with short waits.
   void Prepare(const ScriptedSmtpServer& server, std::vector<std::string> receivers = {"to@dst.test"}) {
     message_.SetWaits(SmtpWaits{1, 1, 0});
@@ -381,8 +386,8 @@ TEST_F(SmtpTest, ServerClosingMidDataFailsTheReceiver) {
   ScriptedSmtpServer server({script});
   Prepare(server);
   std::string part_id;
-  ASSERT_EQ(message_.AddAttachment(std::string(3'000'000, 'x'), "big.txt", part_id, FALSE, "",
-                                   TRUE),
+  ASSERT_EQ(message_.AddAttachment(std::string(1'500'000, 'x'), "big.txt", part_id, FALSE,
+                                   "text/plain", TRUE),
             1);
   std::string diagnostics;
   EXPECT_FALSE(message_.Transmit(diagnostics));
