@@ -192,7 +192,8 @@ def test_dir_mode_mails_the_folder_archive(mail, smtp, workdir, tmp_path):
         (folder / rel).write_bytes(content)
     r = mail("/Recurse", "/Dir:" + str(folder), "/Zip:out.zip")
     assert r.code == 0
-    assert r.lines[:5] == BANNER + ["RECURSE Mode", "DIR Mode"]
+    # "/Zip:" also counts as "/Zip" (options match by prefix).
+    assert r.lines[:6] == BANNER + ["RECURSE Mode", "ZIP Mode", "DIR Mode"]
     assert r.lines[-3:] == ["Opened file", "No Splitting needed", "File  sent to " + RECEIVER]
     name, ctype, archive = single_attachment(smtp.messages[0].content)
     assert (name, ctype) == ("out.zip", "application/zip")
@@ -248,7 +249,7 @@ def test_failed_send_keeps_the_archive(run, workdir):
     r = run("/Receiver:" + RECEIVER, "/Sender:" + SENDER, "/Mailserver:" + dead_server(),
             "/Zip", "/Zip:big.zip", "/File:big.bin")
     assert r.lines == BANNER + ["ZIP Mode", "FILE Mode", "Opened file", "Start Splitting file",
-                                "big.bin (part 1 of 2)",
+                                "big.zip (part 1 of 2)",
                                 "Content-Type: application/x-zip-compressed",
                                 "ERROR: File big.bin not sent to " + RECEIVER]
     assert r.code == 5
