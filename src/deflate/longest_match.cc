@@ -10,10 +10,10 @@
 // Two things make it faster without changing the result. Wide loads: a
 // candidate that could beat the best must equal the current string in all
 // bytes 0..best, so testing more of them (eight or four at a time) only drops
-// candidates the plain test would have examined in vain. Second chains: once
-// the best is 3 or more, only candidates sharing the first four bytes can
-// improve, so the walk follows the matcher's 4-byte chains and checks each
-// such candidate's rank in the 3-byte chain against the budget.
+// candidates the plain test would have examined in vain. Keyed chains: once
+// the best is k - 1 or more (k = 4, 6, 8), only candidates sharing the first
+// k bytes can improve, so the walk follows the matcher's k-byte chains and
+// checks each such candidate's rank in the 3-byte chain against the budget.
 #include <cstring>
 
 #include "deflate/matcher.h"
@@ -77,7 +77,7 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   const unsigned nice = m.nice_match;
   if (strstart > m.window_size - kMinLookahead) m.errors->Record("insufficient lookahead");
 
-  const uint32_t head_rank = m.rank[cur_match & kWMask];
+  const uint16_t head_rank = m.rank[cur_match & kWMask];
   const uint16_t scan_start = Load16(scan);
 
   // The 3-byte chain, until a match of 3 or more is in hand (always the head
@@ -99,24 +99,40 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   if (best_len < kMinMatch || cur_match <= limit || chain_length == 0) return best_len;
 
   // The keyed chains from here on: candidates older than the last one
-  // examined that share the current string's first four bytes, and once the
-  // best reaches 7, its first eight. Eight bytes are only used while they
-  // lie inside the input (a key over bytes past the end could be stale).
-  const bool use8 = m.lookahead >= 8;
+  // examined that share the current string's first k bytes, k being 4, 6
+  // or 8 as the best allows. A key is only used while its bytes lie inside
+  // the input (a key over bytes past the end could be stale).
+  struct KeyedChain {
+    const uint16_t* prev;
+    uint64_t mask;
+    unsigned key_bytes;
+  };
+  const KeyedChain chains[3] = {{m.prev4, 0xFFFFFFFFull, 4},
+                                {m.prev6, 0xFFFFFFFFFFFFull, 6},
+                                {m.prev8, ~0ull, 8}};
+  auto usable = [&](int level) {
+    return level < 3 && best_len + 1 >= chains[level].key_bytes &&
+           m.lookahead >= chains[level].key_bytes;
+  };
+  int level = 0;
+  while (usable(level + 1)) level++;
+
+  const uint64_t scan8 = Load64(scan);
   unsigned examined = cur_match;
-  unsigned q;
-  if (best_len < 7 || !use8) {
-    const uint32_t scan4 = Load32(scan);
+  for (;;) {
+    const KeyedChain& chain = chains[level];
+    const uint64_t key = scan8 & chain.mask;
     EndKey end;
     end.Set(scan, best_len);
-    q = m.prev4[strstart & kWMask];
-    while (q >= examined && q > limit) q = m.prev4[q & kWMask];
-    for (; q > limit; q = m.prev4[q & kWMask]) {
+    unsigned q = chain.prev[strstart & kWMask];
+    while (q >= examined && q > limit) q = chain.prev[q & kWMask];
+    bool next_level = false;
+    for (; q > limit; q = chain.prev[q & kWMask]) {
       const uint8_t* match = window + q;
-      if (Load32(match) != scan4) continue;
+      if ((Load64(match) & chain.mask) != key) continue;
       // q is on the 3-byte chain; the plain walk reaches it only within the
       // budget, and every later candidate is further down.
-      if (head_rank - m.rank[q & kWMask] >= budget) return best_len;
+      if (static_cast<uint16_t>(head_rank - m.rank[q & kWMask]) >= budget) return best_len;
       if (!end.Matches(match)) continue;
       unsigned len = MatchLength(scan, match);
       if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
@@ -124,33 +140,17 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
         m.match_start = q;
         best_len = len;
         if (len >= nice) return best_len;
-        if (best_len >= 7 && use8) break;
+        if (usable(level + 1)) {
+          next_level = true;
+          break;
+        }
         end.Set(scan, best_len);
       }
     }
-    if (q <= limit) return best_len;
+    if (!next_level) return best_len;
     examined = q;
+    while (usable(level + 1)) level++;
   }
-
-  const uint64_t scan8 = Load64(scan);
-  uint64_t end8 = Load64(scan + best_len - 7);
-  q = m.prev8[strstart & kWMask];
-  while (q >= examined && q > limit) q = m.prev8[q & kWMask];
-  for (; q > limit; q = m.prev8[q & kWMask]) {
-    const uint8_t* match = window + q;
-    if (Load64(match) != scan8) continue;
-    if (head_rank - m.rank[q & kWMask] >= budget) break;
-    if (Load64(match + best_len - 7) != end8) continue;
-    unsigned len = MatchLength(scan, match);
-    if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
-    if (len > best_len) {
-      m.match_start = q;
-      best_len = len;
-      if (len >= nice) break;
-      end8 = Load64(scan + best_len - 7);
-    }
-  }
-  return best_len;
 }
 
 }  // namespace deflate

@@ -20,6 +20,7 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   sliding = true;
   std::fill(std::begin(head), std::end(head), 0);
   std::fill(std::begin(head4), std::end(head4), 0);
+  std::fill(std::begin(head6), std::end(head6), 0);
   std::fill(std::begin(head8), std::end(head8), 0);
 
   const LevelConfig& config = kLevelTable[level];
@@ -70,6 +71,8 @@ void Matcher::FillWindow() {
       Rebase(prev, kWSize);
       Rebase(head4, kHashLongSize);
       Rebase(prev4, kWSize);
+      Rebase(head6, kHashLongSize);
+      Rebase(prev6, kWSize);
       Rebase(head8, kHashLongSize);
       Rebase(prev8, kWSize);
       more += kWSize;

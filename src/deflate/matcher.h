@@ -40,18 +40,20 @@ struct Matcher {
   uint16_t prev[kWSize] = {};   // previous position with the same hash, by position % 32768
   uint16_t head[kHashSize] = {};  // latest position per hash; 0 = none
 
-  // Search accelerator, not part of the design's state: two more sets of
-  // chains over the same positions keyed by the first four and the first
-  // eight bytes, and for each position its rank among the insertions of its
-  // 3-byte hash. Once a match of 3 (7) bytes is in hand only candidates
-  // sharing four (eight) bytes can do better, so the search follows these
-  // chains and uses the ranks to keep the 3-byte chain's budget exactly.
+  // Search accelerator, not part of the design's state: more chains over
+  // the same positions keyed by the first four, six and eight bytes, and for
+  // each position its rank among the insertions of its 3-byte hash. Once a
+  // match of k - 1 bytes is in hand only candidates sharing k bytes can do
+  // better, so the search follows these chains and uses the ranks to keep
+  // the 3-byte chain's budget exactly.
   uint16_t prev4[kWSize] = {};
   uint16_t head4[kHashLongSize] = {};
-  uint16_t prev8[kWSize] = {};  // the same keyed by eight bytes
+  uint16_t prev6[kWSize] = {};  // the same keyed by six bytes
+  uint16_t head6[kHashLongSize] = {};
+  uint16_t prev8[kWSize] = {};  // and by eight
   uint16_t head8[kHashLongSize] = {};
-  uint32_t rank[kWSize] = {};
-  uint32_t inserted[kHashSize] = {};  // insertions per 3-byte hash
+  uint16_t rank[kWSize] = {};  // modulo 65536: ranks compared lie within 32768 insertions
+  uint16_t inserted[kHashSize] = {};  // insertions per 3-byte hash, modulo 65536
 
   unsigned window_size = 0;
   bool sliding = false;
@@ -85,6 +87,9 @@ struct Matcher {
     unsigned h4 = HashLong(bytes8 << 32);
     prev4[s & kWMask] = head4[h4];
     head4[h4] = static_cast<uint16_t>(s);
+    unsigned h6 = HashLong(bytes8 << 16);
+    prev6[s & kWMask] = head6[h6];
+    head6[h6] = static_cast<uint16_t>(s);
     unsigned h8 = HashLong(bytes8);
     prev8[s & kWMask] = head8[h8];
     head8[h8] = static_cast<uint16_t>(s);

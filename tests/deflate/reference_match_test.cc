@@ -3,6 +3,10 @@
 // the compressor is run with each and the bytes compared.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
 #include "deflate/matcher.h"
 #include "deflate/test_inputs.h"
 
@@ -80,6 +84,27 @@ TEST(ReferenceMatchTest, SameStreamWhenInputEndsInsideMatches) {
     Bytes data;
     while (data.size() < n) data.insert(data.end(), unit.begin(), unit.end());
     data.resize(n);
+    ExpectSameStream(data);
+  }
+}
+
+// Large real inputs, opt-in: DEFLATE_REFERENCE_FILES holds a colon-separated
+// list of files (scripts/bench --verify passes the benchmark corpus).
+TEST(ReferenceMatchTest, SameStreamOnListedFiles) {
+  const char* list = std::getenv("DEFLATE_REFERENCE_FILES");
+  if (list == nullptr || *list == '\0') GTEST_SKIP() << "DEFLATE_REFERENCE_FILES not set";
+  std::string files = list;
+  size_t start = 0;
+  while (start <= files.size()) {
+    size_t end = files.find(':', start);
+    if (end == std::string::npos) end = files.size();
+    std::string path = files.substr(start, end - start);
+    start = end + 1;
+    if (path.empty()) continue;
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << path;
+    Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    SCOPED_TRACE(path);
     ExpectSameStream(data);
   }
 }
