@@ -127,8 +127,11 @@ ArchiveResult CreateMemoryOutput(void* block, uint32_t size,
   std::unique_ptr<unsigned char[]> own;
   unsigned char* target = static_cast<unsigned char*>(block);
   if (target == nullptr) {
-    own.reset(new (std::nothrow) unsigned char[size]());
-    if (!own) return ErrMapping;
+    try {
+      own = std::make_unique<unsigned char[]>(size);
+    } catch (const std::bad_alloc&) {
+      return ErrMapping;
+    }
     target = own.get();
   }
   *output = std::make_unique<MemoryOutput>(target, size, std::move(own));

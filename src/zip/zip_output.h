@@ -18,6 +18,9 @@ namespace postrunner {
 
 class ZipOutput {
  public:
+  ZipOutput() = default;
+  ZipOutput(const ZipOutput&) = delete;
+  ZipOutput& operator=(const ZipOutput&) = delete;
   virtual ~ZipOutput() = default;
 
   // Writes `length` bytes at the current position and returns how many were
