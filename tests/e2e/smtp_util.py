@@ -39,11 +39,12 @@ class _Keeper:
 
 
 class SmtpSink:
-    """SMTP server on 127.0.0.1:<ephemeral port>; .messages holds what arrived.
+    """SMTP server on host (127.0.0.1 or ::1) and an ephemeral port; .address
+    is the "/Mailserver:" value for it; .messages holds what arrived.
     With refuse_from = n, the (n+1)-th message and all after it are refused
     at the end of their data."""
 
-    def __init__(self):
+    def __init__(self, host="127.0.0.1"):
         self.messages = []
         self.offered = 0
         self.refuse_from = None
@@ -59,7 +60,7 @@ class SmtpSink:
                 factory = lambda: SMTP(_Keeper(self), data_size_limit=None,
                                        hostname="sink.test")
                 self._server = self._loop.run_until_complete(
-                    self._loop.create_server(factory, "127.0.0.1", 0))
+                    self._loop.create_server(factory, host, 0))
             except Exception as e:  # pragma: no cover - reported below
                 errors.append(e)
                 started.set()
@@ -76,7 +77,7 @@ class SmtpSink:
         if errors:
             raise errors[0]
         self.port = self._server.sockets[0].getsockname()[1]
-        self.address = "127.0.0.1:%d" % self.port
+        self.address = ("[%s]:%d" if ":" in host else "%s:%d") % (host, self.port)
 
     def _add(self, message):
         with self._lock:

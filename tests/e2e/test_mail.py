@@ -1,5 +1,7 @@
 """Mail delivery end to end: the real binary against a real SMTP server on
 loopback; what arrives is checked the way a receiver would use it."""
+import email
+import email.policy
 import io
 import os
 import re
@@ -9,7 +11,7 @@ import zipfile
 import pytest
 
 from conftest import BANNER
-from smtp_util import SmtpSink, join_pieces, munpack, single_attachment
+from smtp_util import SmtpSink, join_pieces, munpack, raw_body, single_attachment
 
 SENDER = "backup@src.test"
 RECEIVER = "admin@dst.test"
@@ -268,3 +270,43 @@ def test_link_planted_under_a_piece_name_is_not_written_through(mail, smtp, work
     assert victim.read_bytes() == b"keep me"
     assert join_pieces([m.content for m in smtp.messages])[1] == data
     assert sorted(os.listdir(workdir)) == ["big.bin"]
+
+
+def test_ipv6_server_in_brackets(run, workdir):
+    sink = SmtpSink("::1")
+    try:
+        (workdir / "a.bin").write_bytes(b"v6")
+        r = run("/Receiver:" + RECEIVER, "/Sender:" + SENDER, "/Mailserver:" + sink.address,
+                "/File:a.bin")
+        assert r.code == 0
+        assert single_attachment(sink.messages[0].content)[2] == b"v6"
+    finally:
+        sink.stop()
+
+
+def test_piece_file_that_cannot_be_created_fails_the_send(mail, smtp, workdir):
+    (workdir / "big.bin").write_bytes(payload(PIECE + 1))
+    (workdir / "big.bin_(part_2_of_2)").mkdir()  # the name is taken by a folder
+    r = mail("/File:big.bin")
+    assert r.lines[-2:] == ["big.bin (part 2 of 2)", "ERROR: File big.bin not sent to " + RECEIVER]
+    assert r.code == 5
+    assert len(smtp.messages) == 1
+
+
+def test_files_beyond_two_gib_are_counted_and_cut_in_64_bits(mail, smtp, workdir):
+    size = 2**31 + 5  # sparse: takes no disk space
+    head = payload(PIECE, seed=11)
+    with open(workdir / "huge.bin", "wb") as f:
+        f.write(head)
+        f.truncate(size)
+    smtp.refuse_from = 1  # take the first piece, then stop the run
+    r = mail("/File:huge.bin")
+    assert r.lines == BANNER + ["FILE Mode", "Opened file", "Start Splitting file",
+                                "huge.bin (part 1 of 2152)",
+                                "Content-Type: application/octet-stream",
+                                "huge.bin (part 2 of 2152)",
+                                "ERROR: File huge.bin not sent to " + RECEIVER]
+    assert r.code == 5
+    body = raw_body(smtp.messages[0].content)
+    inner = email.message_from_bytes(body, policy=email.policy.default)
+    assert inner.get_payload(decode=True) == head
