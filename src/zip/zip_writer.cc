@@ -127,6 +127,9 @@ ArchiveResult ZipWriter::AddEntry(const char* name, const void* source, uint32_t
   record.compressed_size =
       (record.method == kMethodStored && size_known) ? static_cast<uint32_t>(meta.expected_size)
                                                      : 0;
+  // A size not known yet is announced as 0: 0xFFFFFFFF would tell readers
+  // to look for ZIP64 records. A stored entry announces its size so that a
+  // reader of a stream that cannot seek back knows where its data ends.
   record.uncompressed_size = size_known ? static_cast<uint32_t>(meta.expected_size) : 0;
   record.modify_time = meta.modify_time;
   record.access_time = meta.access_time;
