@@ -14,9 +14,10 @@ inline constexpr int kDeleteRetries = 3;
 // empty and something exists under it.
 bool FileExists(const std::string& name);
 
-// Deletes `name` when FileExists holds for it, trying again at once up to
-// kDeleteRetries times when the deletion fails. Returns false only when the
-// file exists and could not be deleted.
+// Deletes `name` when FileExists holds for it and it is a regular file or a
+// link, trying again at once up to kDeleteRetries times when the deletion
+// fails. Returns false when something exists under `name` that was not
+// deleted (anything else is never deleted).
 bool DeleteArchiveFile(const std::string& name);
 
 // True when `a` and `b` name the same existing file (same device and inode),

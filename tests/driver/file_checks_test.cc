@@ -57,6 +57,20 @@ TEST_F(FileChecksTest, DeleteGivesUpOnAFileThatCannotBeDeleted) {
   EXPECT_TRUE(FileExists(sub));
 }
 
+TEST_F(FileChecksTest, DeleteNeverRemovesFifosOrDevices) {
+  std::string fifo = dir_ + "/pipe.zip";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(DeleteArchiveFile(fifo));
+  EXPECT_TRUE(FileExists(fifo));
+  // A link is removed, never what it points to.
+  std::string link = dir_ + "/link.zip";
+  std::string target = Touch("target.zip");
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  EXPECT_TRUE(DeleteArchiveFile(link));
+  EXPECT_FALSE(FileExists(link));
+  EXPECT_TRUE(FileExists(target));
+}
+
 TEST_F(FileChecksTest, SameFileIsFoundThroughDifferentTexts) {
   std::string path = Touch("a.zip");
   std::string other = Touch("b.zip");
