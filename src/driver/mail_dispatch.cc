@@ -103,7 +103,10 @@ int SendPieces(const std::string& path, const std::string& bare_name,
                const std::string& mail_server, int64_t pieces, CQXMailMessage* message) {
   PrintLine("Start Splitting file");
   CBinaryFile source;
-  if (source.Open(path, kBinaryReadOnly) < 0 || source.SeekToStart() != 0) return 0;
+  if (source.Open(path, kBinaryReadOnly) < 0 || source.SeekToStart() != 0) {
+    PrintLine("Error opening file");
+    return 0;
+  }
   const LocalTime now = GetLocalTime();
   const std::string id = std::to_string(now.month) + std::to_string(now.day) +
                          std::to_string(now.minute) + std::to_string(now.second) + sender;

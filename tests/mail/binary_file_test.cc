@@ -28,20 +28,6 @@ TEST(BinaryFile, MissingFileLeavesTheObjectClosedWithItsPath) {
   file.Close();  // twice is harmless
 }
 
-TEST(BinaryFile, OpeningAgainClosesTheFirstFile) {
-  TempDir dir;
-  std::string a = dir.Write("a", "first");
-  std::string b = dir.Write("b", "second!");
-  CBinaryFile file;
-  int first = file.Open(a, kBinaryReadOnly);
-  ASSERT_GE(first, 0);
-  ASSERT_GE(file.Open(b, kBinaryReadOnly), 0);
-  // The first descriptor was released (and is typically handed out again).
-  struct stat st;
-  EXPECT_TRUE(::fstat(first, &st) != 0 || file.descriptor() == first);
-  EXPECT_EQ(file.SeekToEnd(), 7);
-}
-
 TEST(BinaryFile, MeasuresAndReadsToTheEnd) {
   TempDir dir;
   std::string path = dir.Write("f", std::string(998002, 'q'));
@@ -102,14 +88,6 @@ TEST(BinaryFile, CreatesNewFilesOnlyAndNeverThroughALink) {
   ASSERT_EQ(::symlink(dir.Path("nowhere").c_str(), dir.Path("dangling").c_str()), 0);
   EXPECT_LT(file.Open(dir.Path("dangling"), kBinaryCreateNew), 0);
   EXPECT_NE(::access(dir.Path("nowhere").c_str(), F_OK), 0);
-}
-
-TEST(BinaryFile, WritingAReadOnlyFileFails) {
-  TempDir dir;
-  std::string path = dir.Write("r", "x");
-  CBinaryFile file;
-  ASSERT_GE(file.Open(path, kBinaryReadOnly), 0);
-  EXPECT_EQ(file.Write("y", 1), -1);
 }
 
 }  // namespace

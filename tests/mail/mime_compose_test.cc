@@ -225,35 +225,5 @@ TEST_F(ComposeTest, DateLineShowsTheZoneOffset) {
   ::tzset();
 }
 
-TEST_F(ComposeTest, BodyIsBuiltOnceAndReused) {
-  m_.SetMessageType(MT_HTML);
-  Attach(3, "a.zip");
-  m_.ComposeMessage(0, TRUE);
-  std::string body = m_.composed_body();
-  Attach(3, "b.zip");
-  std::string second = m_.ComposeMessage(0, FALSE);
-  EXPECT_EQ(m_.composed_body(), body);
-  EXPECT_EQ(second.find("b.zip"), std::string::npos);
-}
-
-TEST(MailMessage, DefaultsAndReset) {
-  CQXMailMessage m;
-  EXPECT_EQ(m.priority(), 3);
-  EXPECT_EQ(m.timeout(), 60);
-  EXPECT_EQ(m.message_type(), MT_PLAIN);
-  EXPECT_TRUE(m.check_replies());
-  EXPECT_FALSE(m.echo_errors());
-  m.SetCheckReplies(FALSE);
-  m.SetTimeout(5);
-  m.AddReceiver("a");
-  m.AddReceiver("b");
-  EXPECT_EQ(m.receivers(), (std::vector<std::string>{"a", "b"}));
-  m.Reset(TRUE);
-  EXPECT_FALSE(m.check_replies());  // Reset leaves it alone
-  EXPECT_TRUE(m.echo_errors());
-  EXPECT_EQ(m.timeout(), 60);
-  EXPECT_TRUE(m.receivers().empty());
-}
-
 }  // namespace
 }  // namespace postrunner

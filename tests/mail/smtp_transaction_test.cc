@@ -241,8 +241,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Refusal{"HeloPermanent", &Replies::helo, "501 bad\r\n", "", 1},
         Refusal{"MailTemporary", &Replies::mail, "451 later\r\n", "MAIL From: <from@src.test>\r\n", 2},
-        Refusal{"MailPermanent", &Replies::mail, "553 no\r\n", "MAIL From: <from@src.test>\r\n", 2},
-        Refusal{"RcptTemporary", &Replies::rcpt, "450 busy\r\n", "RCPT TO: <to@dst.test>\r\n", 3},
         Refusal{"RcptPermanent", &Replies::rcpt, "550 unknown\r\n", "RCPT TO: <to@dst.test>\r\n", 3},
         Refusal{"TooShort", &Replies::rcpt, "25\r\n", "RCPT TO: <to@dst.test>\r\n", 3},
         Refusal{"Below200", &Replies::mail, "199 odd\r\n", "MAIL From: <from@src.test>\r\n", 2}),
