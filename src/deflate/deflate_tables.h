@@ -27,8 +27,10 @@ inline constexpr unsigned kHashMask = kHashSize - 1;
 inline constexpr unsigned kHashShift = 5;  // three bytes fill the hash
 // Bytes after the window that wide loads may touch; never data.
 inline constexpr unsigned kWindowSlack = 16;
-// Hash of the first four or eight bytes for the search's extra chains.
-inline constexpr unsigned kHashLongBits = 16;
+// The search's keyed chains: key lengths and the size of their hash.
+inline constexpr int kKeyLevels = 4;
+inline constexpr unsigned kKeyBytes[kKeyLevels] = {4, 6, 8, 16};
+inline constexpr unsigned kHashLongBits = 15;
 inline constexpr unsigned kHashLongSize = 1u << kHashLongBits;
 
 // Block recorder and trees.

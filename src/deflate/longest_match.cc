@@ -2,7 +2,7 @@
 //
 // It gives exactly the result of the plain walk: visit the 3-byte chain's
 // candidates newest first, at most max_chain of them (a quarter once the
-// previous match reached good_length) and none at or below 32506 bytes back;
+// previous match reached good_length) and none 32506 or more bytes back;
 // reject a candidate unless its bytes at 0, 1, best-1 and best equal the
 // current string's; keep the first candidate of each greater length; stop at
 // nice_length. Tests hold a plain copy of that walk and compare streams.
@@ -11,7 +11,7 @@
 // candidate that could beat the best must equal the current string in all
 // bytes 0..best, so testing more of them (eight or four at a time) only drops
 // candidates the plain test would have examined in vain. Keyed chains: once
-// the best is k - 1 or more (k = 4, 6, 8), only candidates sharing the first
+// the best is k - 1 or more (k = 4, 6, 8, 16), only candidates sharing the first
 // k bytes can improve, so the walk follows the matcher's k-byte chains and
 // checks each such candidate's rank in the 3-byte chain against the budget.
 #include <cstring>
@@ -63,6 +63,73 @@ struct EndKey {
   }
 };
 
+// Walks one level of keyed chains from the newest candidate below
+// `examined`. Returns true when it stopped because the best grew enough to
+// use a longer key (examined is then the candidate that grew it), false when
+// the search is over.
+struct KeyedWalk {
+  Matcher& m;
+  const uint8_t* scan;
+  unsigned limit;
+  uint16_t head_rank;
+  uint32_t budget;
+  unsigned best_len;
+  unsigned examined;
+
+  // Runs the level given at run time.
+  template <int kLevel>
+  bool RunLevel(int level) {
+    if constexpr (kLevel + 1 < kKeyLevels) {
+      if (level != kLevel) return RunLevel<kLevel + 1>(level);
+    }
+    return Run<kLevel>();
+  }
+
+  template <int kLevel>
+  bool Run() {
+    constexpr unsigned kBytes = kKeyBytes[kLevel];
+    constexpr unsigned kWords = kBytes >= 8 ? kBytes / 8 : 1;
+    constexpr uint64_t kMask = kBytes >= 8 ? ~0ull : (1ull << (8 * kBytes)) - 1;
+    uint64_t key[kWords];
+    for (unsigned w = 0; w < kWords; w++) key[w] = Load64(scan + 8 * w) & kMask;
+    const uint16_t* const prev = m.key_prev[kLevel];
+    const uint16_t* const rank = m.rank;
+    const uint8_t* const window = m.window;
+    const unsigned strstart = m.strstart;
+    const unsigned nice = m.nice_match;
+    const unsigned next_bytes = kLevel + 1 < kKeyLevels ? kKeyBytes[kLevel + 1] : ~0u;
+    const bool next_usable = m.lookahead >= next_bytes;
+
+    EndKey end;
+    end.Set(scan, best_len);
+    unsigned q = prev[strstart & kWMask];
+    while (q >= examined && q > limit) q = prev[q & kWMask];
+    for (; q > limit; q = prev[q & kWMask]) {
+      const uint8_t* match = window + q;
+      bool same = (Load64(match) & kMask) == key[0];
+      for (unsigned w = 1; w < kWords; w++) same = same && Load64(match + 8 * w) == key[w];
+      if (!same) continue;
+      // q is on the 3-byte chain; the plain walk reaches it only within the
+      // budget, and every later candidate is further down.
+      if (static_cast<uint16_t>(head_rank - rank[q & kWMask]) >= budget) return false;
+      if (!end.Matches(match)) continue;
+      unsigned len = MatchLength(scan, match);
+      if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
+      if (len > best_len) {
+        m.match_start = q;
+        best_len = len;
+        if (len >= nice) return false;
+        if (best_len + 1 >= next_bytes && next_usable) {
+          examined = q;
+          return true;
+        }
+        end.Set(scan, best_len);
+      }
+    }
+    return false;
+  }
+};
+
 }  // namespace
 
 unsigned LongestMatch(Matcher& m, unsigned cur_match) {
@@ -99,56 +166,18 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   if (best_len < kMinMatch || cur_match <= limit || chain_length == 0) return best_len;
 
   // The keyed chains from here on: candidates older than the last one
-  // examined that share the current string's first k bytes, k being 4, 6
-  // or 8 as the best allows. A key is only used while its bytes lie inside
-  // the input (a key over bytes past the end could be stale).
-  struct KeyedChain {
-    const uint16_t* prev;
-    uint64_t mask;
-    unsigned key_bytes;
-  };
-  const KeyedChain chains[3] = {{m.prev4, 0xFFFFFFFFull, 4},
-                                {m.prev6, 0xFFFFFFFFFFFFull, 6},
-                                {m.prev8, ~0ull, 8}};
+  // examined that share the current string's first k bytes, k as large as
+  // the best allows. A key is only used while its bytes lie inside the input
+  // (a key over bytes past the end could be stale).
+  KeyedWalk walk{m, scan, limit, head_rank, budget, best_len, cur_match};
   auto usable = [&](int level) {
-    return level < 3 && best_len + 1 >= chains[level].key_bytes &&
-           m.lookahead >= chains[level].key_bytes;
+    return level < kKeyLevels && walk.best_len + 1 >= kKeyBytes[level] &&
+           m.lookahead >= kKeyBytes[level];
   };
   int level = 0;
   while (usable(level + 1)) level++;
-
-  const uint64_t scan8 = Load64(scan);
-  unsigned examined = cur_match;
   for (;;) {
-    const KeyedChain& chain = chains[level];
-    const uint64_t key = scan8 & chain.mask;
-    EndKey end;
-    end.Set(scan, best_len);
-    unsigned q = chain.prev[strstart & kWMask];
-    while (q >= examined && q > limit) q = chain.prev[q & kWMask];
-    bool next_level = false;
-    for (; q > limit; q = chain.prev[q & kWMask]) {
-      const uint8_t* match = window + q;
-      if ((Load64(match) & chain.mask) != key) continue;
-      // q is on the 3-byte chain; the plain walk reaches it only within the
-      // budget, and every later candidate is further down.
-      if (static_cast<uint16_t>(head_rank - m.rank[q & kWMask]) >= budget) return best_len;
-      if (!end.Matches(match)) continue;
-      unsigned len = MatchLength(scan, match);
-      if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
-      if (len > best_len) {
-        m.match_start = q;
-        best_len = len;
-        if (len >= nice) return best_len;
-        if (usable(level + 1)) {
-          next_level = true;
-          break;
-        }
-        end.Set(scan, best_len);
-      }
-    }
-    if (!next_level) return best_len;
-    examined = q;
+    if (!walk.RunLevel<0>(level)) return walk.best_len;
     while (usable(level + 1)) level++;
   }
 }

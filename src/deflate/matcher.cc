@@ -19,9 +19,7 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   window_size = kWindowBytes;
   sliding = true;
   std::fill(std::begin(head), std::end(head), 0);
-  std::fill(std::begin(head4), std::end(head4), 0);
-  std::fill(std::begin(head6), std::end(head6), 0);
-  std::fill(std::begin(head8), std::end(head8), 0);
+  for (auto& heads : key_head) std::fill(std::begin(heads), std::end(heads), 0);
 
   const LevelConfig& config = kLevelTable[level];
   good_match = config.good_length;
@@ -69,12 +67,8 @@ void Matcher::FillWindow() {
       block_start -= kWSize;
       Rebase(head, kHashSize);
       Rebase(prev, kWSize);
-      Rebase(head4, kHashLongSize);
-      Rebase(prev4, kWSize);
-      Rebase(head6, kHashLongSize);
-      Rebase(prev6, kWSize);
-      Rebase(head8, kHashLongSize);
-      Rebase(prev8, kWSize);
+      for (auto& heads : key_head) Rebase(heads, kHashLongSize);
+      for (auto& links : key_prev) Rebase(links, kWSize);
       more += kWSize;
     }
     if (eofile) return;

@@ -41,17 +41,13 @@ struct Matcher {
   uint16_t head[kHashSize] = {};  // latest position per hash; 0 = none
 
   // Search accelerator, not part of the design's state: more chains over
-  // the same positions keyed by the first four, six and eight bytes, and for
-  // each position its rank among the insertions of its 3-byte hash. Once a
+  // the same positions keyed by their first kKeyBytes[k] bytes (4, 6, 8, 16),
+  // and for each position its rank among the insertions of its 3-byte hash. Once a
   // match of k - 1 bytes is in hand only candidates sharing k bytes can do
   // better, so the search follows these chains and uses the ranks to keep
   // the 3-byte chain's budget exactly.
-  uint16_t prev4[kWSize] = {};
-  uint16_t head4[kHashLongSize] = {};
-  uint16_t prev6[kWSize] = {};  // the same keyed by six bytes
-  uint16_t head6[kHashLongSize] = {};
-  uint16_t prev8[kWSize] = {};  // and by eight
-  uint16_t head8[kHashLongSize] = {};
+  uint16_t key_prev[kKeyLevels][kWSize] = {};  // per key length, by position % 32768
+  uint16_t key_head[kKeyLevels][kHashLongSize] = {};
   uint16_t rank[kWSize] = {};  // modulo 65536: ranks compared lie within 32768 insertions
   uint16_t inserted[kHashSize] = {};  // insertions per 3-byte hash, modulo 65536
 
@@ -82,19 +78,25 @@ struct Matcher {
     prev[s & kWMask] = static_cast<uint16_t>(hash_head);
     head[ins_h] = static_cast<uint16_t>(s);
 
-    uint64_t bytes8;
-    std::memcpy(&bytes8, window + s, sizeof bytes8);
-    unsigned h4 = HashLong(bytes8 << 32);
-    prev4[s & kWMask] = head4[h4];
-    head4[h4] = static_cast<uint16_t>(s);
-    unsigned h6 = HashLong(bytes8 << 16);
-    prev6[s & kWMask] = head6[h6];
-    head6[h6] = static_cast<uint16_t>(s);
-    unsigned h8 = HashLong(bytes8);
-    prev8[s & kWMask] = head8[h8];
-    head8[h8] = static_cast<uint16_t>(s);
+    uint64_t w[2];
+    std::memcpy(w, window + s, sizeof w);
+    for (int k = 0; k < kKeyLevels; k++) {
+      unsigned h = KeyHash(kKeyBytes[k], w);
+      key_prev[k][s & kWMask] = key_head[k][h];
+      key_head[k][h] = static_cast<uint16_t>(s);
+    }
     rank[s & kWMask] = ++inserted[ins_h];
     return hash_head;
+  }
+
+  // Hash of the first `bytes` bytes of w (4, 6, 8 or 16).
+  static unsigned KeyHash(unsigned bytes, const uint64_t* w) {
+    switch (bytes) {
+      case 4: return HashLong(w[0] << 32);
+      case 6: return HashLong(w[0] << 16);
+      case 8: return HashLong(w[0]);
+      default: return HashLong(w[0] ^ (w[1] * 0xC2B2AE3D27D4EB4Full));
+    }
   }
 
   // Hash of the significant bytes of `key` (multiplicative).
