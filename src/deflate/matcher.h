@@ -37,7 +37,10 @@ struct Matcher {
   // bytes of slack after its 65536 so wide loads near its end stay inside
   // the array; they are never part of the data.
   uint8_t window[kWindowBytes + kWindowSlack] = {};
-  uint16_t prev[kWSize] = {};   // previous position with the same hash, by position % 32768
+  // Chain entries are written when their position is inserted and read only
+  // through the chains, so they need no clearing (nor do the key chains and
+  // ranks below); the heads and the window start cleared for every entry.
+  uint16_t prev[kWSize];  // previous position with the same hash, by position % 32768
   uint16_t head[kHashSize] = {};  // latest position per hash; 0 = none
 
   // Search accelerator, not part of the design's state: more chains over
@@ -46,9 +49,9 @@ struct Matcher {
   // match of k - 1 bytes is in hand only candidates sharing k bytes can do
   // better, so the search follows these chains and uses the ranks to keep
   // the 3-byte chain's budget exactly.
-  uint16_t key_prev[kKeyLevels][kWSize] = {};  // per key length, by position % 32768
+  uint16_t key_prev[kKeyLevels][kWSize];  // per key length, by position % 32768
   uint16_t key_head[kKeyLevels][kHashLongSize] = {};
-  uint16_t rank[kWSize] = {};  // modulo 65536: ranks compared lie within 32768 insertions
+  uint16_t rank[kWSize];  // modulo 65536: ranks compared lie within 32768 insertions
   uint16_t inserted[kHashSize] = {};  // insertions per 3-byte hash, modulo 65536
 
   unsigned window_size = 0;
