@@ -18,7 +18,7 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   errors = error_slot;
   window_size = kWindowBytes;
   sliding = true;
-  std::fill(std::begin(head), std::end(head), 0);
+  std::fill(std::begin(slot), std::end(slot), HashSlot{});
   for (auto& heads : key_head) std::fill(std::begin(heads), std::end(heads), 0);
 
   const LevelConfig& config = kLevelTable[level];
@@ -65,7 +65,7 @@ void Matcher::FillWindow() {
       match_start -= kWSize;
       strstart -= kWSize;
       block_start -= kWSize;
-      Rebase(head, kHashSize);
+      for (HashSlot& hs : slot) hs.head = static_cast<uint16_t>(hs.head >= kWSize ? hs.head - kWSize : 0);
       Rebase(prev, kWSize);
       for (auto& heads : key_head) Rebase(heads, kHashLongSize);
       for (auto& links : key_prev) Rebase(links, kWSize);

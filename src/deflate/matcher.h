@@ -41,7 +41,14 @@ struct Matcher {
   // through the chains, so they need no clearing (nor do the key chains and
   // ranks below); the heads and the window start cleared for every entry.
   uint16_t prev[kWSize];  // previous position with the same hash, by position % 32768
-  uint16_t head[kHashSize] = {};  // latest position per hash; 0 = none
+  // Per 3-byte hash: the head of its chain (latest position; 0 = none) and,
+  // for the search below, how many positions were inserted with it (modulo
+  // 65536). Kept side by side so an insertion touches one cache line.
+  struct HashSlot {
+    uint16_t head;
+    uint16_t inserted;
+  };
+  HashSlot slot[kHashSize] = {};
 
   // Search accelerator, not part of the design's state: more chains over
   // the same positions keyed by their first kKeyBytes[k] bytes (4, 6, 8, 16),
@@ -52,7 +59,6 @@ struct Matcher {
   uint16_t key_prev[kKeyLevels][kWSize];  // per key length, by position % 32768
   uint16_t key_head[kKeyLevels][kHashLongSize] = {};
   uint16_t rank[kWSize];  // modulo 65536: ranks compared lie within 32768 insertions
-  uint16_t inserted[kHashSize] = {};  // insertions per 3-byte hash, modulo 65536
 
   unsigned window_size = 0;
   bool sliding = false;
@@ -77,9 +83,11 @@ struct Matcher {
   // Inserts the string at `s` and returns the previous head of its chain.
   unsigned InsertString(unsigned s) {
     UpdateHash(window[s + kMinMatch - 1]);
-    unsigned hash_head = head[ins_h];
+    HashSlot& hs = slot[ins_h];
+    unsigned hash_head = hs.head;
     prev[s & kWMask] = static_cast<uint16_t>(hash_head);
-    head[ins_h] = static_cast<uint16_t>(s);
+    hs.head = static_cast<uint16_t>(s);
+    rank[s & kWMask] = ++hs.inserted;
 
     uint64_t w[2];
     std::memcpy(w, window + s, sizeof w);
@@ -88,7 +96,6 @@ struct Matcher {
       key_prev[k][s & kWMask] = key_head[k][h];
       key_head[k][h] = static_cast<uint16_t>(s);
     }
-    rank[s & kWMask] = ++inserted[ins_h];
     return hash_head;
   }
 
