@@ -9,8 +9,9 @@
 //                       machine file's own sections      POSTRUNNER_MIME_TYPES
 //
 // An environment override, when set, names the file to read instead (set but
-// empty: no file). Files are read on every query; nothing is cached, so each
-// operation sees the files as they are at that moment.
+// empty: no file). Registry files are read on every query, so each operation
+// sees them as they are at that moment; the MIME type list is parsed once and
+// parsed again only when the file changes on disk.
 #ifndef POSTRUNNER_PLATFORM_REGISTRY_STORE_H_
 #define POSTRUNNER_PLATFORM_REGISTRY_STORE_H_
 

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
+#include <unordered_map>
 
 #include "platform/ascii.h"
 #include "platform/file_io.h"
@@ -17,10 +19,11 @@ namespace {
 // Registry files are small; anything bigger is not one.
 constexpr off_t kMaxRegistryFileBytes = 16 * 1024 * 1024;
 
-// Reads a whole regular file. Returns false for a missing, unreadable or
-// oversized file, and for anything that is not a regular file (a FIFO would
-// otherwise block the run).
-bool ReadRegularFile(const std::string& path, std::string* text) {
+// Reads a whole regular file and its status. Returns false for a missing,
+// unreadable or oversized file, and for anything that is not a regular file
+// (a FIFO would otherwise block the run).
+bool ReadRegularFile(const std::string& path, std::string* text,
+                     struct stat* status = nullptr) {
   text->clear();
   if (path.empty()) return false;
   ScopedFd fd(OpenRetry(path.c_str(), O_RDONLY | O_NONBLOCK));
@@ -30,6 +33,7 @@ bool ReadRegularFile(const std::string& path, std::string* text) {
       st.st_size > kMaxRegistryFileBytes) {
     return false;
   }
+  if (status) *status = st;
   char buffer[8192];
   for (;;) {
     ssize_t n = ReadSome(fd.get(), buffer, sizeof buffer);
@@ -39,6 +43,11 @@ bool ReadRegularFile(const std::string& path, std::string* text) {
     if (static_cast<off_t>(text->size()) > kMaxRegistryFileBytes) return false;
   }
   return true;
+}
+
+bool SameFileVersion(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
 // The file named by environment variable `override_name` when it is set,
@@ -194,6 +203,109 @@ void ParseValueLine(std::string_view line, RegistryKey* key) {
   key->other_values.push_back(name);
 }
 
+constexpr std::string_view kTypesKey = "MIME\\Database\\Content Type";
+
+std::string Folded(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = FoldAscii(c);
+  return out;
+}
+
+// Splits one line of a MIME type list into its words, dropping a comment.
+void SplitMimeLine(std::string_view line, std::vector<std::string_view>* words) {
+  words->clear();
+  if (size_t hash = line.find('#'); hash != std::string_view::npos) {
+    line = line.substr(0, hash);
+  }
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && static_cast<unsigned char>(line[i]) <= ' ') ++i;
+    size_t start = i;
+    while (i < line.size() && static_cast<unsigned char>(line[i]) > ' ') ++i;
+    if (i > start) words->push_back(line.substr(start, i - start));
+  }
+}
+
+// A MIME type list parsed once, for the three queries a content-type lookup
+// makes: the list of types, a type's extension, an extension's type.
+struct MimeIndex {
+  std::string text;                 // the list itself, for any other query
+  std::vector<std::string> types;   // first spelling, in order of appearance
+  std::unordered_map<std::string, std::string> type_extension;  // folded type -> ".ext" or ""
+  std::unordered_map<std::string, std::string> extension_type;  // folded ".ext" -> type
+};
+
+void BuildMimeIndex(MimeIndex* index) {
+  std::vector<std::string_view> words;
+  std::string_view rest(index->text);
+  while (!rest.empty()) {
+    size_t end = rest.find('\n');
+    SplitMimeLine(rest.substr(0, end), &words);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (words.empty()) continue;
+    auto [type, added] = index->type_extension.try_emplace(Folded(words[0]));
+    if (added) index->types.emplace_back(words[0]);
+    if (type->second.empty() && words.size() > 1) type->second = "." + std::string(words[1]);
+    for (size_t w = 1; w < words.size(); ++w) {
+      index->extension_type.try_emplace("." + Folded(words[w]), words[0]);
+    }
+  }
+}
+
+// The parsed list in `path`, read again only when the file changed. A
+// content-type lookup asks for one key per listed type; parsing the list for
+// each of them would cost a noticeable fraction of a second per run.
+const MimeIndex* LoadMimeIndex(const std::string& path) {
+  struct Cache {
+    std::string path;
+    struct stat status {};
+    std::unique_ptr<MimeIndex> index;
+  };
+  static Cache cache;
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return nullptr;
+  }
+  if (cache.index && cache.path == path && SameFileVersion(cache.status, st)) {
+    return cache.index.get();
+  }
+  auto index = std::make_unique<MimeIndex>();
+  if (!ReadRegularFile(path, &index->text, &st)) return nullptr;
+  BuildMimeIndex(index.get());
+  cache.path = path;
+  cache.status = st;
+  cache.index = std::move(index);
+  return cache.index.get();
+}
+
+// Answers the lookups the index covers; anything else scans the list.
+void MergeMimeIndex(const MimeIndex& index, const std::string& path, RegistryKey* key) {
+  std::string_view wanted(path);
+  if (EqualNoCase(wanted, kTypesKey)) {
+    key->exists = key->exists || !index.types.empty();
+    for (const std::string& type : index.types) AddSubkey(key, type);
+    return;
+  }
+  if (wanted.size() > kTypesKey.size() && StartsWithNoCase(wanted, kTypesKey) &&
+      wanted[kTypesKey.size()] == '\\' &&
+      wanted.find('\\', kTypesKey.size() + 1) == std::string_view::npos) {
+    auto found = index.type_extension.find(Folded(wanted.substr(kTypesKey.size() + 1)));
+    if (found == index.type_extension.end()) return;
+    key->exists = true;
+    if (!found->second.empty()) SetValue(key, "Extention", found->second, /*keep_first=*/true);
+    return;
+  }
+  if (!wanted.empty() && wanted.front() == '.' &&
+      wanted.find('\\') == std::string_view::npos) {
+    auto found = index.extension_type.find(Folded(wanted));
+    if (found == index.extension_type.end()) return;
+    key->exists = true;
+    SetValue(key, "Content Type", found->second, /*keep_first=*/true);
+    return;
+  }
+  MergeMimeTypesText(index.text, path, key);
+}
+
 }  // namespace
 
 void MergeRegFileText(const std::string& text, Hive hive, const std::string& path,
@@ -230,41 +342,22 @@ void MergeRegFileText(const std::string& text, Hive hive, const std::string& pat
 
 void MergeMimeTypesText(const std::string& text, const std::string& path,
                         RegistryKey* key) {
-  static constexpr std::string_view kTypesKey = "MIME\\Database\\Content Type\\";
-  // The content-type lookup reads one key per listed type, each a pass over
-  // the whole list, so the pass reuses its buffers instead of allocating per
-  // line.
   std::vector<std::string_view> words;
-  std::string type_key(kTypesKey);
-  std::string extension_key;
+  std::string type_key;
   std::string_view rest(text);
   while (!rest.empty()) {
     size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
+    SplitMimeLine(rest.substr(0, end), &words);
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (size_t hash = line.find('#'); hash != std::string_view::npos) {
-      line = line.substr(0, hash);
-    }
-    words.clear();
-    size_t i = 0;
-    while (i < line.size()) {
-      while (i < line.size() && static_cast<unsigned char>(line[i]) <= ' ') ++i;
-      size_t start = i;
-      while (i < line.size() && static_cast<unsigned char>(line[i]) > ' ') ++i;
-      if (i > start) words.push_back(line.substr(start, i - start));
-    }
     if (words.empty()) continue;
-    type_key.resize(kTypesKey.size());
+    type_key.assign(kTypesKey);
+    type_key += '\\';
     type_key.append(words[0]);
     if (NoteSection(type_key, path, key) == Relation::kSame && words.size() > 1) {
       SetValue(key, "Extention", "." + std::string(words[1]), /*keep_first=*/true);
     }
-    // Extension keys (".ext") lie only under the root or under themselves.
-    if (!path.empty() && path.front() != '.') continue;
     for (size_t w = 1; w < words.size(); ++w) {
-      extension_key.assign(1, '.');
-      extension_key.append(words[w]);
-      if (NoteSection(extension_key, path, key) == Relation::kSame) {
+      if (NoteSection("." + std::string(words[w]), path, key) == Relation::kSame) {
         SetValue(key, "Content Type", std::string(words[0]), /*keep_first=*/true);
       }
     }
@@ -288,8 +381,9 @@ RegistryKey LoadRegistryKey(Hive hive, const std::string& path) {
       }
       break;
     case Hive::kClassesRoot:
-      if (ReadRegularFile(FileFor("POSTRUNNER_MIME_TYPES", "/etc/mime.types"), &text)) {
-        MergeMimeTypesText(text, path, &key);
+      if (const MimeIndex* index =
+              LoadMimeIndex(FileFor("POSTRUNNER_MIME_TYPES", "/etc/mime.types"))) {
+        MergeMimeIndex(*index, path, &key);
       }
       if (ReadRegularFile(FileFor("POSTRUNNER_MACHINE_REGISTRY",
                                   "/etc/postrunner/registry.reg"), &text)) {

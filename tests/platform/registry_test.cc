@@ -183,6 +183,22 @@ TEST_F(RegistryFilesTest, ClassesRootMergesMimeTypesWithMachineSections) {
                                              "text/x-custom"}));
 }
 
+TEST_F(RegistryFilesTest, ChangedMimeListIsReadAgain) {
+  Write(mime_, "application/zip zip\nText/Plain TXT text\ntext/plain conf\n");
+  EXPECT_EQ(RegReadString(".txt", "Content Type", "", HKEY_CLASSES_ROOT), "Text/Plain");
+  EXPECT_EQ(RegReadString(".conf", "Content Type", "", HKEY_CLASSES_ROOT), "text/plain");
+  EXPECT_EQ(RegReadString("MIME\\Database\\Content Type\\TEXT/PLAIN", "Extention", "",
+                          HKEY_CLASSES_ROOT),
+            ".TXT");
+  std::vector<std::string> types;
+  RegEnumSubkeys(types, HKEY_CLASSES_ROOT, "mime\\database\\content type");
+  EXPECT_EQ(types, (std::vector<std::string>{"application/zip", "Text/Plain"}));
+  Write(mime_, "application/x-other zip\n");
+  EXPECT_EQ(RegReadString(".zip", "Content Type", "", HKEY_CLASSES_ROOT), "application/x-other");
+  ASSERT_EQ(unlink(mime_.c_str()), 0);
+  EXPECT_EQ(RegReadString(".zip", "Content Type", "none", HKEY_CLASSES_ROOT), "none");
+}
+
 TEST_F(RegistryFilesTest, EmptyOverrideMeansNoFile) {
   setenv("POSTRUNNER_MIME_TYPES", "", 1);
   std::vector<std::string> types;
