@@ -25,7 +25,13 @@ struct DeflateResult {
 };
 
 // Compresses the whole input at `level` and adds the level's bits to
-// `*general_flags` (a ZIP general purpose flag word; may be null).
+// `*general_flags` (a ZIP general purpose flag word; may be null): 0x0002
+// for level 8, nothing for 4 to 7. Levels 4 to 8 run the lazy matcher; any
+// other level fails at once with error "bad pack level" and pushes nothing.
+// Output goes to `push` in pieces of at most 16384 bytes, except the data of
+// stored blocks, which is pushed in one piece of up to 65535 bytes. A short
+// push stops the run (output_failed; compressed_size then counts the bytes
+// taken). Allocates about 1 MB of working state for the call.
 DeflateResult DeflateCompress(int level, uint16_t* general_flags,
                               const DeflatePull& pull, const DeflatePush& push);
 
