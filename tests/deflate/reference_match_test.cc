@@ -77,10 +77,11 @@ TEST(ReferenceMatchTest, SameStreamAtEveryLevelAndReadSize) {
 }
 
 // Ends of input that fall inside a long match, where the search compares
-// bytes past the lookahead.
+// bytes past the lookahead; sizes from 65275 to 65536 make the window slide
+// after the input has ended.
 TEST(ReferenceMatchTest, SameStreamWhenInputEndsInsideMatches) {
   Bytes unit = test::Text(5000, 7);
-  for (size_t n : {70001u, 70002u, 70255u, 98304u, 131072u + 3}) {
+  for (size_t n : {65280u, 65400u, 65536u, 70001u, 70002u, 70255u, 98304u, 131072u + 3}) {
     Bytes data;
     while (data.size() < n) data.insert(data.end(), unit.begin(), unit.end());
     data.resize(n);

@@ -216,6 +216,13 @@ def test_four_byte_match_far_back_is_used():
     assert symbols_by_offset(blocks)[offset][:2] == (4, 9000)
 
 
+@pytest.mark.parametrize("size", [65280, 65536, 65537, 98304])
+def test_inputs_ending_near_a_slide(size):
+    unit = text(7000, seed=size)
+    roundtrip((unit * (size // len(unit) + 1))[:size])
+    roundtrip(random_bytes(size, seed=size))
+
+
 def test_window_slides_and_distances_stay_in_range():
     data = text(200000, seed=21)
     out, blocks = inflate(roundtrip(data))
