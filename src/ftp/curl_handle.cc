@@ -1,39 +1,75 @@
 #include "ftp/curl_handle.h"
 
+#include <dlfcn.h>
+
+#include <memory>
+
 namespace postrunner {
 namespace {
 
-// curl_global_init is not thread-safe and must run once; a function-local
-// static gives exactly that, and its destructor releases the library when
-// the process ends, after every handle on the stack is gone.
+struct LibraryCloser {
+  void operator()(void* library) const { ::dlclose(library); }
+};
+
+// Resolves `name` into `*slot`; false when the symbol is missing.
+template <typename Function>
+bool Resolve(void* library, const char* name, Function* slot) {
+  void* symbol = ::dlsym(library, name);
+  *slot = reinterpret_cast<Function>(symbol);
+  return symbol != nullptr;
+}
+
+// The loaded library. curl_global_init is not thread-safe and must run
+// once; a function-local static gives exactly that, and its destructor
+// releases the library when the process ends, after every handle on the
+// stack is gone.
 class CurlLibrary {
  public:
-  CurlLibrary() : ready_(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) {}
+  CurlLibrary() : library_(::dlopen(kCurlLibraryName, RTLD_NOW | RTLD_LOCAL)) {
+    if (!library_) return;
+    void* lib = library_.get();
+    bool resolved = Resolve(lib, "curl_global_init", &api_.global_init) &&
+                    Resolve(lib, "curl_global_cleanup", &api_.global_cleanup) &&
+                    Resolve(lib, "curl_easy_init", &api_.easy_init) &&
+                    Resolve(lib, "curl_easy_cleanup", &api_.easy_cleanup) &&
+                    Resolve(lib, "curl_easy_reset", &api_.easy_reset) &&
+                    Resolve(lib, "curl_easy_setopt", &api_.easy_setopt) &&
+                    Resolve(lib, "curl_easy_perform", &api_.easy_perform) &&
+                    Resolve(lib, "curl_easy_strerror", &api_.easy_strerror);
+    ready_ = resolved && api_.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  }
   ~CurlLibrary() {
-    if (ready_) curl_global_cleanup();
+    if (ready_) api_.global_cleanup();
   }
   CurlLibrary(const CurlLibrary&) = delete;
   CurlLibrary& operator=(const CurlLibrary&) = delete;
 
   bool ready() const { return ready_; }
+  const CurlApi& api() const { return api_; }
 
  private:
-  bool ready_;
+  std::unique_ptr<void, LibraryCloser> library_;
+  CurlApi api_{};
+  bool ready_ = false;
 };
+
+CurlLibrary& Library() {
+  static CurlLibrary library;
+  return library;
+}
 
 }  // namespace
 
-bool CurlLibraryReady() {
-  static CurlLibrary library;
-  return library.ready();
-}
+bool CurlLibraryReady() { return Library().ready(); }
+
+const CurlApi& Curl() { return Library().api(); }
 
 CurlEasy::CurlEasy() {
-  if (CurlLibraryReady()) handle_ = curl_easy_init();
+  if (CurlLibraryReady()) handle_ = Curl().easy_init();
 }
 
 CurlEasy::~CurlEasy() {
-  if (handle_ != nullptr) curl_easy_cleanup(handle_);
+  if (handle_ != nullptr) Curl().easy_cleanup(handle_);
 }
 
 }  // namespace postrunner

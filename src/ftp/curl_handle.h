@@ -1,6 +1,8 @@
-// libcurl ownership for the FTP client: the library's once-per-process
-// set-up and an RAII owner for one easy handle. Only the FTP code uses
-// libcurl, so only the FTP code initialises it.
+// libcurl for the FTP client: the library itself, loaded from its shared
+// object the first time an upload needs it, its once-per-process set-up, and
+// an RAII owner for one easy handle. Only FTP runs load libcurl, so mail and
+// archive runs never map it or the TLS stack it pulls in (most of a run's
+// memory otherwise). Only the FTP code uses libcurl.
 #ifndef POSTRUNNER_FTP_CURL_HANDLE_H_
 #define POSTRUNNER_FTP_CURL_HANDLE_H_
 
@@ -8,10 +10,28 @@
 
 namespace postrunner {
 
-// Runs curl_global_init the first time it is called in the process (the
-// matching cleanup runs at process exit). Returns whether the library is
-// ready; a failed set-up is not tried again.
+// The libcurl entry points the FTP client calls.
+struct CurlApi {
+  CURLcode (*global_init)(long flags);
+  void (*global_cleanup)();
+  CURL* (*easy_init)();
+  void (*easy_cleanup)(CURL* handle);
+  void (*easy_reset)(CURL* handle);
+  CURLcode (*easy_setopt)(CURL* handle, CURLoption option, ...);
+  CURLcode (*easy_perform)(CURL* handle);
+  const char* (*easy_strerror)(CURLcode code);
+};
+
+// The shared object that is loaded.
+inline constexpr const char* kCurlLibraryName = "libcurl.so.4";
+
+// Loads libcurl and runs curl_global_init the first time it is called in
+// the process (the matching cleanup runs at process exit). Returns whether
+// the library is ready; a failed load or set-up is not tried again.
 bool CurlLibraryReady();
+
+// The entry points. The caller must have seen CurlLibraryReady() return true.
+const CurlApi& Curl();
 
 // Owns one libcurl easy handle, created by the constructor when the library
 // is ready and cleaned up (closing any connection it keeps) by the

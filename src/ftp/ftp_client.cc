@@ -94,12 +94,12 @@ class OptionPointersGuard {
  public:
   explicit OptionPointersGuard(CURL* curl) : curl_(curl) {}
   ~OptionPointersGuard() {
-    curl_easy_setopt(curl_, CURLOPT_VERBOSE, 0L);
-    curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, nullptr);
-    curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, nullptr);
-    curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, nullptr);
-    curl_easy_setopt(curl_, CURLOPT_READFUNCTION, nullptr);
-    curl_easy_setopt(curl_, CURLOPT_READDATA, nullptr);
+    Curl().easy_setopt(curl_, CURLOPT_VERBOSE, 0L);
+    Curl().easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, nullptr);
+    Curl().easy_setopt(curl_, CURLOPT_DEBUGDATA, nullptr);
+    Curl().easy_setopt(curl_, CURLOPT_ERRORBUFFER, nullptr);
+    Curl().easy_setopt(curl_, CURLOPT_READFUNCTION, nullptr);
+    Curl().easy_setopt(curl_, CURLOPT_READDATA, nullptr);
   }
   OptionPointersGuard(const OptionPointersGuard&) = delete;
   OptionPointersGuard& operator=(const OptionPointersGuard&) = delete;
@@ -176,46 +176,46 @@ BOOL CFtpClient::Upload(const std::string& server, const std::string& remote_nam
   FtpTimeouts timeouts = FtpTimeoutsFromEnvironment();
   std::string url = BuildFtpUrl(connection_->server, remote_name);
 
-  curl_easy_reset(curl);
+  Curl().easy_reset(curl);
   OptionPointersGuard guard(curl);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
-  curl_easy_setopt(curl, CURLOPT_USERNAME, connection_->user.c_str());
-  curl_easy_setopt(curl, CURLOPT_PASSWORD, connection_->password.c_str());
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
-  curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-  curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, OnDebug);
-  curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &transcript);
+  Curl().easy_setopt(curl, CURLOPT_URL, url.c_str());
+  Curl().easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+  Curl().easy_setopt(curl, CURLOPT_USERNAME, connection_->user.c_str());
+  Curl().easy_setopt(curl, CURLOPT_PASSWORD, connection_->password.c_str());
+  Curl().easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
+  Curl().easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
+  Curl().easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+  Curl().easy_setopt(curl, CURLOPT_DEBUGFUNCTION, OnDebug);
+  Curl().easy_setopt(curl, CURLOPT_DEBUGDATA, &transcript);
 
   // The store: binary, under the name exactly as given (one STOR with the
   // whole path, no CWD, no dot-segment folding), into existing folders only.
-  curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, transfer_type_ == kTransferBinary ? 0L : 1L);
-  curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
-  curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
-  curl_easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE));
-  curl_easy_setopt(curl, CURLOPT_READFUNCTION, UploadSource::Read);
-  curl_easy_setopt(curl, CURLOPT_READDATA, &source);
-  curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, source.size());
-  curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
+  Curl().easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+  Curl().easy_setopt(curl, CURLOPT_TRANSFERTEXT, transfer_type_ == kTransferBinary ? 0L : 1L);
+  Curl().easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+  Curl().easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+  Curl().easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE));
+  Curl().easy_setopt(curl, CURLOPT_READFUNCTION, UploadSource::Read);
+  Curl().easy_setopt(curl, CURLOPT_READDATA, &source);
+  Curl().easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, source.size());
+  Curl().easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
 
   if (connection_->passive) {
-    curl_easy_setopt(curl, CURLOPT_FTPPORT, nullptr);
-    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 1L);
+    Curl().easy_setopt(curl, CURLOPT_FTPPORT, nullptr);
+    Curl().easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 1L);
   } else {
     // "-": listen on the address the control connection uses.
-    curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
-    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 1L);
+    Curl().easy_setopt(curl, CURLOPT_FTPPORT, "-");
+    Curl().easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 1L);
   }
 
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeouts.connect);
-  curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeouts.response);
-  curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, timeouts.accept * 1000L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeouts.stall);
+  Curl().easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeouts.connect);
+  Curl().easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeouts.response);
+  Curl().easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, timeouts.accept * 1000L);
+  Curl().easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  Curl().easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeouts.stall);
 
-  CURLcode code = curl_easy_perform(curl);
+  CURLcode code = Curl().easy_perform(curl);
   if (code == CURLE_OK && source.sent() == source.size()) return TRUE;
 
   SetStatusText(FailureStatusText(code, transcript.logged_in(), ErrorBufferText(error_buffer),

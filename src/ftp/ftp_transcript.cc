@@ -1,5 +1,7 @@
 #include "ftp/ftp_transcript.h"
 
+#include "ftp/curl_handle.h"
+
 namespace postrunner {
 namespace {
 
@@ -51,7 +53,7 @@ std::string FailureStatusText(CURLcode code, bool logged_in, std::string_view er
   }
   if (!logged_in) {
     if (!error_buffer.empty()) return std::string(error_buffer);
-    return curl_easy_strerror(code);
+    return CurlLibraryReady() ? Curl().easy_strerror(code) : "libcurl could not be loaded";
   }
   return "Error " + std::to_string(static_cast<int>(code)) + " in PutFile";
 }

@@ -1,3 +1,4 @@
+#include "ftp/curl_handle.h"
 #include "ftp/ftp_transcript.h"
 
 #include <gtest/gtest.h>
@@ -71,8 +72,9 @@ TEST(FailureStatusTextTest, BeforeLoginTheLibraryDescribesTheFailure) {
   EXPECT_EQ(FailureStatusText(CURLE_LOGIN_DENIED, false, "Access denied: 530", "530 no"),
             "Access denied: 530");
   // An empty error buffer falls back to libcurl's text for the code.
+  ASSERT_TRUE(CurlLibraryReady());
   EXPECT_EQ(FailureStatusText(CURLE_COULDNT_CONNECT, false, "", ""),
-            curl_easy_strerror(CURLE_COULDNT_CONNECT));
+            Curl().easy_strerror(CURLE_COULDNT_CONNECT));
 }
 
 TEST(FailureStatusTextTest, AfterLoginTheStoreReportsTheResultCode) {
