@@ -326,20 +326,7 @@ def test_proxy_settings_from_the_environment_apply(run, workdir, fresh):
 
 # --- archives --------------------------------------------------------------------
 
-@pytest.fixture
-def zip_writer(run, workdir):
-    """Skips while the binary cannot write an archive yet."""
-    (workdir / "probe.txt").write_bytes(b"probe")
-    r = run("/CreateOnly", "/Zip", "/Zip:probe.zip", "/File:probe.txt")
-    ok = r.code == 0 and zipfile.is_zipfile(workdir / "probe.zip")
-    for name in ("probe.txt", "probe.zip"):
-        if (workdir / name).exists():
-            (workdir / name).unlink()
-    if not ok:
-        pytest.skip("the archive writer cannot create an archive yet")
-
-
-def test_zip_upload_sends_the_archive_and_deletes_it(run, workdir, fresh, ftp_home, zip_writer):
+def test_zip_upload_sends_the_archive_and_deletes_it(run, workdir, fresh, ftp_home):
     content = os.urandom(300000) + b"text " * 20000
     (workdir / "payload.dat").write_bytes(content)
     stored = ftp_home / "Compressed.zip"
@@ -357,7 +344,7 @@ def test_zip_upload_sends_the_archive_and_deletes_it(run, workdir, fresh, ftp_ho
     assert not (workdir / "Compressed.zip").exists()
 
 
-def test_dir_upload_sends_the_archive_and_deletes_it(run, workdir, fresh, ftp_home, zip_writer):
+def test_dir_upload_sends_the_archive_and_deletes_it(run, workdir, fresh, ftp_home):
     folder = workdir / "folder"
     folder.mkdir()
     (folder / "a.txt").write_bytes(b"alpha")
@@ -376,7 +363,7 @@ def test_dir_upload_sends_the_archive_and_deletes_it(run, workdir, fresh, ftp_ho
     assert not (workdir / "folder.zip").exists()
 
 
-def test_failed_zip_upload_keeps_the_archive(run, workdir, fresh, ftp_home, zip_writer):
+def test_failed_zip_upload_keeps_the_archive(run, workdir, fresh, ftp_home):
     (workdir / "payload.dat").write_bytes(b"keep the archive")
 
     r = run(*ftp_args(fresh, "/Zip", "/File:payload.dat", user=READER, password=READER_PASSWORD))
