@@ -30,6 +30,7 @@ inline constexpr unsigned kWindowSlack = 16;
 // The search's keyed chains: key lengths and the size of their hash.
 inline constexpr int kKeyLevels = 4;
 inline constexpr unsigned kKeyBytes[kKeyLevels] = {4, 6, 8, 16};
+inline constexpr unsigned kMaxKeyBytes = 16;
 inline constexpr unsigned kHashLongBits = 15;
 inline constexpr unsigned kHashLongSize = 1u << kHashLongBits;
 

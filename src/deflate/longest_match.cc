@@ -168,7 +168,10 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   // The keyed chains from here on: candidates older than the last one
   // examined that share the current string's first k bytes, k as large as
   // the best allows. A key is only used while its bytes lie inside the input
-  // (a key over bytes past the end could be stale).
+  // (a key over bytes past the end could be stale). Every position up to
+  // this one joins the keyed chains now: their key bytes lie before the
+  // current string's, so they are final.
+  m.InsertKeys(strstart + 1);
   KeyedWalk walk{m, scan, limit, head_rank, budget, best_len, cur_match};
   auto usable = [&](int level) {
     return level < kKeyLevels && walk.best_len + 1 >= kKeyBytes[level] &&

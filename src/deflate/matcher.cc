@@ -28,6 +28,7 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   max_chain_length = config.max_chain;
 
   strstart = 0;
+  key_next = 0;
   block_start = 0;
   long n = Read(window, kWindowBytes);
   if (n <= 0) {
@@ -60,7 +61,13 @@ void Matcher::FillWindow() {
     unsigned more = window_size - lookahead - strstart;
     if (strstart >= kWSize + kMaxDist && sliding) {
       // Keep the upper half as the new lower half; positions that leave the
-      // window drop out of the chains.
+      // window drop out of the chains. Inserted positions whose keys are
+      // complete join the keyed chains first; the others wait for their
+      // bytes.
+      unsigned data_end = strstart + lookahead;
+      unsigned keys_final = data_end >= kMaxKeyBytes ? data_end - (kMaxKeyBytes - 1) : 0;
+      InsertKeys(std::min(strstart, keys_final));
+      key_next -= kWSize;
       std::memcpy(window, window + kWSize, kWSize);
       match_start -= kWSize;
       strstart -= kWSize;

@@ -64,6 +64,7 @@ struct Matcher {
   bool sliding = false;
   int64_t block_start = 0;  // negative once the window slid past it
   unsigned ins_h = 0;
+  unsigned key_next = 0;  // first position not yet in the keyed chains
   unsigned strstart = 0;
   unsigned match_start = 0;
   unsigned prev_length = 0;
@@ -80,7 +81,8 @@ struct Matcher {
 
   void UpdateHash(uint8_t c) { ins_h = ((ins_h << kHashShift) ^ c) & kHashMask; }
 
-  // Inserts the string at `s` and returns the previous head of its chain.
+  // Inserts the string at `s` into the 3-byte chain and returns the
+  // previous head of its chain. The keyed chains follow in InsertKeys.
   unsigned InsertString(unsigned s) {
     UpdateHash(window[s + kMinMatch - 1]);
     HashSlot& hs = slot[ins_h];
@@ -88,15 +90,26 @@ struct Matcher {
     prev[s & kWMask] = static_cast<uint16_t>(hash_head);
     hs.head = static_cast<uint16_t>(s);
     rank[s & kWMask] = ++hs.inserted;
-
-    uint64_t w[2];
-    std::memcpy(w, window + s, sizeof w);
-    for (int k = 0; k < kKeyLevels; k++) {
-      unsigned h = KeyHash(kKeyBytes[k], w);
-      key_prev[k][s & kWMask] = key_head[k][h];
-      key_head[k][h] = static_cast<uint16_t>(s);
-    }
     return hash_head;
+  }
+
+  // Inserts the positions from key_next up to (not including) `end` into
+  // the keyed chains. Their key bytes must be final: read from the input, or
+  // past its end for good. Keys are taken this late because a position is
+  // inserted into the 3-byte chain while up to 16 bytes of its key may not
+  // have been read yet; a key hashed from those stale bytes would put the
+  // position on the wrong chain and the search would miss it.
+  void InsertKeys(unsigned end) {
+    for (unsigned s = key_next; s < end; s++) {
+      uint64_t w[2];
+      std::memcpy(w, window + s, sizeof w);
+      for (int k = 0; k < kKeyLevels; k++) {
+        unsigned h = KeyHash(kKeyBytes[k], w);
+        key_prev[k][s & kWMask] = key_head[k][h];
+        key_head[k][h] = static_cast<uint16_t>(s);
+      }
+    }
+    if (end > key_next) key_next = end;
   }
 
   // Hash of the first `bytes` bytes of w (4, 6, 8 or 16).

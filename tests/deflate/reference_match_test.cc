@@ -89,6 +89,31 @@ TEST(ReferenceMatchTest, SameStreamWhenInputEndsInsideMatches) {
   }
 }
 
+// Long matches of random fragments, read in small pieces: the matcher then
+// inserts strings whose longer keys reach bytes not read yet, and those
+// strings must still be found once the bytes arrive.
+TEST(ReferenceMatchTest, SameStreamWhenKeysOutrunTheInput) {
+  for (uint32_t seed = 1; seed <= 8; seed++) {
+    Bytes base = test::RandomBytes(3000, seed);
+    Bytes data;
+    uint32_t x = seed * 2654435761u;
+    auto next = [&x] {
+      x = x * 1103515245u + 12345u;
+      return x >> 8;
+    };
+    while (data.size() < 300000) {
+      size_t len = 240 + next() % 40;
+      size_t at = next() % (base.size() - len);
+      data.insert(data.end(), base.begin() + at, base.begin() + at + len);
+      data.push_back(static_cast<uint8_t>(next()));
+    }
+    for (unsigned chunk : {1u, 3u}) {
+      SCOPED_TRACE(testing::Message() << "seed " << seed << ", reads of " << chunk);
+      ExpectSameStream(data, 8, chunk);
+    }
+  }
+}
+
 // Large real inputs, opt-in: DEFLATE_REFERENCE_FILES holds a colon-separated
 // list of files (scripts/bench --verify passes the benchmark corpus).
 TEST(ReferenceMatchTest, SameStreamOnListedFiles) {
@@ -107,6 +132,7 @@ TEST(ReferenceMatchTest, SameStreamOnListedFiles) {
     Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     SCOPED_TRACE(path);
     ExpectSameStream(data);
+    ExpectSameStream(data, 8, 4000);
   }
 }
 
