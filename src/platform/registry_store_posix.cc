@@ -211,6 +211,13 @@ std::string Folded(std::string_view text) {
   return out;
 }
 
+// ".ext" for an extension written without its dot.
+std::string Dotted(std::string_view extension) {
+  std::string out(1, '.');
+  out.append(extension);
+  return out;
+}
+
 // Splits one line of a MIME type list into its words, dropping a comment.
 void SplitMimeLine(std::string_view line, std::vector<std::string_view>* words) {
   words->clear();
@@ -245,9 +252,9 @@ void BuildMimeIndex(MimeIndex* index) {
     if (words.empty()) continue;
     auto [type, added] = index->type_extension.try_emplace(Folded(words[0]));
     if (added) index->types.emplace_back(words[0]);
-    if (type->second.empty() && words.size() > 1) type->second = "." + std::string(words[1]);
+    if (type->second.empty() && words.size() > 1) type->second = Dotted(words[1]);
     for (size_t w = 1; w < words.size(); ++w) {
-      index->extension_type.try_emplace("." + Folded(words[w]), words[0]);
+      index->extension_type.try_emplace(Dotted(Folded(words[w])), words[0]);
     }
   }
 }
@@ -354,10 +361,10 @@ void MergeMimeTypesText(const std::string& text, const std::string& path,
     type_key += '\\';
     type_key.append(words[0]);
     if (NoteSection(type_key, path, key) == Relation::kSame && words.size() > 1) {
-      SetValue(key, "Extention", "." + std::string(words[1]), /*keep_first=*/true);
+      SetValue(key, "Extention", Dotted(words[1]), /*keep_first=*/true);
     }
     for (size_t w = 1; w < words.size(); ++w) {
-      if (NoteSection("." + std::string(words[w]), path, key) == Relation::kSame) {
+      if (NoteSection(Dotted(words[w]), path, key) == Relation::kSame) {
         SetValue(key, "Content Type", std::string(words[0]), /*keep_first=*/true);
       }
     }
