@@ -102,6 +102,7 @@ struct KeyedWalk {
 
     EndKey end;
     end.Set(scan, best_len);
+    unsigned unchecked = 0;
     unsigned q = prev[strstart & kWMask];
     while (q >= examined && q > limit) q = prev[q & kWMask];
     for (; q > limit; q = prev[q & kWMask]) {
@@ -110,9 +111,15 @@ struct KeyedWalk {
       for (unsigned w = 1; w < kWords; w++) same = same && Load64(match + 8 * w) == key[w];
       if (!same) continue;
       // q is on the 3-byte chain; the plain walk reaches it only within the
-      // budget, and every later candidate is further down.
-      if (static_cast<uint16_t>(head_rank - rank[q & kWMask]) >= budget) return false;
-      if (!end.Matches(match)) continue;
+      // budget, and every later candidate is further down. The rank is
+      // checked before q can be taken, and for every 8th candidate so the
+      // walk ends soon after the budget does.
+      bool ends_match = end.Matches(match);
+      if ((ends_match || (++unchecked & 7) == 0) &&
+          static_cast<uint16_t>(head_rank - rank[q & kWMask]) >= budget) {
+        return false;
+      }
+      if (!ends_match) continue;
       unsigned len = MatchLength(scan, match);
       if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
       if (len > best_len) {
