@@ -126,13 +126,11 @@ uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out, Lon
       // Insert the strings it covers, but none that run past the input.
       unsigned max_insert = strstart + lookahead - kMinMatch;
       lookahead -= prev_length - 1;
-      prev_length -= 2;
-      do {
-        if (++strstart <= max_insert) InsertString(strstart);
-      } while (--prev_length != 0);
+      unsigned end = strstart + prev_length - 1;  // the position after the match
+      InsertRange(strstart + 1, std::min(end, max_insert + 1));
+      strstart = end;
       match_available = false;
       match_length = kMinMatch - 1;
-      strstart++;
       if (flush) {
         FlushBlock(recorder, false);
         block_start = strstart;

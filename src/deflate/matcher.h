@@ -93,6 +93,20 @@ struct Matcher {
     return hash_head;
   }
 
+  // Inserts the strings at positions from..end-1 (none when end <= from):
+  // InsertString over a run, with the hash kept in a register.
+  void InsertRange(unsigned from, unsigned end) {
+    unsigned h = ins_h;
+    for (unsigned s = from; s < end; s++) {
+      h = ((h << kHashShift) ^ window[s + kMinMatch - 1]) & kHashMask;
+      HashSlot& hs = slot[h];
+      prev[s & kWMask] = hs.head;
+      hs.head = static_cast<uint16_t>(s);
+      rank[s & kWMask] = ++hs.inserted;
+    }
+    ins_h = h;
+  }
+
   // Inserts the positions from key_next up to (not including) `end` into
   // the keyed chains. Their key bytes must be final: read from the input, or
   // past its end for good. Keys are taken this late because a position is
