@@ -126,19 +126,21 @@ struct Matcher {
     if (end > key_next) key_next = end;
   }
 
-  // Hash of the first `bytes` bytes of w (4, 6, 8 or 16).
+  // Hash of the first `bytes` bytes of w (4, 6, 8 or 16): the top bits of
+  // the key times an odd constant, the key being the first bytes shifted to
+  // the top of a word. Shifting the product instead is the same modulo 2^64,
+  // so the 4-, 6- and 8-byte hashes share one multiplication.
   static unsigned KeyHash(unsigned bytes, const uint64_t* w) {
     switch (bytes) {
-      case 4: return HashLong(w[0] << 32);
-      case 6: return HashLong(w[0] << 16);
-      case 8: return HashLong(w[0]);
-      default: return HashLong(w[0] ^ (w[1] * 0xC2B2AE3D27D4EB4Full));
+      case 4: return TopBits((w[0] * kKeyMul) << 32);
+      case 6: return TopBits((w[0] * kKeyMul) << 16);
+      case 8: return TopBits(w[0] * kKeyMul);
+      default: return TopBits((w[0] ^ (w[1] * 0xC2B2AE3D27D4EB4Full)) * kKeyMul);
     }
   }
-
-  // Hash of the significant bytes of `key` (multiplicative).
-  static unsigned HashLong(uint64_t key) {
-    return static_cast<unsigned>((key * 0x9E3779B97F4A7C15ull) >> (64 - kHashLongBits));
+  static constexpr uint64_t kKeyMul = 0x9E3779B97F4A7C15ull;
+  static unsigned TopBits(uint64_t product) {
+    return static_cast<unsigned>(product >> (64 - kHashLongBits));
   }
 
   // Reads input so the lookahead reaches 262 bytes or the input ends,
