@@ -31,6 +31,7 @@ inline constexpr unsigned kWindowSlack = 16;
 inline constexpr int kKeyLevels = 4;
 inline constexpr unsigned kKeyBytes[kKeyLevels] = {4, 6, 8, 16};
 inline constexpr unsigned kMaxKeyBytes = 16;
+static_assert(kKeyBytes[kKeyLevels - 1] == kMaxKeyBytes, "the longest key comes last");
 inline constexpr unsigned kHashLongBits = 15;
 inline constexpr unsigned kHashLongSize = 1u << kHashLongBits;
 

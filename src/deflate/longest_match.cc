@@ -176,8 +176,10 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   // examined that share the current string's first k bytes, k as large as
   // the best allows. A key is only used while its bytes lie inside the input
   // (a key over bytes past the end could be stale). Every position up to
-  // this one joins the keyed chains now: their key bytes lie before the
-  // current string's, so they are final.
+  // this one joins the keyed chains now: while the input goes on, the
+  // lookahead covers their keys, so their bytes are final; once it has
+  // ended, nothing more is read, and a key that reaches past its end is
+  // never usable for a later string either.
   m.InsertKeys(strstart + 1);
   KeyedWalk walk{m, scan, limit, head_rank, budget, best_len, cur_match};
   auto usable = [&](int level) {
