@@ -5,20 +5,35 @@
 namespace postrunner {
 namespace {
 
-constexpr std::array<uint32_t, 256> MakeTable() {
-  std::array<uint32_t, 256> table{};
+// Eight tables: table 0 is the classic byte-at-a-time table; table k gives
+// the CRC contribution of a byte that still has k more zero bytes to pass
+// through, so eight input bytes are folded in with eight lookups at once
+// ("slicing by 8") instead of eight dependent steps.
+using Tables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr Tables MakeTables() {
+  Tables t{};
   for (uint32_t n = 0; n < 256; ++n) {
     uint32_t c = n;
     for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    table[n] = c;
+    t[0][n] = c;
   }
-  return table;
+  for (uint32_t n = 0; n < 256; ++n) {
+    for (size_t k = 1; k < 8; ++k) t[k][n] = t[0][t[k - 1][n] & 0xFF] ^ (t[k - 1][n] >> 8);
+  }
+  return t;
 }
 
-constexpr std::array<uint32_t, 256> kTable = MakeTable();
+constexpr Tables kTables = MakeTables();
 
 inline uint32_t Step(uint32_t c, unsigned char byte) {
-  return kTable[(c ^ byte) & 0xFF] ^ (c >> 8);
+  return kTables[0][(c ^ byte) & 0xFF] ^ (c >> 8);
+}
+
+// Little-endian 32-bit load, whatever the host order.
+inline uint32_t LoadLe32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 }  // namespace
@@ -28,14 +43,12 @@ uint32_t Crc32Update(uint32_t crc, const void* bytes, size_t length) {
   const unsigned char* p = static_cast<const unsigned char*>(bytes);
   uint32_t c = ~crc;
   while (length >= 8) {
-    c = Step(c, p[0]);
-    c = Step(c, p[1]);
-    c = Step(c, p[2]);
-    c = Step(c, p[3]);
-    c = Step(c, p[4]);
-    c = Step(c, p[5]);
-    c = Step(c, p[6]);
-    c = Step(c, p[7]);
+    uint32_t low = LoadLe32(p) ^ c;
+    uint32_t high = LoadLe32(p + 4);
+    c = kTables[7][low & 0xFF] ^ kTables[6][(low >> 8) & 0xFF] ^
+        kTables[5][(low >> 16) & 0xFF] ^ kTables[4][low >> 24] ^
+        kTables[3][high & 0xFF] ^ kTables[2][(high >> 8) & 0xFF] ^
+        kTables[1][(high >> 16) & 0xFF] ^ kTables[0][high >> 24];
     p += 8;
     length -= 8;
   }

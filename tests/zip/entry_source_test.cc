@@ -9,6 +9,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,31 @@ TEST(Crc32, KnownValuesAndChunking) {
   for (size_t split = 0; split <= text.size(); ++split) {
     uint32_t part = Crc32Update(0, text.data(), split);
     EXPECT_EQ(Crc32Update(part, text.data() + split, text.size() - split), whole) << split;
+  }
+}
+
+// The eight-bytes-at-a-time CRC against the plain bit-by-bit definition,
+// over every length and alignment around the eight-byte steps.
+TEST(Crc32, MatchesBitwiseDefinitionAtAnyLengthAndAlignment) {
+  std::vector<unsigned char> data(300);
+  uint32_t seed = 12345;
+  for (unsigned char& b : data) {
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<unsigned char>(seed >> 16);
+  }
+  auto bitwise = [](const unsigned char* p, size_t n) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+      c ^= p[i];
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
+    return ~c;
+  };
+  for (size_t offset = 0; offset < 8; ++offset) {
+    for (size_t n = 0; n + offset <= data.size(); n += (n < 40 ? 1 : 37)) {
+      EXPECT_EQ(Crc32Update(0, data.data() + offset, n), bitwise(data.data() + offset, n))
+          << offset << " " << n;
+    }
   }
 }
 
