@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/directory_search.h"
+#include "platform/path.h"
 
 namespace postrunner {
 
@@ -35,9 +36,6 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
          dev_a == dev_b && ino_a == ino_b;
 }
 
-std::string BareName(const std::string& path) {
-  size_t separator = path.find_last_of("/\\");
-  return separator == std::string::npos ? path : path.substr(separator + 1);
-}
+std::string BareName(const std::string& path) { return std::string(BareNameView(path)); }
 
 }  // namespace postrunner

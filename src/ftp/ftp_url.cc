@@ -1,5 +1,7 @@
 #include "ftp/ftp_url.h"
 
+#include "platform/path.h"
+
 namespace postrunner {
 namespace {
 
@@ -90,9 +92,7 @@ bool ParseFtpServer(std::string_view server, uint16_t default_port, FtpServerAdd
 }
 
 std::string DefaultRemoteName(std::string_view local_path) {
-  size_t separator = local_path.find_last_of("/\\");
-  if (separator == std::string_view::npos) return std::string(local_path);
-  return std::string(local_path.substr(separator + 1));
+  return std::string(BareNameView(local_path));
 }
 
 std::string PercentEncodePath(std::string_view text) {

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "zip/zip_format.h"
+
 namespace postrunner {
 namespace {
 
@@ -30,12 +32,6 @@ inline uint32_t Step(uint32_t c, unsigned char byte) {
   return kTables[0][(c ^ byte) & 0xFF] ^ (c >> 8);
 }
 
-// Little-endian 32-bit load, whatever the host order.
-inline uint32_t LoadLe32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 }  // namespace
 
 uint32_t Crc32Update(uint32_t crc, const void* bytes, size_t length) {
@@ -43,8 +39,8 @@ uint32_t Crc32Update(uint32_t crc, const void* bytes, size_t length) {
   const unsigned char* p = static_cast<const unsigned char*>(bytes);
   uint32_t c = ~crc;
   while (length >= 8) {
-    uint32_t low = LoadLe32(p) ^ c;
-    uint32_t high = LoadLe32(p + 4);
+    uint32_t low = GetLe32(p) ^ c;
+    uint32_t high = GetLe32(p + 4);
     c = kTables[7][low & 0xFF] ^ kTables[6][(low >> 8) & 0xFF] ^
         kTables[5][(low >> 16) & 0xFF] ^ kTables[4][low >> 24] ^
         kTables[3][high & 0xFF] ^ kTables[2][(high >> 8) & 0xFF] ^

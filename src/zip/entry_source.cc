@@ -6,6 +6,7 @@
 
 #include "platform/ascii.h"
 #include "platform/directory_search.h"
+#include "platform/path.h"
 #include "platform/file_io.h"
 #include "platform/local_time.h"
 #include "zip/crc32.h"
@@ -20,11 +21,6 @@ constexpr uint32_t kModeRegular = 0x80000000;
 constexpr uint32_t kOwnerRead = 0x01000000;
 constexpr uint32_t kOwnerWrite = 0x00800000;
 constexpr uint32_t kOwnerExecute = 0x00400000;
-
-std::string_view BareNameOf(std::string_view path) {
-  size_t separator = path.find_last_of("/\\");
-  return separator == std::string_view::npos ? path : path.substr(separator + 1);
-}
 
 }  // namespace
 
@@ -85,7 +81,7 @@ ArchiveResult EntrySource::OpenFileName(const char* path) {
   FileInfo info;
   // Only a regular file is read: a FIFO or a device could block or never end.
   if (!FileInfoOf(fd.get(), &info) || !info.is_regular) return ErrOpenFile;
-  ArchiveResult result = OpenDescriptor(fd.get(), 0, BareNameOf(path));
+  ArchiveResult result = OpenDescriptor(fd.get(), 0, BareNameView(path));
   if (result != ResultOk) {
     Reset();
     return result;

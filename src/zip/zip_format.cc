@@ -33,15 +33,6 @@ void PutLe32(std::vector<unsigned char>* out, uint32_t value) {
   }
 }
 
-uint16_t GetLe16(const unsigned char* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t GetLe32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 std::vector<unsigned char> LocalHeaderBytes(const ZipEntryRecord& r) {
   std::vector<unsigned char> out;
   out.reserve(kLocalHeaderSize + r.name.size() + kLocalExtraSize);

@@ -42,8 +42,13 @@ void PutLe16(std::vector<unsigned char>* out, uint16_t value);
 void PutLe32(std::vector<unsigned char>* out, uint32_t value);
 
 // Reads 2 or 4 little-endian bytes at `p`.
-uint16_t GetLe16(const unsigned char* p);
-uint32_t GetLe32(const unsigned char* p);
+inline uint16_t GetLe16(const unsigned char* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t GetLe32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
 
 // Everything the local and central headers of one entry say.
 struct ZipEntryRecord {
