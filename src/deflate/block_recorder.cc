@@ -108,9 +108,16 @@ bool BlockRecorder::Tally(unsigned dist, unsigned lc, int64_t block_input) {
   return last_lit_ == kLitBufSize - 1 || last_dist_ == kDistBufSize;
 }
 
-// Counts in the bit-length tree how the code lengths of `tree` will be
-// sent, with the run-length codes 16, 17 and 18.
-void BlockRecorder::ScanTree(const CodeTree& tree, int max_code) {
+namespace {
+
+// Walks the code lengths of `tree` up to `max_code` as runs, the way they
+// are sent with the run-length codes 16, 17 and 18: calls
+// run(length, count, previous length, min_count) once for each run, where a
+// run is cut at 7 repeats of a non-zero length (6 after it was sent once)
+// and at 138 zeros, and a run shorter than min_count is sent length by
+// length.
+template <typename RunFn>
+void ForEachLengthRun(const CodeTree& tree, int max_code, RunFn run) {
   int prevlen = -1;
   int nextlen = tree.len[0];
   int count = 0;
@@ -121,16 +128,7 @@ void BlockRecorder::ScanTree(const CodeTree& tree, int max_code) {
     int curlen = nextlen;
     nextlen = n + 1 <= max_code ? tree.len[n + 1] : -1;  // the end differs from all
     if (++count < max_count && curlen == nextlen) continue;
-    if (count < min_count) {
-      bl_tree_.freq[curlen] += count;
-    } else if (curlen != 0) {
-      if (curlen != prevlen) bl_tree_.freq[curlen]++;
-      bl_tree_.freq[kRep3To6]++;
-    } else if (count <= 10) {
-      bl_tree_.freq[kRepZero3To10]++;
-    } else {
-      bl_tree_.freq[kRepZero11To138]++;
-    }
+    run(curlen, count, prevlen, min_count);
     count = 0;
     prevlen = curlen;
     if (nextlen == 0) {
@@ -143,18 +141,28 @@ void BlockRecorder::ScanTree(const CodeTree& tree, int max_code) {
   }
 }
 
+}  // namespace
+
+// Counts in the bit-length tree how the code lengths of `tree` will be
+// sent.
+void BlockRecorder::ScanTree(const CodeTree& tree, int max_code) {
+  ForEachLengthRun(tree, max_code, [&](int curlen, int count, int prevlen, int min_count) {
+    if (count < min_count) {
+      bl_tree_.freq[curlen] += count;
+    } else if (curlen != 0) {
+      if (curlen != prevlen) bl_tree_.freq[curlen]++;
+      bl_tree_.freq[kRep3To6]++;
+    } else if (count <= 10) {
+      bl_tree_.freq[kRepZero3To10]++;
+    } else {
+      bl_tree_.freq[kRepZero11To138]++;
+    }
+  });
+}
+
 // Sends the code lengths of `tree` exactly as ScanTree counted them.
 void BlockRecorder::SendTree(const CodeTree& tree, int max_code) {
-  int prevlen = -1;
-  int nextlen = tree.len[0];
-  int count = 0;
-  int max_count = 7;
-  int min_count = 4;
-  if (nextlen == 0) max_count = 138, min_count = 3;
-  for (int n = 0; n <= max_code; n++) {
-    int curlen = nextlen;
-    nextlen = n + 1 <= max_code ? tree.len[n + 1] : -1;
-    if (++count < max_count && curlen == nextlen) continue;
+  ForEachLengthRun(tree, max_code, [&](int curlen, int count, int prevlen, int min_count) {
     if (count < min_count) {
       do {
         SendCode(curlen, bl_tree_);
@@ -174,16 +182,7 @@ void BlockRecorder::SendTree(const CodeTree& tree, int max_code) {
       SendCode(kRepZero11To138, bl_tree_);
       out_->SendBits(count - 11, 7);
     }
-    count = 0;
-    prevlen = curlen;
-    if (nextlen == 0) {
-      max_count = 138, min_count = 3;
-    } else if (curlen == nextlen) {
-      max_count = 6, min_count = 3;
-    } else {
-      max_count = 7, min_count = 4;
-    }
-  }
+  });
 }
 
 // Builds the tree for sending the code lengths; returns the index in the
