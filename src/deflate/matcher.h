@@ -50,7 +50,7 @@ struct Matcher {
   };
   HashSlot slot[kHashSize] = {};
 
-  // Search accelerator, not part of the design's state: more chains over
+  // Search accelerator, beside the basic hash chains: more chains over
   // the same positions keyed by their first kKeyBytes[k] bytes (4, 6, 8, 16),
   // and for each position its rank among the insertions of its 3-byte hash. Once a
   // match of k - 1 bytes is in hand only candidates sharing k bytes can do

@@ -1,10 +1,10 @@
 #include "driver/file_checks.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/directory_search.h"
 #include "platform/path.h"
+#include "platform/system_api.h"
 
 namespace postrunner {
 
@@ -20,11 +20,11 @@ bool DeleteArchiveFile(const std::string& name) {
   if (!FileExists(name)) return true;
   // Only files and links are archives that can be replaced. A device, FIFO
   // or socket named by mistake (say /dev/null, run as root) is never removed.
-  struct stat st;
-  if (::lstat(name.c_str(), &st) != 0) return true;
-  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return false;
+  mode_t mode;
+  if (System().LinkMode(name, &mode) != 0) return true;
+  if (!S_ISREG(mode) && !S_ISLNK(mode)) return false;
   for (int attempt = 0; attempt <= kDeleteRetries; ++attempt) {
-    if (::unlink(name.c_str()) == 0) return true;
+    if (System().RemoveFile(name) == 0) return true;
   }
   return false;
 }

@@ -8,7 +8,7 @@
 #include "driver/folder_walk.h"
 #include "driver/mail_dispatch.h"
 #include "ftp/ftp_upload.h"
-#include "mail/registry.h"
+#include "registry/registry.h"
 #include "platform/ascii.h"
 #include "platform/console.h"
 #include "zip/archive.h"

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "ftp/ftp_transcript.h"
+#include "platform/file_info.h"
 #include "platform/file_io.h"
 #include "platform/scoped_fd.h"
 
@@ -35,9 +36,11 @@ class UploadSource {
   // Opens `path` without blocking (a FIFO must not hang the run) and checks
   // that it is a regular file. Returns false with a message in `error`.
   bool Open(const std::string& path, std::string* error) {
-    fd_.Reset(OpenRetry(path.c_str(), O_RDONLY | O_NONBLOCK));
+    fd_.Reset(OpenRegularFile(path.c_str()));
     if (!fd_.valid()) {
-      *error = "Cannot open local file " + path + ": " + ErrnoText(errno);
+      bool not_regular = errno == EISDIR || errno == EINVAL;
+      *error = not_regular ? "Local file " + path + " is not a regular file"
+                           : "Cannot open local file " + path + ": " + ErrnoText(errno);
       return false;
     }
     struct stat info;
@@ -45,12 +48,6 @@ class UploadSource {
       *error = "Cannot open local file " + path + ": " + ErrnoText(errno);
       return false;
     }
-    if (!S_ISREG(info.st_mode)) {
-      *error = "Local file " + path + " is not a regular file";
-      return false;
-    }
-    int flags = ::fcntl(fd_.get(), F_GETFL);
-    if (flags >= 0) ::fcntl(fd_.get(), F_SETFL, flags & ~O_NONBLOCK);
     size_ = info.st_size;
     return true;
   }

@@ -17,9 +17,10 @@
 namespace postrunner {
 
 // Encodes `bytes`. A trailing group of one or two bytes is always padded
-// with "==" or "=" (data that cannot be joined without padding is treated
-// as the last piece whatever `final` says); nothing else follows the text.
-// `final` tells whether this is the last piece of a whole.
+// with "==" or "=", and nothing else follows the text. `final` (whether this
+// is the last piece of a whole) does not change the output: every piece but
+// the last holds whole groups of three bytes and needs no padding, and a
+// short group anywhere else could not be joined without it.
 std::string EncodeBase64(std::string_view bytes, BOOL final);
 
 // Encodes the bytes of `text` (no terminator). Cannot fail.

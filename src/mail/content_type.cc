@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "mail/registry.h"
+#include "registry/registry.h"
 #include "platform/ascii.h"
 
 namespace postrunner {

@@ -1,5 +1,5 @@
 // Content types of attachments, looked up by file name in the MIME database
-// (HKEY_CLASSES_ROOT; see platform/registry_store.h for where it lives).
+// (HKEY_CLASSES_ROOT; see registry/registry_files.h for where it lives).
 #ifndef POSTRUNNER_MAIL_CONTENT_TYPE_H_
 #define POSTRUNNER_MAIL_CONTENT_TYPE_H_
 

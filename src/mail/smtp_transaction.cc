@@ -1,7 +1,6 @@
 // CQXMailMessage sending: the checks before sending, the loop over the
 // receivers and one plain SMTP conversation per receiver (HELO, MAIL, RCPT,
 // DATA, QUIT; no extensions, no authentication, no encryption).
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -12,12 +11,12 @@
 #include "mail/smtp_reply.h"
 #include "net/block_sock.h"
 #include "platform/console.h"
+#include "platform/system_api.h"
 
 namespace postrunner {
 namespace {
 
 constexpr unsigned int kSmtpPort = 25;
-constexpr size_t kHostNameBytes = 4096;
 
 // The three-digit code at the start of `reply` (a non-digit counts as 0),
 // or -1 when its first line is shorter than three characters.
@@ -119,8 +118,8 @@ BOOL CQXMailMessage::Transmit(std::string& diagnostics) {
 
 BOOL CQXMailMessage::SendToReceiver(const std::string& receiver, const std::string& text,
                                     std::string& diagnostics) {
-  char host_name[kHostNameBytes] = {};
-  if (::gethostname(host_name, kHostNameBytes - 1) != 0) {
+  std::string host_name;
+  if (System().HostName(&host_name) != 0) {
     diagnostics += "SEND: Unable to retreive the hostname for this computer\n";
     return FALSE;
   }
@@ -160,7 +159,7 @@ BOOL CQXMailMessage::SendToReceiver(const std::string& receiver, const std::stri
     return true;
   };
 
-  if (!exchange("HELO " + std::string(host_name) + "\r\n", check_replies_ != FALSE)) return FALSE;
+  if (!exchange("HELO " + host_name + "\r\n", check_replies_ != FALSE)) return FALSE;
   if (!exchange("MAIL From: <" + sender_ + ">\r\n", true)) return FALSE;
   if (!exchange("RCPT TO: <" + receiver + ">\r\n", true)) return FALSE;
 

@@ -91,12 +91,7 @@ BOOL CQXBlockSock::CreateSocket(int type, int family) {
   WriteLog("CQXBlockSock::CreateSocket: Start");
   if (socket_.valid()) {
     WriteLog("CQXBlockSock::CreateSocket: Closing Old Socket");
-    if (!Close()) {
-      WriteLog(
-          "CQXBlockSock::CreateSocket: RETURNING FALSE (Error Closing Old "
-          "Socket)");
-      return FALSE;
-    }
+    Close();  // always succeeds
   }
   int code = QXE_OK;
   int fd = api_->Open(family, type, 0);
@@ -191,7 +186,7 @@ BOOL CQXBlockSock::ResolveAndConnect(const std::string& host,
   SetErrorCode(first_error);
   Close();
   std::snprintf(line, sizeof line,
-                "CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR %d)", -1);
+                "CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR %d)", first_error);
   WriteLog(line);
   return FALSE;
 }
@@ -211,70 +206,25 @@ std::string CQXBlockSock::ResolveHost(const std::string& host) {
   }
 }
 
+BOOL CQXBlockSock::HaveSocket(const char* no_socket_line) {
+  if (socket_.valid()) return TRUE;
+  SetErrorCode(QXE_NO_SOCKET);
+  WriteLog(no_socket_line);
+  return FALSE;
+}
+
 BOOL CQXBlockSock::Send(const std::string& text) {
   WriteLog("CQXBlockSock::Send: Start");
   SetErrorCode(QXE_OK);
-  if (!socket_.valid()) {
-    SetErrorCode(QXE_NO_SOCKET);
-    WriteLog("CQXBlockSock::Send: Returning FALSE. (No Socket)");
-    return FALSE;
-  }
-  const char* data = text.data();
-  const size_t length = text.size();
-  const uint32_t length32 = static_cast<uint32_t>(length);
+  if (!HaveSocket("CQXBlockSock::Send: Returning FALSE. (No Socket)")) return FALSE;
+  const uint32_t length32 = static_cast<uint32_t>(text.size());
   const bool notify = notify_ && observer_ != nullptr;
   if (observer_ != nullptr) {
     if (notify) CallObserver([&] { observer_->OnSendStart(length32); });
     WriteLog("CQXBlockSock::Send: Start Sending");
   }
   bytes_to_send_ += length32;
-
-  // The time-out bounds each stall: the deadline moves on whenever the
-  // network takes bytes. The socket is non-blocking, so a send never waits
-  // on its own; when nothing fits after all, the loop waits again.
-  const auto stall_limit = std::chrono::milliseconds(WaitMs());
-  Clock::time_point deadline = Clock::now() + stall_limit;
-  size_t sent = 0;
-  try {
-    do {
-      WriteLog("CQXBlockSock::Send: starting loop");
-      const size_t chunk = std::min(length - sent, kSocketBlockSize);
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - Clock::now());
-      int wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-      if (api_->Wait(socket_.get(), true, wait_ms) <= 0) {
-        SetErrorCode(QXE_TIMEOUT);
-        WriteLog("CQXBlockSock::Send: Returning FALSE. (TimeOut)");
-        return FALSE;
-      }
-      WriteLog("CQXBlockSock::Send: Calling socket::send");
-      ssize_t n = api_->Send(socket_.get(), data + sent, chunk);
-      int error = errno;
-      WriteLog("CQXBlockSock::Send: socket::send returned");
-      if (n < 0) {
-        if (error == EAGAIN || error == EWOULDBLOCK) continue;
-        SetErrorCode(SocketErrorFromErrno(error));
-        return FALSE;
-      }
-      if (n == 0 && chunk > 0) {
-        SetErrorCode(QXE_SEND_COUNT);
-        WriteLog("CQXBlockSock::Send: Returning FALSE. (Zero Bytes Sent)");
-        return FALSE;
-      }
-      bytes_sent_ += static_cast<uint32_t>(n);
-      if (notify) observer_->OnChunkSent(bytes_sent_, bytes_to_send_);
-      sent += static_cast<size_t>(n);
-      deadline = Clock::now() + stall_limit;
-    } while (sent < length);
-  } catch (...) {
-    SetErrorCode(QXE_UNKNOWN);
-    char line[96];
-    std::snprintf(line, sizeof line,
-                  "CQXBlockSock::Send: RETURNING FALSE (ERROR %d)",
-                  QXE_UNKNOWN);
-    WriteLog(line);
-    return FALSE;
-  }
+  if (!SendChunks(text, notify)) return FALSE;
 
   SetErrorCode(QXE_OK);
   if (notify) {
@@ -286,45 +236,65 @@ BOOL CQXBlockSock::Send(const std::string& text) {
   return TRUE;
 }
 
+BOOL CQXBlockSock::SendChunks(const std::string& text, bool notify) {
+  // The time-out bounds each stall: the deadline moves on whenever the
+  // network takes bytes. The socket is non-blocking, so a send never waits
+  // on its own; when nothing fits after all, the loop waits again.
+  const auto stall_limit = std::chrono::milliseconds(WaitMs());
+  Clock::time_point deadline = Clock::now() + stall_limit;
+  size_t sent = 0;
+  do {
+    WriteLog("CQXBlockSock::Send: starting loop");
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - Clock::now());
+    int wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    if (api_->Wait(socket_.get(), true, wait_ms) <= 0) {
+      SetErrorCode(QXE_TIMEOUT);
+      WriteLog("CQXBlockSock::Send: Returning FALSE. (TimeOut)");
+      return FALSE;
+    }
+    const size_t chunk = std::min(text.size() - sent, kSocketBlockSize);
+    ssize_t n = SendChunk(text.data() + sent, chunk);
+    if (n < 0) return FALSE;
+    if (n == 0 && chunk > 0) continue;  // nothing fitted after all: wait again
+    bytes_sent_ += static_cast<uint32_t>(n);
+    if (notify) CallObserver([&] { observer_->OnChunkSent(bytes_sent_, bytes_to_send_); });
+    sent += static_cast<size_t>(n);
+    deadline = Clock::now() + stall_limit;
+  } while (sent < text.size());
+  return TRUE;
+}
+
+ssize_t CQXBlockSock::SendChunk(const char* data, size_t chunk) {
+  WriteLog("CQXBlockSock::Send: Calling socket::send");
+  ssize_t n = api_->Send(socket_.get(), data, chunk);
+  int error = errno;
+  WriteLog("CQXBlockSock::Send: socket::send returned");
+  if (n < 0) {
+    if (error == EAGAIN || error == EWOULDBLOCK) return 0;
+    SetErrorCode(SocketErrorFromErrno(error));
+    return -1;
+  }
+  if (n == 0 && chunk > 0) {
+    SetErrorCode(QXE_SEND_COUNT);
+    WriteLog("CQXBlockSock::Send: Returning FALSE. (Zero Bytes Sent)");
+    return -1;
+  }
+  return n;
+}
+
 BOOL CQXBlockSock::Receive(std::string& text) {
   char buffer[kSocketBlockSize];
   SetErrorCode(QXE_OK);
   WriteLog("CQXBlockSock::Receive: Start");
-  if (!socket_.valid()) {
-    SetErrorCode(QXE_NO_SOCKET);
-    WriteLog("CQXBlockSock::Receive: Returning FALSE. (No Socket)");
-    return FALSE;
-  }
+  if (!HaveSocket("CQXBlockSock::Receive: Returning FALSE. (No Socket)")) return FALSE;
   text.clear();
   const bool notify = notify_ && observer_ != nullptr;
   if (notify) CallObserver([&] { observer_->OnReceiveStart(); });
   WriteLog("CQXBlockSock::Receive: Ready to Receive");
 
-  if (api_->Wait(socket_.get(), false, WaitMs()) <= 0) {
-    SetErrorCode(QXE_TIMEOUT);
-    WriteLog("CQXBlockSock::Receive: Returning FALSE. (Timeout Error)");
-    return FALSE;
-  }
-  WriteLog("CQXBlockSock::Receive: Start Receiving");
-  ssize_t n = api_->Receive(socket_.get(), buffer, sizeof buffer);
-  int error = errno;
-  WriteLog("CQXBlockSock::Receive: Ready Receiving");
-  if (n < 0) {
-    // Readiness that vanished before the read is no data within the wait.
-    if (error == EAGAIN || error == EWOULDBLOCK) {
-      SetErrorCode(QXE_TIMEOUT);
-      WriteLog("CQXBlockSock::Receive: Returning FALSE. (Timeout Error)");
-      return FALSE;
-    }
-    SetErrorCode(SocketErrorFromErrno(error));
-    WriteLog("CQXBlockSock::Receive: Returning FALSE (Socket Error)");
-    return FALSE;
-  }
-  if (n == 0) {
-    WriteLog("CQXBlockSock::Receive: Returning FALSE (Length = 0)");
-    return FALSE;
-  }
-
+  ssize_t n = ReceiveBlock(buffer, sizeof buffer);
+  if (n <= 0) return FALSE;
   received_a_ += static_cast<uint32_t>(n);
   received_b_ += static_cast<uint32_t>(n);
   if (!notify || CallObserver([&] {
@@ -334,21 +304,44 @@ BOOL CQXBlockSock::Receive(std::string& text) {
   } else {
     WriteLog("CQXBlockSock::Receive: Exception in Receive");
   }
+  return StoreBlock(buffer, static_cast<size_t>(n), &text);
+}
 
+ssize_t CQXBlockSock::ReceiveBlock(char* buffer, size_t size) {
+  if (api_->Wait(socket_.get(), false, WaitMs()) <= 0) {
+    SetErrorCode(QXE_TIMEOUT);
+    WriteLog("CQXBlockSock::Receive: Returning FALSE. (Timeout Error)");
+    return -1;
+  }
+  WriteLog("CQXBlockSock::Receive: Start Receiving");
+  ssize_t n = api_->Receive(socket_.get(), buffer, size);
+  int error = errno;
+  WriteLog("CQXBlockSock::Receive: Ready Receiving");
+  if (n == 0) WriteLog("CQXBlockSock::Receive: Returning FALSE (Length = 0)");
+  if (n >= 0) return n;
+  // Readiness that vanished before the read is no data within the wait.
+  if (error == EAGAIN || error == EWOULDBLOCK) {
+    SetErrorCode(QXE_TIMEOUT);
+    WriteLog("CQXBlockSock::Receive: Returning FALSE. (Timeout Error)");
+    return -1;
+  }
+  SetErrorCode(SocketErrorFromErrno(error));
+  WriteLog("CQXBlockSock::Receive: Returning FALSE (Socket Error)");
+  return -1;
+}
+
+BOOL CQXBlockSock::StoreBlock(const char* buffer, size_t size, std::string* text) {
   WriteLog("CQXBlockSock::Receive: Start buffering");
   try {
     // The block is a zero-terminated text: it ends at its first zero byte.
-    const size_t size = static_cast<size_t>(n);
     const void* zero = std::memchr(buffer, '\0', size);
-    text.assign(buffer, zero ? static_cast<const char*>(zero) - buffer : size);
+    text->assign(buffer, zero ? static_cast<const char*>(zero) - buffer : size);
   } catch (const std::bad_alloc&) {
+    // Code 0 would read as "the peer closed"; this is a buffering failure.
+    SetErrorCode(QXE_BUFFERING);
     PrintLine("Out of memory.");
     WriteLog(
         "CQXBlockSock::Receive: Exception while buffering. Returning FALSE");
-    return FALSE;
-  } catch (...) {
-    SetErrorCode(QXE_BUFFERING);
-    WriteLog("CQXBlockSock::Receive: Returning FALSE");
     return FALSE;
   }
   WriteLog("CQXBlockSock::Receive: Ready buffering");

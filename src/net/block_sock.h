@@ -144,8 +144,22 @@ class CQXBlockSock {
   BOOL ResolveAndConnect(const std::string& host, unsigned int port, int type);
   // The time-out in milliseconds, clamped to what poll accepts.
   int WaitMs() const;
+  // TRUE when there is a socket; otherwise stores code 30004, logs
+  // `no_socket_line` and returns FALSE.
+  BOOL HaveSocket(const char* no_socket_line);
+  // Send's loop: waits for room and sends `text` chunk by chunk, notifying
+  // the observer after each when `notify`. FALSE with the code stored.
+  BOOL SendChunks(const std::string& text, bool notify);
+  // One send of `chunk` bytes: the count taken, 0 when nothing fitted after
+  // all (try again), -1 on failure with the code stored.
+  ssize_t SendChunk(const char* data, size_t chunk);
+  // Waits for and reads one block: the count, 0 when the peer has closed,
+  // -1 on failure with the code stored.
+  ssize_t ReceiveBlock(char* buffer, size_t size);
+  // Stores the `size` received bytes up to the first zero byte in `text`.
+  // FALSE with code 30007 when memory runs out.
+  BOOL StoreBlock(const char* buffer, size_t size, std::string* text);
 
-  // Fields in the order of the design.
   int error_code_ = QXE_OK;
   int timeout_ = kDefaultSocketTimeout;
   uint32_t received_a_ = 0;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/file_info.h"
 #include "platform/file_io.h"
 
 namespace postrunner {
@@ -14,18 +15,9 @@ static_assert(sizeof(off_t) == 8, "positions and sizes must be 64-bit");
 int CBinaryFile::Open(const std::string& path, int flags) {
   Close();
   path_ = path;
-  // O_NONBLOCK makes opening a FIFO return at once instead of waiting for a
-  // writer; anything that is not a regular file is then refused.
-  ScopedFd fd(OpenRetry(path.c_str(), flags | O_NONBLOCK, kBinaryCreateMode));
+  // A FIFO, device or folder is refused without blocking.
+  ScopedFd fd(OpenRegularFile(path.c_str(), flags, kBinaryCreateMode));
   if (!fd.valid()) return -1;
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return -1;
-  if (!S_ISREG(st.st_mode)) {
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    return -1;
-  }
-  int status = ::fcntl(fd.get(), F_GETFL);
-  if (status == -1 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) == -1) return -1;
   fd_ = std::move(fd);
   return fd_.get();
 }

@@ -5,6 +5,7 @@
 #ifndef POSTRUNNER_PLATFORM_FILE_INFO_H_
 #define POSTRUNNER_PLATFORM_FILE_INFO_H_
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -31,10 +32,12 @@ struct FileInfo {
 // the descriptor cannot be examined.
 bool FileInfoOf(int fd, FileInfo* info);
 
-// Opens `path` for reading without ever blocking (a FIFO without a writer
-// does not hang the open) and returns the descriptor in blocking mode again,
-// or -1 (errno set). Callers check the type before reading.
-int OpenForReading(const char* path);
+// Opens `path` with `flags` (O_RDONLY to read; `mode` applies when `flags`
+// create the file) without ever blocking: a FIFO without a writer does not
+// hang the open. Anything but a regular file is refused (errno EISDIR for a
+// folder, EINVAL otherwise). Returns the descriptor in blocking mode again,
+// or -1 with errno set. The one way the program opens a file to read.
+int OpenRegularFile(const char* path, int flags = O_RDONLY, mode_t mode = 0);
 
 // Creates or truncates `path` for writing (mode 0666 before umask) without
 // blocking on a FIFO; returns the descriptor in blocking mode, or -1.

@@ -46,8 +46,16 @@ bool FileInfoOf(int fd, FileInfo* info) {
   return true;
 }
 
-int OpenForReading(const char* path) {
-  return BackToBlocking(OpenRetry(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
+int OpenRegularFile(const char* path, int flags, mode_t mode) {
+  ScopedFd fd(OpenRetry(path, flags | O_NONBLOCK | O_NOCTTY, mode));
+  if (!fd.valid()) return -1;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return -1;
+  }
+  return BackToBlocking(fd.Release());
 }
 
 int CreateForWriting(const char* path) {

@@ -76,7 +76,7 @@ ArchiveResult EntrySource::OpenFileName(const char* path) {
   // Both '/' and '\\' separate folders in the paths users give.
   std::string unix_path = path;
   std::replace(unix_path.begin(), unix_path.end(), '\\', '/');
-  ScopedFd fd(OpenForReading(unix_path.c_str()));
+  ScopedFd fd(OpenRegularFile(unix_path.c_str()));
   if (!fd.valid()) return ErrOpenFile;
   FileInfo info;
   // Only a regular file is read: a FIFO or a device could block or never end.

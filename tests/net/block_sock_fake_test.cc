@@ -219,10 +219,12 @@ class RecordingObserver : public CQXSockObserver {
  public:
   std::vector<std::string> calls;
   bool throw_on_block = false;
+  bool throw_on_chunk = false;
   void OnSendStart(uint32_t length) override {
     calls.push_back("start " + std::to_string(length));
   }
   void OnChunkSent(uint32_t sent, uint32_t to_send) override {
+    if (throw_on_chunk) throw std::runtime_error("observer failed");
     calls.push_back("chunk " + std::to_string(sent) + "/" +
                     std::to_string(to_send));
   }
@@ -268,14 +270,22 @@ TEST_F(FakeConnected, ObserverSeesEveryMoment) {
   sock.SetObserver(nullptr);
 }
 
-TEST_F(FakeConnected, ThrowingObserverDoesNotLoseTheBlock) {
+TEST_F(FakeConnected, ThrowingObserverLosesNeitherBlockNorSend) {
   RecordingObserver observer;
   observer.throw_on_block = true;
+  observer.throw_on_chunk = true;
   sock.SetObserver(&observer);
   api.incoming = {"354 go ahead\r\n"};
   std::string text;
   EXPECT_TRUE(sock.Receive(text));
   EXPECT_EQ("354 go ahead\r\n", text);
+  // Every chunk goes out and the send succeeds although each notification
+  // after a chunk throws.
+  EXPECT_TRUE(sock.Send(Pattern(9000)));
+  EXPECT_EQ(Pattern(9000), api.sent);
+  EXPECT_EQ(0, sock.GetErrorCode());
+  EXPECT_EQ((std::vector<std::string>{"wait", "start 9000", "done 9000/9000 9000"}),
+            observer.calls);
   sock.SetObserver(nullptr);
 }
 

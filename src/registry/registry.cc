@@ -1,7 +1,7 @@
-#include "mail/registry.h"
+#include "registry/registry.h"
 
 #include "platform/ascii.h"
-#include "platform/registry_store.h"
+#include "registry/registry_store.h"
 
 namespace postrunner {
 namespace {

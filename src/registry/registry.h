@@ -1,8 +1,8 @@
 // Read access to the registry: one string value with a default, and the list
-// of a key's subkeys. Stateless; see platform/registry_store.h for where the
+// of a key's subkeys. Stateless; see registry/registry_files.h for where the
 // hives live on this system.
-#ifndef POSTRUNNER_MAIL_REGISTRY_H_
-#define POSTRUNNER_MAIL_REGISTRY_H_
+#ifndef POSTRUNNER_REGISTRY_REGISTRY_H_
+#define POSTRUNNER_REGISTRY_REGISTRY_H_
 
 #include <cstdint>
 #include <string>
@@ -35,4 +35,4 @@ void RegEnumSubkeys(std::vector<std::string>& list, HKEY hive,
 
 }  // namespace postrunner
 
-#endif  // POSTRUNNER_MAIL_REGISTRY_H_
+#endif  // POSTRUNNER_REGISTRY_REGISTRY_H_

@@ -10,13 +10,29 @@
 #include <string>
 #include <vector>
 
-#include "mail/registry.h"
-#include "platform/registry_store.h"
+#include "registry/registry.h"
+#include "registry/mime_types.h"
+#include "registry/reg_file.h"
+#include "registry/registry_store.h"
 
 namespace postrunner {
 namespace {
 
 constexpr const char* kPresetKey = "Software\\Veltrona\\Dropcart";
+
+RegistryKey FromRegText(const std::string& text, Hive hive, const std::string& path) {
+  RegistryKey key;
+  KeyMerger merger(&key);
+  RegFile(text).Merge(hive, path, &merger);
+  return key;
+}
+
+RegistryKey FromMimeTypes(const std::string& text, const std::string& path) {
+  RegistryKey key;
+  KeyMerger merger(&key);
+  MimeTypes(text).Merge(path, &merger);
+  return key;
+}
 
 TEST(RegFileParseTest, ReadsStringValuesOfTheWantedHiveAndKeyOnly) {
   const std::string text =
@@ -30,8 +46,7 @@ TEST(RegFileParseTest, ReadsStringValuesOfTheWantedHiveAndKeyOnly) {
       "@=\"default\"\r\n"
       "[HKEY_LOCAL_MACHINE\\Software\\Veltrona\\Dropcart]\r\n"
       "\"Mailserver\"=\"machine.example.com\"\r\n";
-  RegistryKey key;
-  MergeRegFileText(text, Hive::kCurrentUser, "software\\VELTRONA\\dropcart", &key);
+  RegistryKey key = FromRegText(text, Hive::kCurrentUser, "software\\VELTRONA\\dropcart");
   ASSERT_TRUE(key.exists);
   ASSERT_EQ(key.values.size(), 3u);
   EXPECT_EQ(key.values[0].second, "mail.example.com");
@@ -55,8 +70,7 @@ TEST(RegFileParseTest, SkipsMalformedLinesAndKeepsTheRest) {
       "[HKEY_CURRENT_USER\\K]\n"
       "\"Good\"=\"yes\"\n"
       "\"Good\"=\"replaced\"\n";
-  RegistryKey key;
-  MergeRegFileText(text, Hive::kCurrentUser, "K", &key);
+  RegistryKey key = FromRegText(text, Hive::kCurrentUser, "K");
   ASSERT_EQ(key.values.size(), 1u);
   EXPECT_EQ(key.values[0].first, "Good");
   EXPECT_EQ(key.values[0].second, "replaced");
@@ -68,12 +82,10 @@ TEST(RegFileParseTest, SubkeysInOrderOfFirstSectionIncludingImpliedParents) {
       "[HKEY_CLASSES_ROOT\\Top\\alpha]\n"
       "[HKEY_CLASSES_ROOT\\Top\\ZETA]\n"
       "[HKEY_CLASSES_ROOT\\Topless]\n";
-  RegistryKey key;
-  MergeRegFileText(text, Hive::kClassesRoot, "Top", &key);
+  RegistryKey key = FromRegText(text, Hive::kClassesRoot, "Top");
   EXPECT_TRUE(key.exists);
   EXPECT_EQ(key.subkeys, (std::vector<std::string>{"Zeta", "alpha"}));
-  RegistryKey implied;
-  MergeRegFileText(text, Hive::kClassesRoot, "Top\\Zeta", &implied);
+  RegistryKey implied = FromRegText(text, Hive::kClassesRoot, "Top\\Zeta");
   EXPECT_TRUE(implied.exists);
   EXPECT_EQ(implied.subkeys, std::vector<std::string>{"Deep"});
 }
@@ -85,22 +97,18 @@ TEST(MimeTypesTest, TypesAndExtensionsBecomeKeys) {
       "text/plain\t\t\t\ttxt text conf\n"
       "application/x-other\t\t\ttxt\n"
       "application/octet-stream\n";
-  RegistryKey types;
-  MergeMimeTypesText(text, "MIME\\Database\\Content Type", &types);
+  RegistryKey types = FromMimeTypes(text, "MIME\\Database\\Content Type");
   EXPECT_EQ(types.subkeys, (std::vector<std::string>{
                                "application/zip", "text/plain", "application/x-other",
                                "application/octet-stream"}));
-  RegistryKey plain;
-  MergeMimeTypesText(text, "MIME\\Database\\Content Type\\text/plain", &plain);
+  RegistryKey plain = FromMimeTypes(text, "MIME\\Database\\Content Type\\text/plain");
   ASSERT_EQ(plain.values.size(), 1u);
   EXPECT_EQ(plain.values[0].first, "Extention");
   EXPECT_EQ(plain.values[0].second, ".txt");
-  RegistryKey no_ext;
-  MergeMimeTypesText(text, "MIME\\Database\\Content Type\\application/octet-stream", &no_ext);
+  RegistryKey no_ext = FromMimeTypes(text, "MIME\\Database\\Content Type\\application/octet-stream");
   EXPECT_TRUE(no_ext.exists);
   EXPECT_TRUE(no_ext.values.empty());
-  RegistryKey txt;
-  MergeMimeTypesText(text, ".TXT", &txt);
+  RegistryKey txt = FromMimeTypes(text, ".TXT");
   ASSERT_EQ(txt.values.size(), 1u);
   EXPECT_EQ(txt.values[0].second, "text/plain");  // the first type that lists it
 }

@@ -1,0 +1,67 @@
+// Registry export files ("REGEDIT4" or "Windows Registry Editor Version
+// 5.00"): decoding their text and parsing them once into an index of keys,
+// so that each later query costs one lookup whatever the file's size.
+#ifndef POSTRUNNER_REGISTRY_REG_FILE_H_
+#define POSTRUNNER_REGISTRY_REG_FILE_H_
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "registry/key_merger.h"
+
+namespace postrunner {
+
+// Turns the bytes of a registry file into 8-bit text: a UTF-8 byte order mark
+// is dropped, and text that starts with the UTF-16 little-endian mark (what
+// the registry editor exports) is converted to UTF-8. Returns false, with
+// the reason in `problem`, when UTF-16 text is broken (an odd byte count or a
+// lone surrogate) or uses the big-endian mark.
+bool DecodeRegText(std::string_view bytes, std::string* text, std::string* problem);
+
+class RegFile {
+ public:
+  // Parses decoded text. Lines that do not parse are skipped and counted;
+  // the rest is kept.
+  explicit RegFile(std::string_view text);
+
+  // Merges what the file holds for key `path` (backslash separated, any
+  // case) of `hive`: whether it exists, its values in file order (a later
+  // line replaces an earlier one, "=-" deletes) and its subkeys.
+  void Merge(Hive hive, std::string_view path, KeyMerger* key) const;
+
+  // Empty when the file parsed cleanly; otherwise what was wrong with it
+  // (a missing header, the first line that did not parse and how many).
+  std::string Problem() const;
+
+ private:
+  enum class Op { kSet, kOther, kRemove };
+  struct ValueOp {
+    Op op;
+    std::string name;
+    std::string value;
+  };
+  struct Node {
+    std::vector<ValueOp> ops;
+    std::vector<std::string> subkeys;  // first spelling, in order
+  };
+  using NodeMap = std::unordered_map<std::string, Node>;
+
+  // For a section line of a hive the program reads, marks its key and every
+  // key above it and returns the key's node; nullptr for any other section.
+  Node* OpenSection(std::string_view line);
+  // Parses one value line into `node`; false when it does not parse.
+  static bool ParseValueLine(std::string_view line, Node* node);
+  void NoteBadLine(size_t line_number);
+
+  NodeMap nodes_;  // by hive digit + folded key path
+  bool has_header_ = false;
+  bool empty_ = true;
+  size_t bad_lines_ = 0;
+  size_t first_bad_line_ = 0;
+};
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_REGISTRY_REG_FILE_H_

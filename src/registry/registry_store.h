@@ -1,0 +1,27 @@
+// Read-only registry store over the files named in registry/registry_files.h.
+// Each file is read and parsed once per version: a later query that finds the
+// file unchanged on disk (same identity, size and modification time) uses
+// what was parsed, and a changed file is read again, so every operation sees
+// the files as they are at that moment.
+//
+// A missing file is the normal case and stays silent. A file that is there
+// but cannot be read, or whose text does not parse, is reported once per
+// version on standard error; what could not be read counts as empty, and
+// lines that do not parse are skipped.
+#ifndef POSTRUNNER_REGISTRY_REGISTRY_STORE_H_
+#define POSTRUNNER_REGISTRY_REGISTRY_STORE_H_
+
+#include <string>
+
+#include "registry/key_merger.h"
+
+namespace postrunner {
+
+// Loads the key `path` (backslash separated, case-insensitive) of `hive`,
+// merged from every source of the hive: HKEY_CLASSES_ROOT is the MIME type
+// list and then the machine file's sections of that hive.
+RegistryKey LoadRegistryKey(Hive hive, const std::string& path);
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_REGISTRY_REGISTRY_STORE_H_
