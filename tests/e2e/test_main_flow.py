@@ -4,6 +4,8 @@ import os
 import socket
 import threading
 
+import pytest
+
 from conftest import BANNER, RULE
 
 USAGE = [
@@ -247,8 +249,44 @@ def test_oversized_or_malformed_user_value_falls_back_to_machine(run, tmp_path):
     assert "ERROR: Set the sender" not in r.lines
     (tmp_path / "user.reg").write_bytes(
         b"[HKEY_CURRENT_USER\\Software\\Veltrona\\Dropcart]\n\"Sender\"=\"broken\n")
-    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % closed_port(), "/File:a.txt")
+    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % closed_port(), "/File:a.txt",
+            stderr_ok=True)
     assert "ERROR: Set the sender" not in r.lines
+    assert r.stderr == ("postrunner: registry file %s has no \"REGEDIT4\" or \"Windows "
+                        "Registry Editor Version 5.00\" header; line 2 does not parse, "
+                        "skipped\n" % (tmp_path / "user.reg"))
+
+
+def utf16_reg(hive, values):
+    text = "Windows Registry Editor Version 5.00\r\n\r\n" + PRESET_SECTION.format(hive)
+    for name, value in values.items():
+        text += '"{}"="{}"\r\n'.format(name, value)
+    return b"\xff\xfe" + text.encode("utf-16-le")
+
+
+@pytest.mark.parametrize("user_file, reason", [
+    # The registry editor's UTF-16 export is read: its empty Sender wins.
+    (utf16_reg("CURRENT_USER", {"Sender": ""}), None),
+    (utf16_reg("CURRENT_USER", {"Sender": ""})[:-1], "is broken UTF-16 text (an odd "
+                                                      "number of bytes); ignored"),
+    ("folder", "cannot be read: not a regular file"),
+])
+def test_registry_file_encodings_and_faults(run, tmp_path, user_file, reason):
+    write_reg(tmp_path / "machine.reg", "LOCAL_MACHINE", {"Sender": "m@example.com"})
+    user = tmp_path / "user.reg"
+    if user_file == "folder":
+        user.mkdir()
+    else:
+        user.write_bytes(user_file)
+    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % closed_port(), "/File:a.txt",
+            stderr_ok=True)
+    if reason is None:
+        assert r.lines == BANNER + ["ERROR: Set the sender"] + USAGE
+        assert r.stderr == ""
+    else:
+        # What cannot be read counts as empty: the machine's sender applies.
+        assert "ERROR: Set the sender" not in r.lines
+        assert r.stderr == "postrunner: registry file %s %s\n" % (user, reason)
 
 
 def test_user_mail_server_preset_overrides_machine(run, workdir, tmp_path):

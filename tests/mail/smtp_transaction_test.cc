@@ -12,6 +12,7 @@
 
 #include "mail/mail_message.h"
 #include "mail/scripted_smtp.h"
+#include "platform/fake_system.h"
 
 namespace postrunner {
 namespace {
@@ -130,6 +131,17 @@ TEST_F(SmtpTest, DeliversTheComposedMessage) {
   // The text is the composed message with its end-of-data line.
   EXPECT_EQ(t, FullTranscript("to@dst.test", message_.ComposeMessage(0, TRUE)));
   EXPECT_EQ(t[4].substr(t[4].size() - 16), "\r\nbody line\r\n.\r\n");
+}
+
+TEST_F(SmtpTest, FailingHostNameEndsTheSendBeforeAnyCommand) {
+  ScriptedSmtpServer server(std::vector<Script>{});
+  Prepare(server);
+  FakeSystemApi system;
+  system.host_name_errno = ENAMETOOLONG;
+  std::string diagnostics;
+  EXPECT_FALSE(message_.Transmit(diagnostics));
+  EXPECT_EQ(diagnostics.rfind("SEND: Unable to retreive the hostname for this computer\n", 0), 0u)
+      << diagnostics;
 }
 
 TEST_F(SmtpTest, AssemblesMultiLineAndFragmentedReplies) {

@@ -215,7 +215,7 @@ TEST_F(SocketLog, FailureLines) {
   };
   EXPECT_TRUE(has("CQXBlockSock::ConnectTo: Invalid Address: INADDR_NONE"));
   EXPECT_TRUE(has("CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR 30003)"));
-  EXPECT_TRUE(has("CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR -1)"));
+  EXPECT_TRUE(has("CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR 10061)"));
   EXPECT_TRUE(has("CQXBlockSock::CreateSocket: Invalid Socket"));
   EXPECT_TRUE(has("CQXBlockSock::CreateSocket: RETURNING FALSE (ERROR 30002)"));
   EXPECT_TRUE(has("CQXBlockSock::Send: Returning FALSE. (TimeOut)"));
