@@ -105,7 +105,6 @@ class CQXBlockSock {
   // Time-out of every wait, in seconds. Negative values count as 0 (a wait
   // that only looks). No other check.
   void SetTimeout(int seconds);
-  int GetTimeout() const { return timeout_; }
 
   // The current error code; SetErrorCode stores `code` and returns it.
   int GetErrorCode() const { return error_code_; }
