@@ -12,9 +12,8 @@ namespace postrunner {
 namespace deflate {
 namespace {
 
-// Everything one run needs, allocated once (994,568 bytes on x86-64, mostly
-// the hash and key chains); nothing is
-// allocated while compressing.
+// Everything one run needs, allocated once (994,568 bytes on x86-64, most of
+// it the match finder's tables); nothing is allocated while compressing.
 struct DeflateState {
   DeflateState(const DeflatePush& push, int level)
       : out(push, &errors), recorder(&out, &errors, level) {}
