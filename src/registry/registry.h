@@ -1,6 +1,6 @@
 // Read access to the registry: one string value with a default, and the list
-// of a key's subkeys. Stateless; see registry/registry_files.h for where the
-// hives live on this system.
+// of a key's subkeys. Each call sees the registry files as they are at that
+// moment (registry/registry_store.h; where they live: registry_files.h).
 #ifndef POSTRUNNER_REGISTRY_REGISTRY_H_
 #define POSTRUNNER_REGISTRY_REGISTRY_H_
 
