@@ -6,7 +6,9 @@
 #include "driver/command_line.h"
 #include "driver/file_checks.h"
 #include "driver/folder_walk.h"
+#include "driver/help_text.h"
 #include "driver/mail_dispatch.h"
+#include "driver/version.h"
 #include "ftp/ftp_upload.h"
 #include "registry/registry.h"
 #include "platform/ascii.h"
@@ -177,9 +179,19 @@ int Deliver(const RunSettings& s) {
 int RunPostrunner(int argc, const char* const* argv) {
   if (!SetRawCommandLine(argc, argv)) return kExitUsage;
   SplitCommandLine();
+  switch (FindInfoRequest()) {
+    case InfoRequest::kHelp:
+      PrintHelp();
+      return kExitOk;
+    case InfoRequest::kVersion:
+      PrintVersion();
+      return kExitOk;
+    case InfoRequest::kNone:
+      break;
+  }
 
   PrintLine(kRule);
-  PrintLine("Veltrona Postrunner 1.2");
+  PrintLine(std::string("Veltrona Postrunner ") + kBannerVersion);
   PrintLine(kRule);
 
   RunSettings s;

@@ -1,0 +1,116 @@
+#include "driver/help_text.h"
+
+#include <string>
+
+#include "driver/command_line.h"
+#include "driver/version.h"
+#include "platform/console.h"
+
+namespace postrunner {
+namespace {
+
+// Kept in step with the README's option table and the manual page by an
+// end-to-end test that looks for every option in all three.
+constexpr const char* kHelp[] = {
+    "Usage: postrunner [OPTION]...",
+    "Deliver one file, or a folder packed into a ZIP archive, by mail (SMTP) or by",
+    "upload (FTP, FTPS, SFTP), without asking anything; for scripts and cron jobs.",
+    "",
+    "Every option is one argument, recognised by a case-insensitive prefix; only",
+    "the first matching argument counts. Quote values with blanks.",
+    "",
+    "What to send:",
+    "  /File:PATH           the file to send (/Filename:PATH is read when /File: is absent)",
+    "  /Dir:FOLDER          pack this folder into an archive and send that",
+    "  /Recurse             with /Dir:, include sub-folders",
+    "  /Zip                 pack the file into an archive before sending",
+    "  /Zip:NAME            the archive's name (default Compressed.zip in the current folder)",
+    "  /CreateOnly          write the archive and stop; no delivery options needed",
+    "  /Threads:N           compress folder entries on N threads (default: one per CPU)",
+    "",
+    "Mail (the default delivery):",
+    "  /Receiver:ADDRESS    the receiver (required)",
+    "  /Sender:ADDRESS      the sender (else the registry preset; required)",
+    "  /Mailserver:HOST     SMTP server: host, host:port, [ipv6] or [ipv6]:port",
+    "                       (else the registry preset, else 127.0.0.1; port 25)",
+    "  /NoSplit             never cut a big file into several mails",
+    "  /SplitSize:N         bytes per piece, K or M suffix (default 998001)",
+    "  /StartTLS            upgrade to TLS after EHLO (port 587 by default)",
+    "  /TLS                 TLS from the first byte (port 465 by default)",
+    "  /MailUser:NAME       authenticate as NAME (only over TLS, or to loopback)",
+    "  /MailPassword:SECRET the password (other local users can read command lines)",
+    "  /MailPasswordFile:PATH  first line of PATH is the password (mode 0600 or stricter)",
+    "  /MailAuth:MECHANISM  plain, login or xoauth2 (default: plain, else login)",
+    "  /CAFile:PATH         extra trusted certificates (PEM), for mail and FTP",
+    "",
+    "Upload:",
+    "  /FTPServer:SERVER    upload instead of mailing: host[:port], ftp://host[:port],",
+    "                       ftps://host[:port] (implicit TLS) or sftp://host[:port]",
+    "  /FTPUser:NAME        the user name (required for ftp and ftps)",
+    "  /FTPPassword:SECRET  the password (other local users can read command lines)",
+    "  /FTPPasswordFile:PATH  first line of PATH is the password (mode 0600 or stricter)",
+    "  /FTPFilename:NAME    the remote name (default: the local file's name)",
+    "  /FTPPassiveMode      passive data connections (default active)",
+    "  /FTPTLS              explicit FTPS: require AUTH TLS and a protected data channel",
+    "  /SSHKey:PATH         SFTP private key (passphrase from POSTRUNNER_SSH_PASSPHRASE)",
+    "  /KnownHosts:PATH     SFTP host keys (default ~/.ssh/known_hosts)",
+    "",
+    "Receiving:",
+    "  /Join:PATH           rebuild split files from the pieces in an mbox, a Maildir,",
+    "                       a folder of .eml files or one .eml file; sends nothing",
+    "  /JoinTo:FOLDER       where rebuilt files go (default: the current folder)",
+    "",
+    "Other:",
+    "  /Quiet               no progress line on a terminal",
+    "  -h, --help           this text",
+    "  --version            the version",
+    "",
+    "Files and environment:",
+    "  /etc/postrunner/registry.reg            machine presets (POSTRUNNER_MACHINE_REGISTRY)",
+    "  ~/.config/postrunner/registry.reg       user presets (POSTRUNNER_USER_REGISTRY)",
+    "  /etc/mime.types                         attachment content types (POSTRUNNER_MIME_TYPES)",
+    "  Presets live under [HKEY_CURRENT_USER\\Software\\Veltrona\\Dropcart] or",
+    "  [HKEY_LOCAL_MACHINE\\Software\\Veltrona\\Dropcart]; see postrunner(1).",
+    "  POSTRUNNER_MAIL_PASSWORD, POSTRUNNER_FTP_PASSWORD  passwords or tokens",
+    "  POSTRUNNER_SSH_PASSPHRASE                          passphrase of /SSHKey:",
+    "",
+    "Exit status:",
+    "  0  delivered, joined, or the archive was created (/CreateOnly)",
+    "  1  a required option is missing, or the file and the archive are the same",
+    "  2  the archive cannot be created",
+    "  3  a file of the folder cannot be added to the archive",
+    "  4  the file cannot be added to the archive; /Join: cannot read its mailbox",
+    "  5  the delivery failed; /Join: found an incomplete set or could not write one",
+    "  128+N  stopped by signal N (SIGHUP, SIGINT, SIGTERM); nothing half-made is left",
+    "",
+    "Examples:",
+    "  postrunner /Receiver:ops@example.com /Sender:backup@example.com \\",
+    "             /Mailserver:mail.example.com /StartTLS /MailUser:backup \\",
+    "             /MailPasswordFile:/etc/postrunner/mail.secret /Zip /File:db.dump",
+    "  postrunner /CreateOnly /Zip:/tmp/reports.zip /Dir:/srv/reports /Recurse",
+    "  postrunner /FTPServer:sftp://files.example.com /FTPUser:upload \\",
+    "             /SSHKey:~/.ssh/id_ed25519 /FTPFilename:in/db.zip /File:db.zip",
+    "",
+    "Reasons for a failure go to standard error, one line each, prefixed \"postrunner: \".",
+    "Full documentation: man postrunner",
+};
+
+}  // namespace
+
+InfoRequest FindInfoRequest() {
+  const auto& tokens = TokenList();
+  bool version = false;
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    if (tokens[i] == "--help" || tokens[i] == "-h") return InfoRequest::kHelp;
+    if (tokens[i] == "--version") version = true;
+  }
+  return version ? InfoRequest::kVersion : InfoRequest::kNone;
+}
+
+void PrintHelp() {
+  for (const char* line : kHelp) PrintLine(line);
+}
+
+void PrintVersion() { PrintLine(std::string("postrunner ") + kVersion); }
+
+}  // namespace postrunner
