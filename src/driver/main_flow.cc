@@ -13,6 +13,7 @@
 #include "registry/registry.h"
 #include "platform/ascii.h"
 #include "platform/console.h"
+#include "platform/progress.h"
 #include "zip/archive.h"
 
 namespace postrunner {
@@ -189,6 +190,7 @@ int RunPostrunner(int argc, const char* const* argv) {
     case InfoRequest::kNone:
       break;
   }
+  EnableProgress(!HasOption("/Quiet"));
 
   PrintLine(kRule);
   PrintLine(std::string("Veltrona Postrunner ") + kBannerVersion);

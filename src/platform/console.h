@@ -19,6 +19,17 @@ void PrintLine(std::string_view text);
 // reason is always one line. The caller must never pass a secret.
 void PrintReason(std::string_view reason);
 
+// Whether standard error is a terminal (a person is watching).
+bool StandardErrorIsTerminal();
+
+// Replaces the status line on standard error with `text`, cut to the
+// terminal's width; the cursor stays on that line. Only for terminals.
+void WriteStatusLine(std::string_view text);
+
+// Clears the status line if one is shown. PrintLine and PrintReason call it
+// first, so their lines never mix with a half-drawn status line.
+void ClearStatusLine();
+
 }  // namespace postrunner
 
 #endif  // POSTRUNNER_PLATFORM_CONSOLE_H_
