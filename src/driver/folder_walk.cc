@@ -3,11 +3,16 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 #include <vector>
 
+#include "driver/archive_file.h"
 #include "platform/console.h"
 #include "platform/directory_search.h"
+#include "platform/file_io.h"
+#include "platform/file_names.h"
+#include "platform/scoped_fd.h"
 
 namespace postrunner {
 namespace {
@@ -23,38 +28,62 @@ struct Walk {
   bool recurse = false;
   bool has_archive = false;
   Identity archive;
+  std::string top;                  // the top folder as given, for reasons
+  std::string archive_name;         // for reasons
   std::vector<Identity> ancestors;  // folders being walked, top first
 };
 
-bool WalkFolder(Walk* walk, const std::string& folder, const std::string& prefix) {
+// Reports a folder that cannot be opened or read; the walk fails with it.
+bool FolderFailed(const Walk& walk, const std::string& prefix, int error) {
+  PrintReason(walk.top + prefix + ": cannot read the folder: " + ErrnoText(error));
+  return false;
+}
+
+bool WalkFolder(Walk* walk, int folder, const std::string& prefix);
+
+// Walks the sub-folder `entry` of `folder`, whose entry name is `name`.
+bool WalkSubfolder(Walk* walk, int folder, const DirEntry& entry, const std::string& name) {
+  ScopedFd sub(OpenFolderAt(folder, entry.name));
+  if (!sub.valid()) return FolderFailed(*walk, name, errno);
+  Identity id;
+  if (!DescriptorIdentity(sub.get(), &id.device, &id.inode)) {
+    return FolderFailed(*walk, name, errno);
+  }
+  // A link back to a folder being walked would never end.
+  if (std::find(walk->ancestors.begin(), walk->ancestors.end(), id) != walk->ancestors.end()) {
+    return true;
+  }
+  walk->ancestors.push_back(id);
+  bool ok = WalkFolder(walk, sub.get(), name);
+  walk->ancestors.pop_back();
+  return ok;
+}
+
+bool WalkFolder(Walk* walk, int folder, const std::string& prefix) {
   if (!prefix.empty()) {
     // A folder entry that cannot be added does not stop the walk.
     ArchiveAddEntry(walk->handle, prefix.c_str(), nullptr, 0, SourceFolder);
   }
   std::vector<DirEntry> entries;
-  if (!ListFolder(folder, &entries)) return true;
+  if (!ListFolderAt(folder, &entries)) return FolderFailed(*walk, prefix, errno);
   for (const DirEntry& entry : entries) {
     if (entry.name == "." || entry.name == "..") continue;
     std::string name = prefix.empty() ? entry.name : prefix + "/" + entry.name;
-    Identity id{entry.device, entry.inode};
     if (entry.attributes & (kAttrFolder | kAttrSystem)) {
       if (!(entry.attributes & kAttrFolder) || !walk->recurse) continue;
-      // A link back to a folder being walked would never end.
-      if (std::find(walk->ancestors.begin(), walk->ancestors.end(), id) !=
-          walk->ancestors.end()) {
-        continue;
-      }
-      walk->ancestors.push_back(id);
-      bool ok = WalkFolder(walk, folder + entry.name + "/", name);
-      walk->ancestors.pop_back();
-      if (!ok) return false;
+      if (!WalkSubfolder(walk, folder, entry, name)) return false;
       continue;
     }
-    if (walk->has_archive && id == walk->archive) continue;
+    if (walk->has_archive && Identity{entry.device, entry.inode} == walk->archive) continue;
     PrintLine("Adding file " + entry.name);
-    std::string path = folder + entry.name;
-    if (ArchiveAddEntry(walk->handle, name.c_str(), path.c_str(), 0, SourceFileName) !=
-        ResultOk) {
+    // Opened through the folder's descriptor, exactly as the folder names
+    // it: however deep the folder lies, and whatever bytes the name holds.
+    std::string path = DescriptorPath(folder, entry.name);
+    if (ArchiveResult r = ArchiveAddEntry(walk->handle, name.c_str(), path.c_str(), 0,
+                                          SourceFileName);
+        r != ResultOk) {
+      const int error = errno;
+      PrintArchiveFailure(r, error, walk->top + name, walk->archive_name);
       return false;
     }
   }
@@ -64,20 +93,25 @@ bool WalkFolder(Walk* walk, const std::string& folder, const std::string& prefix
 }  // namespace
 
 bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool recurse,
-                        const std::string& prefix) {
+                        const std::string& prefix, const std::string& archive_name) {
   Walk walk;
   walk.handle = handle;
   walk.recurse = recurse;
   walk.has_archive = ArchiveOutputIdentity(handle, &walk.archive.device, &walk.archive.inode);
-  // Both '/' and '\\' separate folders in the paths users give.
-  std::string top_folder = folder;
-  std::replace(top_folder.begin(), top_folder.end(), '\\', '/');
-  if (!top_folder.empty() && top_folder.back() != '/') top_folder += '/';
-  Identity top;
-  if (FileIdentity(top_folder.empty() ? "." : top_folder, &top.device, &top.inode)) {
-    walk.ancestors.push_back(top);
+  walk.top = folder;
+  walk.archive_name = archive_name.empty() ? std::string("the archive") : archive_name;
+  if (!walk.top.empty() && walk.top.back() != '/' && walk.top.back() != '\\') walk.top += '/';
+  RaiseOpenFileLimit();
+  ScopedFd top(OpenFolder(folder));
+  if (!top.valid()) {
+    // A missing top folder gives an empty archive; one that exists but
+    // cannot be opened is a failure like any other folder.
+    if (errno == ENOENT || errno == ENOTDIR) return true;
+    return FolderFailed(walk, prefix, errno);
   }
-  return WalkFolder(&walk, top_folder, prefix);
+  Identity id;
+  if (DescriptorIdentity(top.get(), &id.device, &id.inode)) walk.ancestors.push_back(id);
+  return WalkFolder(&walk, top.get(), prefix);
 }
 
 }  // namespace postrunner

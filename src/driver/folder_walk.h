@@ -14,13 +14,15 @@
 
 namespace postrunner {
 
-// Adds the entries of `folder` (ending in '/' or '\\') under `prefix` ("" for
-// the top folder), printing "Adding file <name>" before each file. Returns
-// true when every file meant to go in was added, false at the first file
-// that could not be added. A folder that cannot be listed adds nothing and
-// counts as success.
-bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder,
-                        bool recurse, const std::string& prefix);
+// Adds the entries of `folder` (a path exactly as on disk; '/' separates
+// folders) under `prefix` ("" for the top folder), printing "Adding file
+// <name>" before each file. Folders are opened relative to their parent, so
+// depth is no limit. Returns true when every file meant to go in was added,
+// false, with the reason printed (naming `archive_name` for a failed write),
+// at the first file or folder that could not be read or added. A missing
+// top folder adds nothing and counts as success.
+bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool recurse,
+                        const std::string& prefix, const std::string& archive_name = "");
 
 }  // namespace postrunner
 

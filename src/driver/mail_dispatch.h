@@ -11,10 +11,13 @@ namespace postrunner {
 inline constexpr long long kPieceSize = 998001;
 
 // Mails `path` from `sender` to `receiver` through `mail_server`
-// ("host[:port]"). Returns 0 on failure, non-zero when the file was
-// delivered (the piece count for a split file).
+// ("host[:port]") under `name` (the bare name of `path` when empty): the
+// name in the subject, the attachment and the reasons. A split file sends
+// the size measured at the start; a piece that cannot be read in full fails
+// the send. Returns 0 on failure, non-zero when the file was delivered (the
+// piece count for a split file).
 int SendFileByMail(std::string path, std::string sender, std::string receiver,
-                   std::string mail_server, bool split_allowed);
+                   std::string mail_server, bool split_allowed, std::string name = "");
 
 }  // namespace postrunner
 

@@ -1,8 +1,10 @@
 #include "driver/main_flow.h"
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
+#include "driver/archive_file.h"
 #include "driver/command_line.h"
 #include "driver/file_checks.h"
 #include "driver/folder_walk.h"
@@ -14,6 +16,9 @@
 #include "platform/ascii.h"
 #include "platform/console.h"
 #include "platform/progress.h"
+#include "platform/file_io.h"
+#include "platform/path.h"
+#include "platform/signal_cleanup.h"
 #include "zip/archive.h"
 
 namespace postrunner {
@@ -98,18 +103,17 @@ int ReadDeliveryOptions(RunSettings* s) {
 int ChooseSource(RunSettings* s) {
   if (HasOption("/Dir:")) {
     PrintLine("DIR Mode");
-    s->folder_path = GetOptionValue("/Dir:");
+    s->folder_path = WithForwardSlashes(GetOptionValue("/Dir:"));
     if (s->folder_path.empty()) return MissingOption("ERROR: Incomplete Parameter /Dir:");
     s->folder_mode = true;
     s->archive_mode = true;
-    char last = s->folder_path.back();
-    if (last != '/' && last != '\\') s->folder_path += '/';
+    if (s->folder_path.back() != '/') s->folder_path += '/';
   } else if (HasOption("/File:")) {
     PrintLine("FILE Mode");
-    s->file_path = GetOptionValue("/File:");
+    s->file_path = WithForwardSlashes(GetOptionValue("/File:"));
   } else if (HasOption("/Filename:")) {
     PrintLine("FILE Mode");
-    s->file_path = GetOptionValue("/Filename:");
+    s->file_path = WithForwardSlashes(GetOptionValue("/Filename:"));
   } else {
     return MissingOption("ERROR: Set the file to send");
   }
@@ -117,8 +121,39 @@ int ChooseSource(RunSettings* s) {
   return 0;
 }
 
-// Packs the file or the folder into the archive. Returns 0 or an exit code.
-int BuildArchive(RunSettings* s) {
+// Adds the file or the folder to `archive` and closes it. Returns 0 when
+// the archive is complete, else the exit code; `*keep` tells whether the
+// closed archive lists the entries that succeeded and so stays.
+int FillArchive(const RunSettings& s, std::unique_ptr<ArchiveHandle> archive, bool* keep) {
+  const int code = s.folder_mode ? kExitFolderAdd : kExitFileAdd;
+  const char* failed = s.folder_mode
+                           ? "ERROR: Unable to add the foldercontent into the compressed archive."
+                           : "ERROR: Unable to add the file into the compressed archive.";
+  bool added = true;
+  if (s.folder_mode) {
+    added = AddFolderToArchive(archive.get(), s.folder_path, s.recurse, "", s.archive_name);
+  } else if (ArchiveResult r = ArchiveAddEntry(archive.get(), s.bare_name.c_str(),
+                                               s.file_path.c_str(), 0, SourceFileName);
+             r != ResultOk) {
+    PrintArchiveFailure(r, errno, s.file_path, s.archive_name);
+    added = false;
+  }
+  if (ArchiveResult closed = ArchiveClose(std::move(archive)); closed != ResultOk) {
+    // The central directory did not reach the disk: the archive is unusable.
+    PrintArchiveFailure(closed, errno, s.archive_name, s.archive_name);
+    *keep = false;
+    PrintLine(failed);
+    return code;
+  }
+  *keep = true;
+  if (added) return 0;
+  PrintLine(failed);
+  return code;
+}
+
+// Packs the file or the folder into this run's `file`. Returns 0 or an
+// exit code.
+int BuildArchive(RunSettings* s, ArchiveFile* file) {
   if (!s->folder_mode && (EqualNoCase(s->file_path, s->archive_name) ||
                           SameExistingFile(s->file_path, s->archive_name))) {
     // Checked before the old archive is deleted: deleting it would delete
@@ -127,51 +162,49 @@ int BuildArchive(RunSettings* s) {
     return kExitUsage;
   }
   s->file_to_send = s->archive_name;
-  // A file that cannot be deleted is truncated by the create below, or the
-  // create fails and reports it.
+  // An old archive that cannot be deleted makes publishing the new one fail.
   DeleteArchiveFile(s->archive_name);
-  std::unique_ptr<ArchiveHandle> archive =
-      ArchiveCreate(s->archive_name.c_str(), 0, TargetFileName);
+  std::unique_ptr<ArchiveHandle> archive;
+  if (file->Create(s->archive_name)) {
+    const int fd = file->descriptor();
+    archive = ArchiveCreate(&fd, 0, TargetHandle);
+    if (!archive) PrintReason(s->archive_name + ": " + ErrnoText(errno));
+  }
   if (!archive) {
+    file->Discard();
     PrintLine("ERROR: Unable to create the compressed archive.");
     return kExitArchiveCreate;
   }
-  if (s->folder_mode) {
-    if (!AddFolderToArchive(archive.get(), s->folder_path, s->recurse, "")) {
-      ArchiveClose(std::move(archive));
-      PrintLine("ERROR: Unable to add the foldercontent into the compressed archive.");
-      return kExitFolderAdd;
-    }
-  } else if (ArchiveAddEntry(archive.get(), s->bare_name.c_str(), s->file_path.c_str(), 0,
-                             SourceFileName) != ResultOk) {
-    ArchiveClose(std::move(archive));
-    PrintLine("ERROR: Unable to add the file into the compressed archive.");
-    return kExitFileAdd;
-  }
-  if (ArchiveClose(std::move(archive)) != ResultOk) {
-    // The central directory did not reach the disk: the archive is unusable.
-    PrintLine(s->folder_mode
-                  ? "ERROR: Unable to add the foldercontent into the compressed archive."
-                  : "ERROR: Unable to add the file into the compressed archive.");
-    return s->folder_mode ? kExitFolderAdd : kExitFileAdd;
+  bool keep = false;
+  int code = FillArchive(*s, std::move(archive), &keep);
+  if (code != 0) {
+    if (keep) file->Publish();
+    return code;
   }
   return 0;
 }
 
-// Delivers the file and prints the result line. Returns the exit code.
-int Deliver(const RunSettings& s) {
+// Delivers the file (in archive mode this run's archive, read through its
+// descriptor) and prints the result line. Returns the exit code.
+int Deliver(const RunSettings& s, ArchiveFile* archive) {
   const std::string& target = s.ftp_mode ? s.ftp_server : s.receiver;
+  const std::string path = s.archive_mode ? archive->ReadPath() : s.file_to_send;
+  const std::string name = BareName(s.file_to_send);
   bool delivered =
-      s.ftp_mode ? SendFileByFtp(s.file_to_send, s.ftp_server, s.ftp_user, s.ftp_password,
-                                 s.ftp_remote_name, s.passive ? TRUE : FALSE) != FALSE
-                 : SendFileByMail(s.file_to_send, s.sender, s.receiver, s.mail_server,
-                                  s.split_allowed) != 0;
+      s.ftp_mode ? SendFileByFtp(path, s.ftp_server, s.ftp_user, s.ftp_password,
+                                 s.ftp_remote_name.empty() ? name : s.ftp_remote_name,
+                                 s.passive ? TRUE : FALSE) != FALSE
+                 : SendFileByMail(path, s.sender, s.receiver, s.mail_server, s.split_allowed,
+                                  name) != 0;
   if (!delivered) {
     PrintLine("ERROR: File " + s.bare_name + " not sent to " + target);
+    // The archive stays after a failed delivery.
+    if (s.archive_mode) archive->Publish();
     return kExitNotDelivered;
   }
   PrintLine("File " + s.bare_name + " sent to " + target);
-  if (s.archive_mode) DeleteArchiveFile(s.archive_name);
+  // A delivered archive is deleted: it never took its real name.
+  if (s.archive_mode) archive->Discard();
   return kExitOk;
 }
 
@@ -179,6 +212,7 @@ int Deliver(const RunSettings& s) {
 
 int RunPostrunner(int argc, const char* const* argv) {
   if (!SetRawCommandLine(argc, argv)) return kExitUsage;
+  InstallSignalCleanup();
   SplitCommandLine();
   switch (FindInfoRequest()) {
     case InfoRequest::kHelp:
@@ -212,7 +246,7 @@ int RunPostrunner(int argc, const char* const* argv) {
   if (HasOption("/Zip")) {
     PrintLine("ZIP Mode");
     s.archive_mode = true;
-    if (HasOption("/Zip:")) s.archive_name = GetOptionValue("/Zip:");
+    if (HasOption("/Zip:")) s.archive_name = WithForwardSlashes(GetOptionValue("/Zip:"));
   }
   if (s.archive_name.empty()) s.archive_name = kDefaultArchive;
 
@@ -222,11 +256,18 @@ int RunPostrunner(int argc, const char* const* argv) {
   if (int code = ChooseSource(&s)) return code;
   s.bare_name = BareName(s.file_path);
 
+  ArchiveFile archive;
   if (s.archive_mode) {
-    if (int code = BuildArchive(&s)) return code;
+    if (int code = BuildArchive(&s, &archive)) return code;
   }
-  if (s.create_only) return kExitOk;
-  return Deliver(s);
+  if (s.create_only) {
+    if (s.archive_mode && !archive.Publish()) {
+      PrintLine("ERROR: Unable to create the compressed archive.");
+      return kExitArchiveCreate;
+    }
+    return kExitOk;
+  }
+  return Deliver(s, &archive);
 }
 
 }  // namespace postrunner

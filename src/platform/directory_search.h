@@ -37,6 +37,29 @@ uint32_t AttributesFromMode(const std::string& name, mode_t mode);
 // `entries` empty) when the folder cannot be opened.
 bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries);
 
+// A walk goes down a tree through folder descriptors, each folder opened
+// relative to its parent, so that no path ever grows with the depth.
+
+// Opens the folder `path` ("" for the current folder), following links.
+// Returns the descriptor, or -1 (errno set; ENOTDIR when it is no folder).
+int OpenFolder(const std::string& path);
+
+// Opens the sub-folder `name` of the open folder `folder`, following links.
+// Returns the descriptor, or -1 (errno set).
+int OpenFolderAt(int folder, const std::string& name);
+
+// Lists the open folder `folder` as ListFolder does; entries are examined
+// relative to it. Returns false (errno set, `entries` empty) when it cannot
+// be read to its end. `folder` stays open.
+bool ListFolderAt(int folder, std::vector<DirEntry>* entries);
+
+// Identity of the open file `fd`. False when it cannot be examined.
+bool DescriptorIdentity(int fd, dev_t* device, ino_t* inode);
+
+// A walk holds one descriptor per level of depth: raises the process's
+// limit of open descriptors as far as it may go.
+void RaiseOpenFileLimit();
+
 // True when something exists under `path` (a dangling link counts), as a
 // directory search for that exact name would find it.
 bool PathExists(const std::string& path);

@@ -1,12 +1,16 @@
 #include "platform/directory_search.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 
 #include "platform/ascii.h"
+#include "platform/scoped_fd.h"
 
 namespace postrunner {
 namespace {
@@ -34,17 +38,18 @@ uint32_t AttributesFromMode(const std::string& name, mode_t mode) {
   return attributes;
 }
 
-bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries) {
-  entries->clear();
-  std::string base = folder.empty() ? std::string("./") : folder;
-  if (base.back() != '/' && base.back() != '\\') base += '/';
-  ScopedDir dir(::opendir(base.c_str()));
-  if (!dir) return false;
-  while (struct dirent* d = ::readdir(dir.get())) {
+namespace {
+
+// Examines each entry through `examine` (stat relative to the folder),
+// then sorts.
+template <typename Examine>
+bool ReadEntries(DIR* dir, Examine examine, std::vector<DirEntry>* entries) {
+  errno = 0;
+  while (struct dirent* d = ::readdir(dir)) {
     DirEntry entry;
     entry.name = d->d_name;
     struct stat st;
-    if (::stat((base + entry.name).c_str(), &st) == 0) {
+    if (examine(entry.name, &st)) {
       entry.attributes = AttributesFromMode(entry.name, st.st_mode);
       entry.device = st.st_dev;
       entry.inode = st.st_ino;
@@ -53,6 +58,13 @@ bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries) {
       entry.attributes = kAttrSystem;
     }
     entries->push_back(std::move(entry));
+    errno = 0;
+  }
+  if (errno != 0) {
+    int error = errno;
+    entries->clear();
+    errno = error;
+    return false;
   }
   std::sort(entries->begin(), entries->end(),
             [](const DirEntry& a, const DirEntry& b) {
@@ -60,6 +72,67 @@ bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries) {
               return c != 0 ? c < 0 : a.name < b.name;
             });
   return true;
+}
+
+}  // namespace
+
+bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries) {
+  entries->clear();
+  std::string base = folder.empty() ? std::string("./") : folder;
+  if (base.back() != '/' && base.back() != '\\') base += '/';
+  ScopedDir dir(::opendir(base.c_str()));
+  if (!dir) return false;
+  return ReadEntries(
+      dir.get(),
+      [&base](const std::string& name, struct stat* st) {
+        return ::stat((base + name).c_str(), st) == 0;
+      },
+      entries);
+}
+
+int OpenFolder(const std::string& path) {
+  return OpenFolderAt(AT_FDCWD, path.empty() ? std::string(".") : path);
+}
+
+int OpenFolderAt(int folder, const std::string& name) {
+  for (;;) {
+    int fd = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 || errno != EINTR) return fd;
+  }
+}
+
+bool ListFolderAt(int folder, std::vector<DirEntry>* entries) {
+  entries->clear();
+  // fdopendir takes over the descriptor it is given: hand it a duplicate,
+  // rewound, so that `folder` stays the caller's.
+  ScopedFd copy(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+  if (!copy.valid()) return false;
+  ScopedDir dir(::fdopendir(copy.get()));
+  if (!dir) return false;
+  copy.Release();
+  ::rewinddir(dir.get());
+  return ReadEntries(
+      dir.get(),
+      [folder](const std::string& name, struct stat* st) {
+        return ::fstatat(folder, name.c_str(), st, 0) == 0;
+      },
+      entries);
+}
+
+bool DescriptorIdentity(int fd, dev_t* device, ino_t* inode) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return false;
+  *device = st.st_dev;
+  *inode = st.st_ino;
+  return true;
+}
+
+void RaiseOpenFileLimit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
 }
 
 bool PathExists(const std::string& path) {

@@ -3,6 +3,8 @@
 #ifndef POSTRUNNER_PLATFORM_PATH_H_
 #define POSTRUNNER_PLATFORM_PATH_H_
 
+#include <algorithm>
+#include <string>
 #include <string_view>
 
 namespace postrunner {
@@ -12,6 +14,13 @@ namespace postrunner {
 inline std::string_view BareNameView(std::string_view path) {
   size_t separator = path.find_last_of("/\\");
   return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+// `path` with every '\\' turned into '/'. For paths the user typed only:
+// a name found on disk is used exactly as it is, backslashes included.
+inline std::string WithForwardSlashes(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
 }
 
 }  // namespace postrunner

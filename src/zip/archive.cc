@@ -1,5 +1,6 @@
 #include "zip/archive.h"
 
+#include <cerrno>
 #include <ctime>
 
 #include "zip/zip_output.h"
@@ -45,12 +46,14 @@ ArchiveResult ArchiveAddEntry(ArchiveHandle* handle, const char* name, const voi
                               uint32_t size, uint32_t kind) {
   if (handle == nullptr) return ErrArguments;
   if (handle->mode != kModeWriting || !handle->writer) return ErrWrongHandle;
+  errno = 0;
   return handle->writer->AddEntry(name, source, size, kind);
 }
 
 ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle) {
   if (!handle) return ErrArguments;
   if (handle->mode != kModeWriting || !handle->writer) return ErrWrongHandle;
+  errno = 0;
   return handle->writer->Close();
 }
 

@@ -15,6 +15,10 @@
 
 namespace postrunner {
 
+// After ArchiveAddEntry or ArchiveClose fails, errno holds the system's
+// reason when a system call failed (opening or reading a source, writing or
+// closing the output: ENOSPC for a full disk), and 0 otherwise.
+
 // Result codes; 0 is success.
 using ArchiveResult = uint32_t;
 inline constexpr ArchiveResult ResultOk = 0x00000000;

@@ -73,10 +73,9 @@ void EntrySource::Reset() {
 ArchiveResult EntrySource::OpenFileName(const char* path) {
   Reset();
   if (path == nullptr) return ErrArguments;
-  // Both '/' and '\\' separate folders in the paths users give.
-  std::string unix_path = path;
-  std::replace(unix_path.begin(), unix_path.end(), '\\', '/');
-  ScopedFd fd(OpenRegularFile(unix_path.c_str()));
+  // The path is opened exactly as given: a backslash may be part of a real
+  // file name. Separators in what the user typed are the driver's business.
+  ScopedFd fd(OpenRegularFile(path));
   if (!fd.valid()) return ErrOpenFile;
   FileInfo info;
   // Only a regular file is read: a FIFO or a device could block or never end.

@@ -1,0 +1,68 @@
+#include "driver/archive_file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/console.h"
+#include "platform/file_io.h"
+#include "platform/file_names.h"
+
+namespace postrunner {
+
+bool ArchiveFile::Create(const std::string& real_name) {
+  real_name_ = real_name;
+  SignalHold hold;
+  fd_.Reset(CreateFileBeside(real_name, &temp_name_));
+  if (!fd_.valid()) {
+    PrintReason(real_name + ": cannot create a file beside it: " + ErrnoText(errno));
+    return false;
+  }
+  on_signal_ = std::make_unique<RemoveOnSignal>(temp_name_);
+  return true;
+}
+
+std::string ArchiveFile::ReadPath() const { return DescriptorPath(fd_.get()); }
+
+bool ArchiveFile::Publish() {
+  if (published_ || !fd_.valid()) return published_;
+  int error = RenameNoReplace(temp_name_, real_name_);
+  if (error != 0) {
+    PrintReason(real_name_ + ": " + ErrnoText(error) +
+                (error == EEXIST ? " (another run created it meanwhile); this run's archive is removed"
+                                 : "; the archive is removed"));
+    Discard();
+    return false;
+  }
+  published_ = true;
+  on_signal_.reset();
+  return true;
+}
+
+void ArchiveFile::Discard() {
+  if (!published_ && !temp_name_.empty()) {
+    SignalHold hold;
+    ::unlink(temp_name_.c_str());
+    on_signal_.reset();
+    temp_name_.clear();
+  }
+  fd_.Reset();
+}
+
+void PrintArchiveFailure(ArchiveResult result, int error, const std::string& source,
+                         const std::string& archive_name) {
+  // Opening or reading concerns the source; writing and closing the archive.
+  const std::string& path = (result == ErrOpenFile || result == ErrRead) ? source : archive_name;
+  if (error != 0) {
+    PrintReason(path + ": " + ErrnoText(error));
+  } else if (result == ErrTooLarge) {
+    PrintReason(path + ": too large for the archive format");
+  } else {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(result));
+    PrintReason(path + ": the archive writer failed (result " + code + ")");
+  }
+}
+
+}  // namespace postrunner

@@ -1,0 +1,64 @@
+// The archive file of one run. It is written under a temporary name of its
+// own in the archive's folder (created afresh, never an existing file) and
+// appears under its real name only when it is complete and is to stay. So
+// two runs that use the same archive name never write into, send or delete
+// each other's archive, and an archive that could not be finished (a full
+// disk, a signal) never appears under the real name. The run delivers from
+// the file it wrote, through its descriptor, never by its name.
+#ifndef POSTRUNNER_DRIVER_ARCHIVE_FILE_H_
+#define POSTRUNNER_DRIVER_ARCHIVE_FILE_H_
+
+#include <memory>
+#include <string>
+
+#include "platform/scoped_fd.h"
+#include "platform/signal_cleanup.h"
+#include "zip/archive.h"
+
+namespace postrunner {
+
+class ArchiveFile {
+ public:
+  ArchiveFile() = default;
+  // Removes the temporary file unless it was published.
+  ~ArchiveFile() { Discard(); }
+  ArchiveFile(const ArchiveFile&) = delete;
+  ArchiveFile& operator=(const ArchiveFile&) = delete;
+
+  // Creates the temporary file beside `real_name` and registers it for
+  // removal on a signal. False (with the reason printed) when it cannot be
+  // created.
+  bool Create(const std::string& real_name);
+
+  // The descriptor of the file, -1 before Create.
+  int descriptor() const { return fd_.get(); }
+
+  // A path that reads exactly this run's archive.
+  std::string ReadPath() const;
+
+  // Gives the finished archive its real name, unless something appeared
+  // under that name since the run began (another run's archive): then the
+  // file is removed and false returned, with the reason printed.
+  bool Publish();
+
+  // Removes the unpublished file (a delivered archive, or one that could not
+  // be finished). Harmless after Publish.
+  void Discard();
+
+ private:
+  std::string real_name_;
+  std::string temp_name_;
+  ScopedFd fd_;
+  std::unique_ptr<RemoveOnSignal> on_signal_;
+  bool published_ = false;
+};
+
+// Prints why adding `source` to, or closing, the archive `archive_name`
+// failed with `result`; `error` is the errno value the archive writer left
+// (0 when the failure was not the system's).
+void PrintArchiveFailure(ArchiveResult result, int error, const std::string& source,
+                         const std::string& archive_name);
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_DRIVER_ARCHIVE_FILE_H_
