@@ -31,12 +31,6 @@ struct DirEntry {
 // Attribute bits for a stat result of an entry called `name`.
 uint32_t AttributesFromMode(const std::string& name, mode_t mode);
 
-// Lists every entry of `folder` ("." and ".." included), sorted by name with
-// ASCII letters compared case-insensitively, ties broken by the raw bytes.
-// `folder` may or may not end in a separator. Returns false (and leaves
-// `entries` empty) when the folder cannot be opened.
-bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries);
-
 // A walk goes down a tree through folder descriptors, each folder opened
 // relative to its parent, so that no path ever grows with the depth.
 
@@ -48,8 +42,9 @@ int OpenFolder(const std::string& path);
 // Returns the descriptor, or -1 (errno set).
 int OpenFolderAt(int folder, const std::string& name);
 
-// Lists the open folder `folder` as ListFolder does; entries are examined
-// relative to it. Returns false (errno set, `entries` empty) when it cannot
+// Lists every entry of the open folder `folder` ("." and ".." included),
+// examined relative to it, sorted by name with ASCII letters compared
+// case-insensitively, ties broken by the raw bytes. Returns false (errno set, `entries` empty) when it cannot
 // be read to its end. `folder` stays open.
 bool ListFolderAt(int folder, std::vector<DirEntry>* entries);
 

@@ -76,20 +76,6 @@ bool ReadEntries(DIR* dir, Examine examine, std::vector<DirEntry>* entries) {
 
 }  // namespace
 
-bool ListFolder(const std::string& folder, std::vector<DirEntry>* entries) {
-  entries->clear();
-  std::string base = folder.empty() ? std::string("./") : folder;
-  if (base.back() != '/' && base.back() != '\\') base += '/';
-  ScopedDir dir(::opendir(base.c_str()));
-  if (!dir) return false;
-  return ReadEntries(
-      dir.get(),
-      [&base](const std::string& name, struct stat* st) {
-        return ::stat((base + name).c_str(), st) == 0;
-      },
-      entries);
-}
-
 int OpenFolder(const std::string& path) {
   return OpenFolderAt(AT_FDCWD, path.empty() ? std::string(".") : path);
 }

@@ -89,16 +89,17 @@ TEST_F(FolderWalkTest, RecurseAddsFolderEntriesBeforeTheirContents) {
   EXPECT_EQ(out, "Adding file report.gz\nAdding file z.gz\nAdding file m.gz\n");
 }
 
-TEST_F(FolderWalkTest, BackslashesSeparateFoldersInTheGivenPath) {
+TEST_F(FolderWalkTest, NamesFoundOnDiskAreOpenedAsTheyAre) {
+  // The path the user typed is converted by the driver; a backslash the
+  // walk finds is part of a name.
   Folder("x");
-  File("x/f.gz");
+  File("x/we\\ird.gz");
   bool ok = false;
-  std::string windowsish = root_ + "\\top\\";
   ::testing::internal::CaptureStdout();
-  Names names = Walk(true, &ok, windowsish);
+  Names names = Walk(true, &ok);
   ::testing::internal::GetCapturedStdout();
   EXPECT_TRUE(ok);
-  EXPECT_EQ(names, (Names{"x/", "x/f.gz"}));
+  EXPECT_EQ(names, (Names{"x/", "x/we/ird.gz"}));
 }
 
 TEST_F(FolderWalkTest, SystemEntriesAreSkippedHiddenAndReadOnlyFilesAdded) {

@@ -106,14 +106,14 @@ def test_upload_over_ipv6_loopback_in_both_modes(run, workdir, tmp_path):
 @pytest.mark.parametrize("local_path", [
     "plain.txt",
     "sub/dir/plain.txt",
-    "sub\\dir\\plain.txt",      # one file whose name holds backslashes
+    "sub\\dir\\plain.txt",      # typed with backslashes: they separate folders
     "ABSOLUTE/deep/plain.txt",
 ], ids=["bare", "slashes", "backslashes", "absolute"])
 def test_remote_name_is_the_bare_name_of_the_local_path(run, workdir, fresh, ftp_home,
                                                          local_path):
     if local_path.startswith("ABSOLUTE/"):
         local_path = str(workdir / local_path[len("ABSOLUTE/"):])
-    path = workdir / local_path
+    path = workdir / local_path.replace("\\", "/")
     path.parent.mkdir(parents=True, exist_ok=True)
     content = ("from " + local_path).encode()
     path.write_bytes(content)

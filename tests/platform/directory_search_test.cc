@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -36,6 +37,11 @@ class DirectorySearchTest : public testing::Test {
     }
     return nullptr;
   }
+  // Lists `path` through a folder descriptor, as a walk does.
+  bool List(const std::string& path, std::vector<DirEntry>* entries) {
+    ScopedFd folder(OpenFolder(path));
+    return folder.valid() && ListFolderAt(folder.get(), entries);
+  }
   std::string dir_;
 };
 
@@ -45,7 +51,7 @@ TEST_F(DirectorySearchTest, SortsCaseInsensitivelyWithDotsIncluded) {
   Touch("a.txt");
   Touch("C.txt");
   std::vector<DirEntry> entries;
-  ASSERT_TRUE(ListFolder(dir_, &entries));
+  ASSERT_TRUE(List(dir_, &entries));
   std::vector<std::string> names;
   for (const DirEntry& e : entries) names.push_back(e.name);
   EXPECT_EQ(names, (std::vector<std::string>{".", "..", "A.txt", "a.txt", "b.txt", "C.txt"}));
@@ -67,7 +73,7 @@ TEST_F(DirectorySearchTest, AttributesFollowTheFileKind) {
   ASSERT_EQ(bind(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
 
   std::vector<DirEntry> entries;
-  ASSERT_TRUE(ListFolder(dir_ + "/", &entries));
+  ASSERT_TRUE(List(dir_ + "/", &entries));
   EXPECT_EQ(Find(entries, "plain")->attributes, kAttrArchive);
   EXPECT_EQ(Find(entries, ".hidden")->attributes, kAttrArchive | kAttrHidden);
   EXPECT_EQ(Find(entries, "readonly")->attributes, kAttrArchive | kAttrReadOnly);
@@ -80,12 +86,12 @@ TEST_F(DirectorySearchTest, AttributesFollowTheFileKind) {
   EXPECT_EQ(Find(entries, ".")->attributes & kAttrHidden, 0u);
 }
 
-TEST_F(DirectorySearchTest, MissingFolderCannotBeListed) {
-  std::vector<DirEntry> entries{DirEntry{}};
-  EXPECT_FALSE(ListFolder(dir_ + "/missing", &entries));
-  EXPECT_TRUE(entries.empty());
+TEST_F(DirectorySearchTest, MissingFolderOrFileCannotBeOpenedAsAFolder) {
+  EXPECT_EQ(OpenFolder(dir_ + "/missing"), -1);
+  EXPECT_EQ(errno, ENOENT);
   Touch("file");
-  EXPECT_FALSE(ListFolder(dir_ + "/file", &entries));
+  EXPECT_EQ(OpenFolder(dir_ + "/file"), -1);
+  EXPECT_EQ(errno, ENOTDIR);
 }
 
 }  // namespace
