@@ -14,9 +14,11 @@
 
 namespace postrunner {
 
-// Installs handlers for SIGINT, SIGTERM and SIGHUP. Each removes every file
-// registered with RemoveOnSignal and ends the process with exit code
-// 128 + the signal number. Returns false when a handler cannot be installed.
+// Installs handlers for SIGINT, SIGTERM and SIGHUP, except for a signal that
+// is ignored when the run starts (as nohup ignores SIGHUP), which stays
+// ignored. Each handler removes every file registered with RemoveOnSignal
+// and ends the process with exit code 128 + the signal number. Returns
+// false when a handler cannot be installed.
 bool InstallSignalCleanup();
 
 // Holds SIGINT, SIGTERM and SIGHUP back while it lives; a signal that

@@ -39,7 +39,17 @@ bool InstallSignalCleanup() {
   // While one handler runs, the other signals wait: it never runs twice.
   action.sa_mask = CleanupSignals();
   bool ok = true;
-  for (int s : kSignals) ok = ::sigaction(s, &action, nullptr) == 0 && ok;
+  for (int s : kSignals) {
+    struct sigaction current = {};
+    if (::sigaction(s, nullptr, &current) != 0) {
+      ok = false;
+      continue;
+    }
+    // A signal the caller chose to ignore (nohup ignores SIGHUP) stays
+    // ignored: the run goes on as it was asked to.
+    if (current.sa_handler == SIG_IGN) continue;
+    ok = ::sigaction(s, &action, nullptr) == 0 && ok;
+  }
   return ok;
 }
 
