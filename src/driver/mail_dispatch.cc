@@ -72,6 +72,12 @@ bool CopyPiece(CBinaryFile* source, PieceFile* piece, int64_t length, const std:
   return true;
 }
 
+// Reports an attachment that could not be made of the file `shown`.
+void PrintAttachFailure(const std::string& shown, int error) {
+  PrintReason(shown + ": cannot be attached: " +
+              (error != 0 ? ErrnoText(error) : std::string("not enough memory")));
+}
+
 std::string ReplaceAll(std::string text, char from, char to) {
   for (char& c : text) {
     if (c == from) c = to;
@@ -90,7 +96,11 @@ int SendOneMessage(const std::string& path, const std::string& bare_name,
   message->SetSender(sender);
   message->AddBodyText(kHtmlBody);
   std::string part_id;
-  if (message->AddAttachment(path, bare_name, part_id, TRUE, "", TRUE) == 0) return 0;
+  errno = 0;
+  if (message->AddAttachment(path, bare_name, part_id, TRUE, "", TRUE) == 0) {
+    PrintAttachFailure(bare_name, errno);
+    return 0;
+  }
   return message->SendMail();
 }
 
@@ -146,8 +156,10 @@ int SendPieces(const std::string& path, const std::string& bare_name,
                        "; total=" + std::to_string(pieces),
                    '@', '.');
     std::string part_id;
+    errno = 0;
     if (message->AddAttachment(piece.ReadPath(), bare_name, part_id, TRUE, content_type,
                                (k == pieces || last) ? TRUE : FALSE) == 0) {
+      PrintAttachFailure(piece.name(), errno);
       return 0;
     }
     if (!message->SendMail()) return 0;

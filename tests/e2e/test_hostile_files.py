@@ -158,7 +158,7 @@ def test_signal_removes_this_runs_files_and_exits_128_plus_signal(workdir, env, 
             keep = {"f.bin"}
         else:
             (workdir / "big").mkdir()
-            (workdir / "big" / "big.bin").write_bytes(os.urandom(24 << 20))
+            (workdir / "big" / "big.bin").write_bytes(os.urandom(8 << 20))
             run = Proc(["/CreateOnly", "/Dir:big"], workdir, env)
             run.wait_line("Adding file big.bin")
             keep = {"big"}
