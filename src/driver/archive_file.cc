@@ -6,13 +6,20 @@
 #include <cstdio>
 
 #include "platform/console.h"
+#include "platform/directory_search.h"
 #include "platform/file_io.h"
 #include "platform/file_names.h"
+#include "platform/path.h"
 
 namespace postrunner {
 
 bool ArchiveFile::Create(const std::string& real_name) {
   real_name_ = real_name;
+  // A folder under the name could never be replaced by the archive.
+  if (ScopedFd folder(OpenFolder(real_name)); folder.valid() || BareNameView(real_name).empty()) {
+    PrintReason(real_name + ": " + ErrnoText(EISDIR));
+    return false;
+  }
   SignalHold hold;
   fd_.Reset(CreateFileBeside(real_name, &temp_name_));
   if (!fd_.valid()) {

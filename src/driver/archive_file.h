@@ -27,7 +27,7 @@ class ArchiveFile {
 
   // Creates the temporary file beside `real_name` and registers it for
   // removal on a signal. False (with the reason printed) when it cannot be
-  // created.
+  // created, or when `real_name` names a folder.
   bool Create(const std::string& real_name);
 
   // The descriptor of the file, -1 before Create.

@@ -177,11 +177,8 @@ int BuildArchive(RunSettings* s, ArchiveFile* file) {
   }
   bool keep = false;
   int code = FillArchive(*s, std::move(archive), &keep);
-  if (code != 0) {
-    if (keep) file->Publish();
-    return code;
-  }
-  return 0;
+  if (code != 0 && keep) file->Publish();
+  return code;
 }
 
 // Delivers the file (in archive mode this run's archive, read through its
