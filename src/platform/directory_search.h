@@ -42,6 +42,11 @@ int OpenFolder(const std::string& path);
 // Returns the descriptor, or -1 (errno set).
 int OpenFolderAt(int folder, const std::string& name);
 
+// Tests only: makes every later OpenFolderAt of a sub-folder called `name`
+// fail with `error`, as a folder of mode 000 does for a user who is not
+// root. An empty `name` ends it.
+void FailFolderOpensForTesting(const std::string& name, int error);
+
 // Lists every entry of the open folder `folder` ("." and ".." included),
 // examined relative to it, sorted by name with ASCII letters compared
 // case-insensitively, ties broken by the raw bytes. Returns false (errno set, `entries` empty) when it cannot

@@ -80,7 +80,24 @@ int OpenFolder(const std::string& path) {
   return OpenFolderAt(AT_FDCWD, path.empty() ? std::string(".") : path);
 }
 
+namespace {
+
+// The failure FailFolderOpensForTesting injects.
+std::string g_failing_name;
+int g_failing_error = 0;
+
+}  // namespace
+
+void FailFolderOpensForTesting(const std::string& name, int error) {
+  g_failing_name = name;
+  g_failing_error = error;
+}
+
 int OpenFolderAt(int folder, const std::string& name) {
+  if (!g_failing_name.empty() && name == g_failing_name) {
+    errno = g_failing_error;
+    return -1;
+  }
   for (;;) {
     int fd = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0 || errno != EINTR) return fd;

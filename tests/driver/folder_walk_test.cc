@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/directory_search.h"
 #include "zip/zip_writer.h"
 
 namespace postrunner {
@@ -151,6 +153,21 @@ TEST_F(FolderWalkTest, EmptyAndMissingFoldersAddNothingAndSucceed) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(Walk(true, &ok, root_ + "/missing/"), Names{});
   EXPECT_TRUE(ok);
+}
+
+TEST_F(FolderWalkTest, ASubFolderThatCannotBeOpenedEndsTheWalkWithItsReason) {
+  Folder("a/locked");
+  File("a/locked/in.gz");
+  File("b.gz");
+  FailFolderOpensForTesting("locked", EACCES);
+  bool ok = true;
+  ::testing::internal::CaptureStderr();
+  Names names = Walk(true, &ok);
+  std::string reason = ::testing::internal::GetCapturedStderr();
+  FailFolderOpensForTesting("", 0);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(names, (Names{"a/"}));
+  EXPECT_EQ(reason, "postrunner: " + top_ + "a/locked: cannot read the folder: Permission denied\n");
 }
 
 TEST_F(FolderWalkTest, AFileThatCannotBeAddedEndsTheWholeWalk) {

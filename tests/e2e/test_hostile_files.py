@@ -255,7 +255,11 @@ def unprivileged():
     folder, so that a mode-000 folder fails as it does for other users."""
     if os.geteuid() != 0:
         return []
-    return ["setpriv", "--bounding-set=-all", "--inh-caps=-all", "--"]
+    prefix = ["setpriv", "--bounding-set=-all", "--inh-caps=-all", "--"]
+    if subprocess.run(prefix + ["true"], stderr=subprocess.DEVNULL).returncode != 0:
+        pytest.skip("root's powers cannot be dropped here; "
+                    "FolderWalkTest injects the failure instead")
+    return prefix
 
 
 def test_unreadable_sub_folder_fails_the_walk_with_its_reason(workdir, env):
