@@ -36,9 +36,10 @@ bool ArchiveFile::Publish() {
   if (published_ || !fd_.valid()) return published_;
   int error = RenameNoReplace(temp_name_, real_name_);
   if (error != 0) {
+    // EEXIST: another run put its archive there meanwhile, or an old one
+    // could not be deleted. Either is kept.
     PrintReason(real_name_ + ": " + ErrnoText(error) +
-                (error == EEXIST ? " (another run created it meanwhile); this run's archive is removed"
-                                 : "; the archive is removed"));
+                "; the new archive cannot take this name and is removed");
     Discard();
     return false;
   }
