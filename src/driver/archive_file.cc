@@ -1,7 +1,5 @@
 #include "driver/archive_file.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 
@@ -10,6 +8,7 @@
 #include "platform/file_io.h"
 #include "platform/file_names.h"
 #include "platform/path.h"
+#include "platform/system_api.h"
 
 namespace postrunner {
 
@@ -51,7 +50,7 @@ bool ArchiveFile::Publish() {
 void ArchiveFile::Discard() {
   if (!published_ && !temp_name_.empty()) {
     SignalHold hold;
-    ::unlink(temp_name_.c_str());
+    System().RemoveFile(temp_name_);
     on_signal_.reset();
     temp_name_.clear();
   }

@@ -252,9 +252,10 @@ def test_oversized_or_malformed_user_value_falls_back_to_machine(run, tmp_path):
     r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % closed_port(), "/File:a.txt",
             stderr_ok=True)
     assert "ERROR: Set the sender" not in r.lines
-    assert r.stderr == ("postrunner: registry file %s has no \"REGEDIT4\" or \"Windows "
-                        "Registry Editor Version 5.00\" header; line 2 does not parse, "
-                        "skipped\n" % (tmp_path / "user.reg"))
+    # The run's own reason (a.txt does not exist) follows the registry's.
+    assert r.stderr.startswith("postrunner: registry file %s has no \"REGEDIT4\" or \"Windows "
+                               "Registry Editor Version 5.00\" header; line 2 does not parse, "
+                               "skipped\n" % (tmp_path / "user.reg"))
 
 
 def utf16_reg(hive, values):
@@ -286,7 +287,7 @@ def test_registry_file_encodings_and_faults(run, tmp_path, user_file, reason):
     else:
         # What cannot be read counts as empty: the machine's sender applies.
         assert "ERROR: Set the sender" not in r.lines
-        assert r.stderr == "postrunner: registry file %s %s\n" % (user, reason)
+        assert r.stderr.startswith("postrunner: registry file %s %s\n" % (user, reason))
 
 
 def test_user_mail_server_preset_overrides_machine(run, workdir, tmp_path):
