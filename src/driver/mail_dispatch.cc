@@ -8,15 +8,17 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "driver/file_checks.h"
 #include "driver/piece_file.h"
 #include "mail/mail_message.h"
+#include "mail/partial_id.h"
 #include "platform/binary_file.h"
 #include "platform/console.h"
 #include "platform/file_io.h"
-#include "platform/local_time.h"
 
 namespace postrunner {
 namespace {
@@ -119,9 +121,7 @@ int SendPieces(const std::string& path, const std::string& bare_name,
     PrintReason(bare_name + ": " + ErrnoText(error));
     return 0;
   }
-  const LocalTime now = GetLocalTime();
-  const std::string id = std::to_string(now.month) + std::to_string(now.day) +
-                         std::to_string(now.minute) + std::to_string(now.second) + sender;
+  const std::string id = MakePartialId(CurrentPartialIdSources(), sender);
 
   for (int64_t k = 1; k <= pieces; ++k) {
     const std::string subject = bare_name + " (part " + std::to_string(k) + " of " +
@@ -171,10 +171,10 @@ int SendPieces(const std::string& path, const std::string& bare_name,
   return pieces > INT_MAX ? INT_MAX : static_cast<int>(pieces);
 }
 
-}  // namespace
-
-int SendFileByMail(std::string path, std::string sender, std::string receiver,
-                   std::string mail_server, bool split_allowed, std::string name) {
+// SendFileByMail's work, which may run out of memory.
+int DispatchFile(const std::string& path, const std::string& sender,
+                 const std::string& receiver, const std::string& mail_server,
+                 bool split_allowed, const std::string& name) {
   const std::string bare_name = name.empty() ? BareName(path) : name;
   CQXMailMessage message;
   message.SetSubject("Veltrona Dropcart sent " + bare_name);
@@ -190,7 +190,10 @@ int SendFileByMail(std::string path, std::string sender, std::string receiver,
     }
     PrintLine("Opened file");
     size = source.SeekToEnd();
-    if (size < 0) return 0;
+    if (size < 0) {
+      PrintReason("cannot measure " + path + ": " + ErrnoText(errno));
+      return 0;
+    }
   }
   const int64_t pieces = size <= 0 ? 1 : (size + kPieceSize - 1) / kPieceSize;
 
@@ -198,6 +201,20 @@ int SendFileByMail(std::string path, std::string sender, std::string receiver,
     return SendOneMessage(path, bare_name, sender, receiver, mail_server, &message);
   }
   return SendPieces(path, bare_name, sender, receiver, mail_server, size, &message);
+}
+
+}  // namespace
+
+int SendFileByMail(std::string path, std::string sender, std::string receiver,
+                   std::string mail_server, bool split_allowed, std::string name) {
+  try {
+    return DispatchFile(path, sender, receiver, mail_server, split_allowed, name);
+  } catch (const std::bad_alloc&) {
+    PrintReason("out of memory while mailing " + path);
+  } catch (const std::length_error&) {
+    PrintReason("out of memory while mailing " + path);
+  }
+  return 0;
 }
 
 }  // namespace postrunner

@@ -12,6 +12,7 @@
 #include "driver/mail_dispatch.h"
 #include "driver/version.h"
 #include "ftp/ftp_upload.h"
+#include "mail/address_check.h"
 #include "registry/registry.h"
 #include "platform/ascii.h"
 #include "platform/console.h"
@@ -72,6 +73,16 @@ std::string ReadPreset(const char* value_name, const std::string& fallback) {
   return RegReadString(kPresetKey, value_name, machine, HKEY_CURRENT_USER);
 }
 
+// Refuses an address that could break out of its SMTP command or header
+// line: the reason goes to standard error, then the run ends as if the
+// address had not been set. Returns 0 or the exit code.
+int CheckAddress(const char* role, const std::string& address, const char* unset_message) {
+  const std::string problem = AddressProblem(address);
+  if (problem.empty()) return 0;
+  PrintReason(std::string("the ") + role + " address \"" + address + "\" " + problem);
+  return MissingOption(unset_message);
+}
+
 // Reads the delivery options (unless create only). Returns 0 or the exit
 // code of a failed check.
 int ReadDeliveryOptions(RunSettings* s) {
@@ -88,6 +99,7 @@ int ReadDeliveryOptions(RunSettings* s) {
   }
   if (!HasOption("/Receiver:")) return MissingOption("ERROR: Set the receiver");
   s->receiver = GetOptionValue("/Receiver:");
+  if (int code = CheckAddress("receiver", s->receiver, "ERROR: Set the receiver")) return code;
   s->mail_server = HasOption("/Mailserver:") ? GetOptionValue("/Mailserver:")
                                              : ReadPreset("Mailserver", kDefaultMailServer);
   if (HasOption("/Sender:")) {
@@ -96,7 +108,7 @@ int ReadDeliveryOptions(RunSettings* s) {
     s->sender = ReadPreset("Sender", "");
     if (s->sender.empty()) return MissingOption("ERROR: Set the sender");
   }
-  return 0;
+  return CheckAddress("sender", s->sender, "ERROR: Set the sender");
 }
 
 // Chooses the folder or the file to deliver. Returns 0 or an exit code.

@@ -1,5 +1,6 @@
 // CQXMailMessage::AddAttachment: encodes a source and records its kind,
 // content-type line and name.
+#include <cerrno>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -45,6 +46,7 @@ int CQXMailMessage::AddAttachment(std::string source, std::string name, std::str
       kind = name.empty() ? KindFromPath(source) : AK_FILE;
       // An empty file encodes to an empty text and is still an attachment;
       // only a source that cannot be read adds nothing.
+      // errno tells the caller why (ENOMEM: out of memory).
       if (!EncodeFileBase64(source, final_piece, &encoded)) return 0;
     } else {
       encoded = EncodeStringBase64(source, final_piece);
@@ -66,8 +68,10 @@ int CQXMailMessage::AddAttachment(std::string source, std::string name, std::str
     part_id = std::move(new_part_id);
     return static_cast<int>(encoded_.size());
   } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
     return 0;
   } catch (const std::length_error&) {
+    errno = ENOMEM;
     return 0;
   }
 }

@@ -1,5 +1,6 @@
 #include "mail/base64.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <new>
 #include <stdexcept>
@@ -8,6 +9,9 @@
 
 namespace postrunner {
 namespace {
+
+// Bytes read and encoded at a time by EncodeFileBase64 (a multiple of 3).
+constexpr size_t kEncodeBlockBytes = 3 * 16384;
 
 constexpr char kAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -22,11 +26,17 @@ std::string EncodeBase64(std::string_view bytes, BOOL /*final*/) {
   // not depend on `final`. The argument stays so that callers say what they
   // mean and pieces of a whole remain visible as such.
   std::string out;
-  out.resize(EncodedBase64Length(bytes.size()));
+  AppendBase64(bytes, &out);
+  return out;
+}
+
+void AppendBase64(std::string_view bytes, std::string* text) {
+  const size_t start = text->size();
+  text->resize(start + EncodedBase64Length(bytes.size()));
   const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t n = bytes.size();
   size_t full = n - n % 3;
-  char* o = out.data();
+  char* o = text->data() + start;
   for (size_t i = 0; i < full; i += 3) {
     uint32_t v = (uint32_t{in[i]} << 16) | (uint32_t{in[i + 1]} << 8) | in[i + 2];
     o[0] = kAlphabet[v >> 18];
@@ -48,41 +58,57 @@ std::string EncodeBase64(std::string_view bytes, BOOL /*final*/) {
     o[2] = kAlphabet[(v >> 6) & 63];
     o[3] = '=';
   }
-  return out;
 }
 
 std::string EncodeStringBase64(const std::string& text, BOOL final) {
   return EncodeBase64(text, final);
 }
 
-BOOL EncodeFileBase64(const std::string& path, BOOL final, std::string* encoded) {
+BOOL EncodeFileBase64(const std::string& path, BOOL /*final*/, std::string* encoded) {
   encoded->clear();
-  CBinaryFile file;
-  if (file.Open(path, kBinaryReadOnly) < 0) return FALSE;
-  int64_t size = file.SeekToEnd();
-  if (size < 0 || file.SeekToStart() != 0) return FALSE;
-  try {
-    // Read up to the measured size, stopping early at the end of the file: a
-    // file that shrank meanwhile is sent as it now is, never padded.
-    std::string data(static_cast<size_t>(size), '\0');
-    size_t got = 0;
-    while (got < data.size()) {
-      ssize_t n = file.Read(data.data() + got, data.size() - got);
-      if (n < 0) return FALSE;
-      if (n == 0) break;
-      got += static_cast<size_t>(n);
+  int error = 0;
+  {
+    CBinaryFile file;
+    if (file.Open(path, kBinaryReadOnly) < 0) return FALSE;
+    int64_t size = file.SeekToEnd();
+    if (size < 0 || file.SeekToStart() != 0) return FALSE;
+    try {
+      // The file is read and encoded a block at a time into text whose room
+      // is taken first, so the file's bytes are never held whole next to it.
+      // A block is a multiple of three bytes: only the last can need padding.
+      encoded->reserve(EncodedBase64Length(static_cast<size_t>(size)));
+      std::string block(kEncodeBlockBytes, '\0');
+      // Up to the measured size, stopping early at the end of the file: a
+      // file that shrank meanwhile is sent as it now is, never padded.
+      uint64_t left = static_cast<uint64_t>(size);
+      while (left > 0) {
+        size_t want = left < block.size() ? static_cast<size_t>(left) : block.size();
+        size_t got = 0;
+        while (got < want) {
+          ssize_t n = file.Read(block.data() + got, want - got);
+          if (n < 0) {
+            error = errno;
+            break;
+          }
+          if (n == 0) break;
+          got += static_cast<size_t>(n);
+        }
+        if (error != 0) break;
+        AppendBase64(std::string_view(block.data(), got), encoded);
+        if (got < want) break;
+        left -= got;
+      }
+    } catch (const std::bad_alloc&) {
+      error = ENOMEM;
+    } catch (const std::length_error&) {
+      error = ENOMEM;
     }
-    data.resize(got);
-    file.Close();
-    *encoded = EncodeBase64(data, final);
-  } catch (const std::bad_alloc&) {
-    encoded->clear();
-    return FALSE;
-  } catch (const std::length_error&) {
-    encoded->clear();
-    return FALSE;
   }
-  return TRUE;
+  if (error == 0) return TRUE;
+  encoded->clear();
+  encoded->shrink_to_fit();
+  errno = error;
+  return FALSE;
 }
 
 }  // namespace postrunner

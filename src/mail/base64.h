@@ -23,13 +23,18 @@ namespace postrunner {
 // short group anywhere else could not be joined without it.
 std::string EncodeBase64(std::string_view bytes, BOOL final);
 
+// Appends the text EncodeBase64 makes of `bytes` to `*text`.
+void AppendBase64(std::string_view bytes, std::string* text);
+
 // Encodes the bytes of `text` (no terminator). Cannot fail.
 std::string EncodeStringBase64(const std::string& text, BOOL final);
 
-// Reads the regular file `path` whole and encodes it into `*encoded`.
-// Returns FALSE, with `*encoded` empty, when the file cannot be opened (or is
-// not a regular file), cannot be read, or does not fit in memory. An empty
-// file gives TRUE and an empty text.
+// Reads the regular file `path` whole and encodes it into `*encoded`; only
+// the text is held whole, the file is read a block at a time. Returns FALSE,
+// with `*encoded` empty and errno telling why (ENOMEM: the text does not fit
+// in memory), when the file cannot be opened (or is not a regular file),
+// cannot be read, or its text does not fit. An empty file gives TRUE and an
+// empty text.
 BOOL EncodeFileBase64(const std::string& path, BOOL final, std::string* encoded);
 
 // Length of the text EncodeBase64 makes of `byte_count` bytes.

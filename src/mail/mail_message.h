@@ -11,7 +11,9 @@
 #define POSTRUNNER_MAIL_MAIL_MESSAGE_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/types.h"
@@ -36,10 +38,11 @@ inline constexpr uint32_t AK_FILE = 99;  // any other file
 // Bounds on the waits of an SMTP conversation. The defaults are the
 // program's; tests shorten them so that a silent server costs a second.
 struct SmtpWaits {
-  int greeting_seconds = 10;         // wait for the server greeting
-  int minimum_timeout_seconds = 30;  // floor of the time-out after the greeting
+  int minimum_timeout_seconds = 30;  // floor of the time-out once connected
   int pause_milliseconds = 1000;     // pause after each receiver's conversation
 };
+
+class SmtpDataWriter;
 
 class CQXMailMessage {
  public:
@@ -65,8 +68,9 @@ class CQXMailMessage {
   void AddBodyText(std::string text);
   // One of the MT_* types.
   void SetMessageType(int type);
-  // Seconds each wait after the greeting may take (raised to the floor of
-  // SmtpWaits once a conversation reaches the server).
+  // Seconds each wait of a conversation may take, the wait for the greeting
+  // included (raised to the floor of SmtpWaits once a conversation reaches
+  // the server).
   void SetTimeout(int seconds);
   // When TRUE the replies to HELO and QUIT must be positive; when FALSE they
   // are read but not judged.
@@ -78,7 +82,8 @@ class CQXMailMessage {
   // derive the content type from; an empty `content_type` means look it up.
   // `final_piece` is passed to the encoder. Returns the number of
   // attachments now held and sets `part_id` to "part<n>.1V02Corvuspost", or
-  // returns 0 and changes nothing when the source cannot be read.
+  // returns 0 and changes nothing when the source cannot be read (errno
+  // then tells why; ENOMEM when it did not fit in memory).
   int AddAttachment(std::string source, std::string name, std::string& part_id,
                     BOOL source_is_file, std::string content_type, BOOL final_piece);
 
@@ -87,13 +92,17 @@ class CQXMailMessage {
   BOOL SendMail();
 
   // Checks sender, receivers and server, then holds one conversation per
-  // receiver. Replaces `diagnostics` with the record of what went wrong.
-  // TRUE when every receiver accepted the message.
+  // receiver. Replaces `diagnostics` with the record of what went wrong, and
+  // writes one line with the reason of each failure to standard error.
+  // TRUE when every receiver accepted the message. The message text is
+  // composed while it is sent, so a large attachment is held only once.
   BOOL Transmit(std::string& diagnostics);
 
   // One complete SMTP conversation delivering `text` (a composed message,
   // ending in the end-of-data line) to `receiver`. Appends to `diagnostics`
-  // why it failed. TRUE when the server accepted the message.
+  // why it failed and writes the reason to standard error. TRUE when the
+  // server accepted the message (a failure after that, at QUIT, is only
+  // recorded in `diagnostics`).
   BOOL SendToReceiver(const std::string& receiver, const std::string& text,
                       std::string& diagnostics);
 
@@ -110,6 +119,12 @@ class CQXMailMessage {
   void BuildHeader(int receiver_index);
   // Rebuilds the composed body.
   void BuildBody();
+
+  // Receives consecutive pieces of a text.
+  using TextSink = std::function<void(std::string_view)>;
+  // Hands the body text, the one BuildBody builds, to `sink` in pieces
+  // without building it.
+  void WriteBody(const TextSink& sink) const;
 
   int priority() const { return priority_; }
   int timeout() const { return timeout_; }
@@ -129,8 +144,18 @@ class CQXMailMessage {
   const std::vector<std::string>& attachment_names() const { return names_; }
 
  private:
-  // Appends `encoded` cut into lines of 80 characters, then two empty lines.
-  void AppendBase64Lines(const std::string& encoded, std::string* out) const;
+  using MessageWriter = std::function<void(SmtpDataWriter&)>;
+
+  // Transmit's work, which may run out of memory.
+  BOOL TransmitToEach(std::string& diagnostics);
+  // One conversation delivering the text `write` produces to `receiver`.
+  BOOL Converse(const std::string& receiver, const MessageWriter& write,
+                std::string& diagnostics);
+  // Hands `encoded` to `sink` in lines of 80 characters, then two empty
+  // lines.
+  static void WriteBase64Lines(const std::string& encoded, const TextSink& sink);
+  // The name and filename parameter lines of attachment `i` (kinds 0, 99).
+  void WriteAttachmentHead(size_t i, const TextSink& sink) const;
 
   int priority_ = 3;
   int timeout_ = 60;

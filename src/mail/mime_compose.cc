@@ -4,6 +4,7 @@
 #include <string>
 
 #include "mail/content_type.h"
+#include "mail/header_encoding.h"
 #include "mail/mail_message.h"
 #include "platform/console.h"
 #include "platform/local_time.h"
@@ -62,7 +63,8 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
   }
   AppendLine(&h, "Date: " + DateText(GetLocalTime()));
   CleanSubject(&subject_);
-  AppendLine(&h, "Subject: " + (subject_.empty() ? std::string("No Subject") : subject_));
+  AppendLine(&h, "Subject: " + (subject_.empty() ? std::string("No Subject")
+                                                 : EncodeHeaderText(subject_)));
   AppendLine(&h, "XMailer: Corvuspost 1.0.2");
   AppendLine(&h, "X-Priority: " + std::to_string(priority_));
 
@@ -101,68 +103,74 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
   header_text_ = std::move(h);
 }
 
-void CQXMailMessage::AppendBase64Lines(const std::string& encoded, std::string* out) const {
-  for (size_t at = 0; at < encoded.size(); at += kBase64LineLength) {
-    out->append(encoded, at, kBase64LineLength);
-    out->append(kCrLf);
+void CQXMailMessage::WriteBase64Lines(const std::string& encoded, const TextSink& sink) {
+  std::string_view text = encoded;
+  for (size_t at = 0; at < text.size(); at += kBase64LineLength) {
+    sink(text.substr(at, kBase64LineLength));
+    sink(kCrLf);
   }
-  out->append(kCrLf);
-  out->append(kCrLf);
+  sink(kCrLf);
+  sink(kCrLf);
 }
 
 void CQXMailMessage::BuildBody() {
-  if (encoded_.empty()) {
-    composed_body_ = body_text_;
-    return;
-  }
   std::string b;
-  if (message_type_ == MT_PARTIAL_NEXT || message_type_ == MT_PARTIAL_FIRST) {
-    const std::string& piece = encoded_[0];
-    b.reserve(piece.size() + piece.size() / kBase64LineLength * 2 + 8);
-    AppendBase64Lines(piece, &b);
-    composed_body_ = std::move(b);
-    return;
-  }
-
   size_t room = body_text_.size() + 512;
   for (const std::string& e : encoded_) room += e.size() + e.size() / kBase64LineLength * 2 + 512;
   b.reserve(room);
-
-  AppendLine(&b, delimiter_);
-  AppendLine(&b, message_type_ == MT_PLAIN ? "Content-Type: text/plain ;"
-                                           : "Content-Type: text/html ;");
-  AppendLine(&b, "              charset=\"us-ascii\"");
-  AppendLine(&b, "Content-Transfer-Encoding: 7bit");
-  AppendLine(&b, "");
-  AppendLine(&b, body_text_);
-  AppendLine(&b, "");
-
-  for (size_t i = 0; i < encoded_.size(); ++i) {
-    const uint32_t kind = kinds_[i];
-    const bool image = kind >= AK_JPEG && kind <= AK_BMP;
-    AppendLine(&b, delimiter_);
-    // The name line continues the Content-Type header as its parameter, so
-    // the type ends in ";" when the name line directly follows it.
-    AppendLine(&b, image ? content_types_[i] : content_types_[i] + ";");
-    if (image) {
-      AppendLine(&b, "Content-ID: <part" + std::to_string(i + 1) + "." + part_id_suffix_ + ">");
-      static constexpr const char* kImageExtensions[] = {"", "jpg", "gif", "png", "bmp"};
-      AppendLine(&b, "     name=\"" + std::to_string(i) + "." + kImageExtensions[kind] + "\"");
-    } else {
-      AppendLine(&b, "     name=\"" + names_[i] + "\"");
-    }
-    AppendLine(&b, "Content-Transfer-Encoding: base64");
-    if (message_type_ == MT_INLINE) {
-      AppendLine(&b, "Content-Disposition: inline;");
-    } else {
-      AppendLine(&b, "Content-Disposition: Attachment;");
-      if (!names_[i].empty()) AppendLine(&b, "     filename=\"" + names_[i] + "\"");
-    }
-    AppendLine(&b, "");
-    AppendBase64Lines(encoded_[i], &b);
-  }
-  b.append(closing_delimiter_);
+  WriteBody([&b](std::string_view text) { b.append(text); });
   composed_body_ = std::move(b);
+}
+
+void CQXMailMessage::WriteAttachmentHead(size_t i, const TextSink& sink) const {
+  const uint32_t kind = kinds_[i];
+  const bool image = kind >= AK_JPEG && kind <= AK_BMP;
+  // The name line continues the Content-Type header as its parameter, so
+  // the type ends in ";" when the name line directly follows it.
+  sink(image ? content_types_[i] : content_types_[i] + ";");
+  sink(kCrLf);
+  if (image) {
+    sink("Content-ID: <part" + std::to_string(i + 1) + "." + part_id_suffix_ + ">\r\n");
+    static constexpr const char* kImageExtensions[] = {"", "jpg", "gif", "png", "bmp"};
+    sink("     name=\"" + std::to_string(i) + "." + kImageExtensions[kind] + "\"\r\n");
+  } else {
+    sink(ParameterLines("     ", "name", names_[i]) + kCrLf);
+  }
+  sink("Content-Transfer-Encoding: base64\r\n");
+  if (message_type_ == MT_INLINE) {
+    sink("Content-Disposition: inline;\r\n");
+  } else {
+    sink("Content-Disposition: Attachment;\r\n");
+    if (!names_[i].empty()) sink(ParameterLines("     ", "filename", names_[i]) + kCrLf);
+  }
+  sink(kCrLf);
+}
+
+void CQXMailMessage::WriteBody(const TextSink& sink) const {
+  if (encoded_.empty()) {
+    sink(body_text_);
+    return;
+  }
+  if (message_type_ == MT_PARTIAL_NEXT || message_type_ == MT_PARTIAL_FIRST) {
+    WriteBase64Lines(encoded_[0], sink);
+    return;
+  }
+  std::string text_part;
+  AppendLine(&text_part, delimiter_);
+  AppendLine(&text_part, message_type_ == MT_PLAIN ? "Content-Type: text/plain ;"
+                                                   : "Content-Type: text/html ;");
+  AppendLine(&text_part, "              charset=\"us-ascii\"");
+  AppendLine(&text_part, "Content-Transfer-Encoding: 7bit");
+  AppendLine(&text_part, "");
+  AppendLine(&text_part, body_text_);
+  AppendLine(&text_part, "");
+  sink(text_part);
+  for (size_t i = 0; i < encoded_.size(); ++i) {
+    sink(delimiter_ + kCrLf);
+    WriteAttachmentHead(i, sink);
+    WriteBase64Lines(encoded_[i], sink);
+  }
+  sink(closing_delimiter_);
 }
 
 std::string CQXMailMessage::ComposeMessage(int receiver_index, BOOL build_body) {

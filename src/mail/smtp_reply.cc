@@ -6,6 +6,18 @@
 
 namespace postrunner {
 
+int SmtpReplyCode(const std::string& reply) {
+  size_t length = reply.find_first_of(std::string("\r\n\0", 3));
+  if (length == std::string::npos) length = reply.size();
+  if (length < 3) return -1;
+  int code = 0;
+  for (size_t i = 0; i < 3; ++i) {
+    char c = reply[i];
+    code = code * 10 + ((c >= '0' && c <= '9') ? c - '0' : 0);
+  }
+  return code;
+}
+
 size_t SmtpReplyReader::WholeReplyLength(const std::string& text) {
   size_t line_start = 0;
   for (;;) {

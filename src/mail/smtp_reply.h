@@ -18,6 +18,11 @@ class CQXBlockSock;
 // is treated as one that never replies.
 inline constexpr size_t kMaxSmtpReplyBytes = 64 * 1024;
 
+// The three-digit code at the start of `reply` (a non-digit counts as 0),
+// or -1 when its first line (before CR, LF or NUL) is shorter than three
+// characters.
+int SmtpReplyCode(const std::string& reply);
+
 class SmtpReplyReader {
  public:
   explicit SmtpReplyReader(CQXBlockSock* socket) : socket_(socket) {}

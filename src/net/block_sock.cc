@@ -333,9 +333,9 @@ ssize_t CQXBlockSock::ReceiveBlock(char* buffer, size_t size) {
 BOOL CQXBlockSock::StoreBlock(const char* buffer, size_t size, std::string* text) {
   WriteLog("CQXBlockSock::Receive: Start buffering");
   try {
-    // The block is a zero-terminated text: it ends at its first zero byte.
-    const void* zero = std::memchr(buffer, '\0', size);
-    text->assign(buffer, zero ? static_cast<const char*>(zero) - buffer : size);
+    // Every byte received is data, a zero byte included: cutting the block
+    // there would drop the line end after it and stall the reader.
+    text->assign(buffer, size);
   } catch (const std::bad_alloc&) {
     // Code 0 would read as "the peer closed"; this is a buffering failure.
     SetErrorCode(QXE_BUFFERING);

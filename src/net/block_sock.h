@@ -91,8 +91,8 @@ class CQXBlockSock {
   BOOL Send(const std::string& text);
 
   // Empties `text` (unless there is no socket), waits up to the time-out
-  // for data and stores what one recv delivered (at most 4096 bytes, cut at
-  // its first zero byte). Returns TRUE with that block. FALSE with: code 0
+  // for data and stores what one recv delivered (at most 4096 bytes, zero
+  // bytes included). Returns TRUE with that block. FALSE with: code 0
   // ("Ok") when the peer has closed the connection; 30004 no socket; 30005
   // nothing arrived in time; the system's error (e.g. 10054). A reply that
   // arrives in pieces needs several calls; data not yet read stays queued.

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "platform/file_io.h"
+
 #include "net/block_sock.h"
 
 namespace postrunner {
@@ -120,6 +122,29 @@ std::string SocketErrorText(int code) {
     case 11004: return "WSANO_DATA";
     default: return "Undefined Socket Error";  // 30007 included
   }
+}
+
+}  // namespace postrunner
+
+namespace postrunner {
+
+std::string SocketErrorReason(int code) {
+  switch (code) {
+    case 0: return "the connection was closed";
+    case QXE_INVALID_ADDRESS: return "host not found, or not a valid address";
+    case QXE_NO_SOCKET: return "not connected";
+    case QXE_TIMEOUT: return "timed out";
+    case 11001: return "host not found";
+    case 11002: return "temporary failure in name resolution";
+    case 11003: return "name resolution failed";
+    case 11004: return "the host name has no address";
+    default: break;
+  }
+  // A system error: the text of the first errno value stored as this code.
+  for (int e = 1; e < 200; ++e) {
+    if (SocketErrorFromErrno(e) == code) return ErrnoText(e);
+  }
+  return SocketErrorText(code);
 }
 
 }  // namespace postrunner

@@ -23,6 +23,12 @@ int SocketErrorFromResolver(int eai, int error_number);
 // ("WSAECONNREFUSED"), "Undefined Socket Error" for anything else.
 std::string SocketErrorText(int code);
 
+// A plain description of failure `code` for a person, e.g. "Connection
+// refused" for 10061, "host not found" for 11001, "timed out" for 30005,
+// "the connection was closed" for 0 (what a failed Receive leaves when the
+// peer hung up).
+std::string SocketErrorReason(int code);
+
 }  // namespace postrunner
 
 #endif  // POSTRUNNER_NET_SOCKET_ERRORS_H_

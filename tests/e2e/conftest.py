@@ -57,9 +57,12 @@ def run(workdir, env):
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               timeout=timeout, stdin=subprocess.DEVNULL)
         r = Run(proc)
-        if r.code == 0 and not stderr_ok:
-            # Reasons go to standard error only when something failed.
-            assert r.stderr == "", r.stderr
+        if not stderr_ok:
+            # Standard error carries only reasons, one line each, prefixed,
+            # and only when something failed.
+            assert all(line.startswith("postrunner: ")
+                       for line in r.stderr.splitlines()), r.stderr
+            assert r.code != 0 or r.stderr == "", r.stderr
         return r
 
     return _run

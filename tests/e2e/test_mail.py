@@ -152,7 +152,8 @@ def test_big_files_go_in_pieces(mail, smtp, workdir, size, pieces, eof):
     assert subjects == ["big file.bin (part %d of %d)" % (k, pieces)
                         for k in range(1, pieces + 1)]
     for k, m in enumerate(smtp.messages, 1):
-        assert re.search(rb"\r\nContent-Type: message/partial; id=\d+backup\.src\.test; "
+        assert re.search(rb"\r\nContent-Type: message/partial; "
+                         rb"id=\d+\.\d{14}\.\d+\.[0-9a-f]{16}\.backup\.src\.test; "
                          rb"number=%d; total=%d\r\n" % (k, pieces), m.content)
     ctype, joined = join_pieces([m.content for m in smtp.messages])
     assert ctype == "application/octet-stream"

@@ -76,6 +76,12 @@ class ScriptedSmtpServer {
       }
       Record("<silence>");
     }
+    // Sends nothing for `ms` milliseconds and records "<early>" when the
+    // client sent anything meanwhile (it must wait for the greeting).
+    void StayQuiet(int ms) {
+      pollfd entry{fd_, POLLIN, 0};
+      if (::poll(&entry, 1, ms) == 1) Record("<early>");
+    }
     // Reads `count` bytes of whatever comes (for a peer that closes mid-way).
     void ReadBytes(size_t count) {
       while (pending_.size() < count && Fill()) {

@@ -171,10 +171,10 @@ TEST(BlockSockTransfer, ReceivesOneBlockPerCall) {
   EXPECT_EQ(big, got);
   EXPECT_EQ(5000u, c.sock.GetBytesReceived());
 
-  // A zero byte ends the text; the counter still counts the whole block.
+  // A zero byte is data like any other.
   ASSERT_EQ(8, ::send(c.peer.get(), "250\0junk", 8, 0));
   EXPECT_TRUE(c.sock.Receive(text));
-  EXPECT_EQ("250", text);
+  EXPECT_EQ(std::string("250\0junk", 8), text);
   EXPECT_EQ(5008u, c.sock.GetBytesReceived());
 
   c.sock.ResetCommCounters();

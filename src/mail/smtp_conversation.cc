@@ -1,0 +1,129 @@
+#include "mail/smtp_conversation.h"
+
+#include "net/socket_errors.h"
+#include "platform/console.h"
+
+namespace postrunner {
+namespace {
+
+constexpr unsigned int kSmtpPort = 25;
+constexpr const char* kCrLf = "\r\n";
+
+// `reply` without the line end of its last line, for a reason.
+std::string ReplyForReason(const std::string& reply) {
+  size_t end = reply.find_last_not_of("\r\n");
+  return end == std::string::npos ? std::string() : reply.substr(0, end + 1);
+}
+
+bool IsPositive(int code) { return code >= 200 && code <= 399; }
+
+}  // namespace
+
+SmtpConversation::SmtpConversation(const std::string& server, int timeout_seconds,
+                                   std::string* diagnostics, bool echo_errors)
+    : server_(server),
+      timeout_(timeout_seconds),
+      diagnostics_(diagnostics),
+      echo_errors_(echo_errors) {}
+
+std::string SmtpConversation::SocketReason() const {
+  return SocketErrorReason(socket_.GetErrorCode());
+}
+
+bool SmtpConversation::Connect() {
+  if (socket_.ConnectTo(server_, kSmtpPort)) return true;
+  *diagnostics_ += "SEND: Error connecting to the mailserver\n";
+  reason_ = "cannot connect to the mail server " + server_ + ": " + SocketReason();
+  return false;
+}
+
+bool SmtpConversation::AwaitGreeting() {
+  std::string greeting;
+  if (!replies_.Read(timeout_, &greeting)) {
+    *diagnostics_ += "SEND: No greeting from the mailserver\nFrom :" + server_ + "\n";
+    reason_ = "the mail server " + server_ + " sent no greeting: " + SocketReason();
+    return false;
+  }
+  *diagnostics_ += "ServerGreeting: " + greeting;
+  return true;
+}
+
+void SmtpConversation::CommandFailed(const std::string& command, const std::string& shown,
+                                     const std::string* reply) {
+  *diagnostics_ += "SEND: Error in response to " + command + kCrLf + "\nFrom :" + server_ + "\n";
+  if (reply) {
+    *diagnostics_ += *reply + "\n";
+    reason_ = "the mail server " + server_ + " refused " + shown + ": " + ReplyForReason(*reply);
+  } else {
+    reason_ = "no reply from the mail server " + server_ + " to " + shown + ": " + SocketReason();
+  }
+}
+
+bool SmtpConversation::Exchange(const std::string& command, bool judge,
+                                const std::string& shown) {
+  const std::string& name = shown.empty() ? command : shown;
+  socket_.Send(command + kCrLf);
+  std::string reply;
+  const bool replied = replies_.Read(timeout_, &reply);
+  if (replied && (!judge || IsPositive(SmtpReplyCode(reply)))) return true;
+  CommandFailed(command, name, replied ? &reply : nullptr);
+  if (echo_errors_) PrintLine("SEND: Error in response to " + command);
+  return false;
+}
+
+bool SmtpConversation::DataFailed(const std::string& reply, const std::string& reason) {
+  *diagnostics_ += "SEND: Error in response to DATA\nFrom :" + server_ + "\n" + reply + "\n";
+  reason_ = reason;
+  return false;
+}
+
+bool SmtpConversation::SendData(const MessageWriter& write) {
+  std::string reply;
+  socket_.Send(std::string("DATA") + kCrLf);
+  if (!replies_.Read(timeout_, &reply)) {
+    return DataFailed("", "no reply from the mail server " + server_ + " to DATA: " +
+                              SocketReason());
+  }
+  int code = SmtpReplyCode(reply);
+  if (code < 300 || code > 399) {
+    return DataFailed(reply, "the mail server " + server_ + " refused DATA: " +
+                                 ReplyForReason(reply));
+  }
+  SmtpDataWriter writer(&socket_);
+  write(writer);
+  if (!writer.Finish()) {
+    // Whatever the server said before it stopped reading tells most.
+    if (replies_.Read(0, &reply)) {
+      return DataFailed(reply, "the mail server " + server_ + " refused the message: " +
+                                   ReplyForReason(reply));
+    }
+    return DataFailed("", "sending the message to the mail server " + server_ +
+                              " failed: " + SocketReason());
+  }
+  if (!replies_.Read(timeout_, &reply)) {
+    return DataFailed("", "no reply from the mail server " + server_ +
+                              " to the end of the message: " + SocketReason());
+  }
+  code = SmtpReplyCode(reply);
+  if (code < 200 || code > 299) {
+    return DataFailed(reply, "the mail server " + server_ + " refused the message: " +
+                                 ReplyForReason(reply));
+  }
+  return true;
+}
+
+void SmtpConversation::Quit(bool judge) {
+  const std::string quit = "QUIT";
+  socket_.Send(quit + kCrLf);
+  std::string reply;
+  replies_.Read(timeout_, &reply);
+  if (judge && !IsPositive(SmtpReplyCode(reply))) {
+    // Only recorded: the server took the message with its reply to the
+    // end of the data, so a sender that retried would mail it twice.
+    *diagnostics_ += "SEND: Error in response to " + quit + kCrLf + "\nFrom :" + server_ + "\n" +
+                     reply + "\n";
+  }
+  socket_.Close();
+}
+
+}  // namespace postrunner

@@ -1,0 +1,53 @@
+// SmtpDataWriter sends a message text after DATA as it is produced, piece by
+// piece, so that no second copy of a large message is ever built. It
+// doubles the "." that begins a line (RFC 5321 section 4.5.2, so that no
+// line of the text can end the data early) and ends the data with the
+// end-of-data line. Output is collected into blocks of kDataBlockBytes and
+// handed to the socket a block at a time.
+#ifndef POSTRUNNER_MAIL_SMTP_DATA_WRITER_H_
+#define POSTRUNNER_MAIL_SMTP_DATA_WRITER_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace postrunner {
+
+class CQXBlockSock;
+
+// Bytes collected before a block goes to the socket.
+inline constexpr size_t kDataBlockBytes = 64 * 1024;
+
+class SmtpDataWriter {
+ public:
+  // Writes to `socket`, which must stay connected and outlive the writer.
+  explicit SmtpDataWriter(CQXBlockSock* socket);
+
+  SmtpDataWriter(const SmtpDataWriter&) = delete;
+  SmtpDataWriter& operator=(const SmtpDataWriter&) = delete;
+
+  // Appends `text`, lines ending in CR LF. Does nothing once a send failed.
+  void Write(std::string_view text);
+
+  // Ends the last line if it is open, appends the end-of-data line "." and
+  // sends what is left. Returns false when any send failed (the socket's
+  // error code tells why).
+  bool Finish();
+
+  // `text` without its end-of-data line when it ends in one (a composed
+  // message ends in "\r\n.\r\n"; the writer adds that line itself).
+  static std::string_view WithoutEndOfData(std::string_view text);
+
+ private:
+  void Flush();
+
+  CQXBlockSock* socket_;
+  std::string block_;
+  bool at_line_start_ = true;
+  bool after_cr_ = false;
+  bool failed_ = false;
+};
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_MAIL_SMTP_DATA_WRITER_H_
