@@ -89,7 +89,7 @@ bool SmtpConversation::SendData(const MessageWriter& write) {
     return DataFailed(reply, "the mail server " + server_ + " refused DATA: " +
                                  ReplyForReason(reply));
   }
-  SmtpDataWriter writer(&socket_);
+  SmtpDataWriter writer([this](const std::string& block) { return socket_.Send(block) != FALSE; });
   write(writer);
   if (!writer.Finish()) {
     // Whatever the server said before it stopped reading tells most.

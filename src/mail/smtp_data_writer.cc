@@ -1,10 +1,10 @@
 #include "mail/smtp_data_writer.h"
 
-#include "net/block_sock.h"
+#include <utility>
 
 namespace postrunner {
 
-SmtpDataWriter::SmtpDataWriter(CQXBlockSock* socket) : socket_(socket) {
+SmtpDataWriter::SmtpDataWriter(SendFunction send) : send_(std::move(send)) {
   block_.reserve(kDataBlockBytes + 1024);
 }
 
@@ -13,8 +13,11 @@ void SmtpDataWriter::Write(std::string_view text) {
   size_t at = 0;
   while (at < text.size()) {
     if (at_line_start_ && text[at] == '.') block_.push_back('.');
-    const size_t line_feed = text.find('\n', at);
-    const size_t end = line_feed == std::string_view::npos ? text.size() : line_feed + 1;
+    // At most one block's worth at a time, so no block grows far past it.
+    const std::string_view part = text.substr(at, kDataBlockBytes);
+    size_t line_feed = part.find('\n');
+    if (line_feed != std::string_view::npos) line_feed += at;
+    const size_t end = line_feed == std::string_view::npos ? at + part.size() : line_feed + 1;
     block_.append(text.substr(at, end - at));
     if (line_feed == std::string_view::npos) {
       at_line_start_ = false;
@@ -37,7 +40,7 @@ bool SmtpDataWriter::Finish() {
 }
 
 void SmtpDataWriter::Flush() {
-  if (!failed_ && !block_.empty() && !socket_->Send(block_)) failed_ = true;
+  if (!failed_ && !block_.empty() && !send_(block_)) failed_ = true;
   block_.clear();
 }
 

@@ -3,25 +3,28 @@
 // doubles the "." that begins a line (RFC 5321 section 4.5.2, so that no
 // line of the text can end the data early) and ends the data with the
 // end-of-data line. Output is collected into blocks of kDataBlockBytes and
-// handed to the socket a block at a time.
+// handed to a send function (the socket, or any channel over it) a block at
+// a time.
 #ifndef POSTRUNNER_MAIL_SMTP_DATA_WRITER_H_
 #define POSTRUNNER_MAIL_SMTP_DATA_WRITER_H_
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace postrunner {
-
-class CQXBlockSock;
 
 // Bytes collected before a block goes to the socket.
 inline constexpr size_t kDataBlockBytes = 64 * 1024;
 
 class SmtpDataWriter {
  public:
-  // Writes to `socket`, which must stay connected and outlive the writer.
-  explicit SmtpDataWriter(CQXBlockSock* socket);
+  // Sends all bytes of a block; false when that failed.
+  using SendFunction = std::function<bool(const std::string&)>;
+
+  // Hands the output to `send`.
+  explicit SmtpDataWriter(SendFunction send);
 
   SmtpDataWriter(const SmtpDataWriter&) = delete;
   SmtpDataWriter& operator=(const SmtpDataWriter&) = delete;
@@ -30,8 +33,7 @@ class SmtpDataWriter {
   void Write(std::string_view text);
 
   // Ends the last line if it is open, appends the end-of-data line "." and
-  // sends what is left. Returns false when any send failed (the socket's
-  // error code tells why).
+  // sends what is left. Returns false when any send failed.
   bool Finish();
 
   // `text` without its end-of-data line when it ends in one (a composed
@@ -41,7 +43,7 @@ class SmtpDataWriter {
  private:
   void Flush();
 
-  CQXBlockSock* socket_;
+  SendFunction send_;
   std::string block_;
   bool at_line_start_ = true;
   bool after_cr_ = false;
