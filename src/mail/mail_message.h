@@ -154,7 +154,8 @@ class CQXMailMessage {
   // Hands `encoded` to `sink` in lines of 80 characters, then two empty
   // lines.
   static void WriteBase64Lines(const std::string& encoded, const TextSink& sink);
-  // The name and filename parameter lines of attachment `i` (kinds 0, 99).
+  // Hands the header lines of attachment part `i`, which follow its
+  // delimiter, and the empty line after them to `sink`.
   void WriteAttachmentHead(size_t i, const TextSink& sink) const;
 
   int priority_ = 3;
