@@ -31,8 +31,9 @@ TEST(MailDispatchTest, PieceFileThatCannotBeRemovedIsReported) {
   EXPECT_EQ(SendFileByMail("big.bin", "s@src.test", "r@dst.test", "127.0.0.1:1", true), 0);
   const std::string reasons = testing::internal::GetCapturedStderr();
 
-  EXPECT_EQ(reasons, "postrunner: cannot remove piece file big.bin_(part_1_of_2): "
-                     "Permission denied\n");
+  EXPECT_EQ(reasons,
+            "postrunner: cannot connect to the mail server 127.0.0.1:1: Connection refused\n"
+            "postrunner: cannot remove piece file big.bin_(part_1_of_2): Permission denied\n");
   EXPECT_EQ(access("big.bin_(part_1_of_2)", F_OK), 0);
   ASSERT_EQ(chdir(old_cwd), 0);
   ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
