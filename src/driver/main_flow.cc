@@ -12,6 +12,7 @@
 #include "driver/mail_dispatch.h"
 #include "driver/version.h"
 #include "ftp/ftp_upload.h"
+#include "join/join.h"
 #include "mail/address_check.h"
 #include "registry/registry.h"
 #include "platform/ascii.h"
@@ -233,6 +234,8 @@ int RunPostrunner(int argc, const char* const* argv) {
     case InfoRequest::kNone:
       break;
   }
+  // The receiving side is a mode of its own: it prints only its result lines.
+  if (HasOption("/Join:")) return RunJoin(GetOptionValue("/Join:"), GetOptionValue("/JoinTo:"));
   EnableProgress(!HasOption("/Quiet"));
 
   PrintLine(kRule);

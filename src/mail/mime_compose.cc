@@ -72,10 +72,10 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
   AppendLine(&h, "MIME-Version: 1.0");
   switch (message_type_) {
     case MT_PARTIAL_NEXT:
-      if (has_attachments) {
-        AppendLine(&h, content_types_[0]);
-        AppendLine(&h, "Content-Transfer-Encoding: base64");
-      }
+      // No Content-Transfer-Encoding: a message/partial entity is 7bit, and
+      // readers that decode a later piece on its own corrupt the join. The
+      // encoding of the whole is stated once, in the first piece's inner header.
+      if (has_attachments) AppendLine(&h, content_types_[0]);
       break;
     case MT_PARTIAL_FIRST:
       if (has_attachments) {

@@ -113,7 +113,7 @@ TEST_F(ComposeTest, LaterPiece) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(LinesWithoutDate(text),
             Concat(kTopHeader, {"Content-Type: message/partial; id=1; number=2; total=2",
-                                "Content-Transfer-Encoding: base64", "", kLine,
+                                "", kLine,
                                 "QQ==", "", "", "", ".", ""}));
 }
 

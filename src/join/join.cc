@@ -1,0 +1,215 @@
+#include "join/join.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+#include "join/enclosed_message.h"
+#include "join/encoded_text.h"
+#include "join/line_reader.h"
+#include "join/mailbox_scan.h"
+#include "join/piece_sets.h"
+#include "join/safe_name.h"
+#include "platform/console.h"
+#include "platform/file_info.h"
+#include "platform/file_io.h"
+#include "platform/scoped_fd.h"
+
+namespace postrunner {
+namespace {
+
+constexpr size_t kMaxIdShown = 200;
+
+// An id as it may be printed: control bytes become '?', long ids are cut.
+std::string Printable(std::string_view id) {
+  std::string out(id.substr(0, kMaxIdShown));
+  for (char& c : out) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) c = '?';
+  }
+  if (id.size() > kMaxIdShown) out += "...";
+  return out;
+}
+
+// Opens the mailbox files one at a time, keeping the last one open.
+class FileCache {
+ public:
+  explicit FileCache(const std::vector<std::string>& files) : files_(files) {}
+
+  // The descriptor of file `index`, -1 (with `*reason`) when it cannot be opened.
+  int Get(uint32_t index, std::string* reason) {
+    if (index != index_ || !fd_.valid()) {
+      fd_.Reset(OpenForReading(files_[index].c_str()));
+      index_ = index;
+      if (!fd_.valid()) *reason = "cannot read " + files_[index] + ": " + ErrnoText(errno);
+    }
+    return fd_.get();
+  }
+
+  const std::string& path(uint32_t index) const { return files_[index]; }
+
+ private:
+  const std::vector<std::string>& files_;
+  ScopedFd fd_;
+  uint32_t index_ = 0;
+};
+
+// Calls `on_line(text, ending)` for each stored line of a piece's body, with
+// mboxrd quoting (">From ", ">>From ") undone. Returns false with `*reason`.
+template <typename OnLine>
+bool ReadPiece(const PieceRef& ref, FileCache* files, std::string* reason, OnLine on_line) {
+  int fd = files->Get(ref.file, reason);
+  if (fd < 0) return false;
+  LineReader reader(fd, ref.body_begin, ref.end);
+  Line line;
+  int got;
+  bool starts = true;
+  while ((got = reader.Next(&line)) > 0) {
+    std::string_view text = line.text;
+    if (ref.mbox && starts && !text.empty() && text[0] == '>') {
+      size_t quotes = text.find_first_not_of('>');
+      if (quotes != std::string_view::npos && text.substr(quotes, 5) == "From ") {
+        text.remove_prefix(1);
+      }
+    }
+    starts = !line.ending.empty();
+    on_line(text, line.ending);
+  }
+  if (got < 0) *reason = "cannot read " + files->path(ref.file) + ": " + ErrnoText(errno);
+  return got == 0;
+}
+
+// A hash of a piece's body that ignores how its lines end.
+bool BodyHash(const PieceRef& ref, FileCache* files, uint64_t* hash, std::string* reason) {
+  uint64_t h = 14695981039346656037u;
+  auto mix = [&h](std::string_view bytes) {
+    for (char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
+  };
+  bool ok = ReadPiece(ref, files, reason, [&](std::string_view text, std::string_view ending) {
+    mix(text);
+    if (!ending.empty()) mix("\n");
+  });
+  *hash = h;
+  return ok;
+}
+
+// The first piece number whose copies differ, 0 when none. -1 on a read error.
+int64_t DifferingCopies(const PieceSet& set, FileCache* files, std::string* reason) {
+  for (const auto& [number, copies] : set.pieces) {
+    if (copies.size() < 2) continue;
+    uint64_t first = 0;
+    if (!BodyHash(copies[0], files, &first, reason)) return -1;
+    for (size_t i = 1; i < copies.size(); ++i) {
+      uint64_t other = 0;
+      if (!BodyHash(copies[i], files, &other, reason)) return -1;
+      if (other != first) return number;
+    }
+  }
+  return 0;
+}
+
+// The name for a file whose enclosed header names none: from the Subject of
+// piece 1 ("NAME (part 1 of N)"), else from the id.
+std::string FallbackName(const PieceSet& set) {
+  std::string name = SafeFileName(NameFromPartSubject(DecodeEncodedWords(set.first_subject)));
+  if (name.empty()) name = SafeFileName(set.id);
+  if (name.empty()) name = "joined";
+  return name;
+}
+
+// Rebuilds a complete set and prints a line per file. Returns true when
+// every file was written.
+bool JoinSet(const PieceSet& set, const std::string& folder, FileCache* files) {
+  EnclosedMessage message(folder, FallbackName(set));
+  std::string reason;
+  for (const auto& [number, copies] : set.pieces) {
+    bool ok = ReadPiece(copies[0], files, &reason,
+                        [&](std::string_view text, std::string_view ending) {
+                          message.Line(text, ending);
+                        });
+    if (!ok) {
+      message.Abort(reason);
+      break;
+    }
+  }
+  bool all = true;
+  const std::string pieces = std::to_string(set.total) + (set.total == 1 ? " piece" : " pieces");
+  for (const JoinedFile& file : message.Finish()) {
+    if (file.written) {
+      PrintLine("Joined " + file.name + " from " + pieces + ", " + std::to_string(file.bytes) +
+                " bytes");
+    } else {
+      PrintLine("Not joined: " + file.name + " from set " + Printable(set.id) + " (" + pieces +
+                ")");
+      PrintReason(file.name + ": " + file.reason);
+      all = false;
+    }
+  }
+  return all;
+}
+
+// Prints what became of one set. Returns true when it was joined completely.
+bool HandleSet(const PieceSet& set, const std::string& folder, FileCache* files) {
+  const std::string id = Printable(set.id);
+  if (!set.problem.empty()) {
+    PrintLine("Inconsistent set " + id + ": " + set.problem);
+    return false;
+  }
+  if (!IsComplete(set)) {
+    const std::string missing = MissingPieces(set);
+    if (set.total != 0) {
+      PrintLine("Incomplete set " + id + ": missing pieces " + missing + " of " +
+                std::to_string(set.total));
+    } else {
+      PrintLine("Incomplete set " + id + ": missing " +
+                (missing.empty() ? std::string("the last piece") : "pieces " + missing +
+                                                                      " and the last piece") +
+                " (no piece gives the total)");
+    }
+    return false;
+  }
+  std::string reason;
+  int64_t differing = DifferingCopies(set, files, &reason);
+  if (differing != 0) {
+    PrintLine("Inconsistent set " + id + ": " +
+              (differing > 0 ? "piece " + std::to_string(differing) +
+                                   " appears twice with different bodies"
+                             : std::string("a piece cannot be read")));
+    if (differing < 0) PrintReason(reason);
+    return false;
+  }
+  return JoinSet(set, folder, files);
+}
+
+}  // namespace
+
+int RunJoin(const std::string& path, const std::string& folder) {
+  std::vector<std::string> paths;
+  std::string reason;
+  if (!ListMailboxFiles(path, &paths, &reason)) {
+    PrintReason(reason);
+    return kJoinUnreadable;
+  }
+  PieceSets sets;
+  int refused = 0;
+  std::vector<std::string> notes;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (!ScanMailboxFile(paths[i], static_cast<uint32_t>(i), &sets, &refused, &notes, &reason)) {
+      PrintReason(reason);
+      return kJoinUnreadable;
+    }
+  }
+  for (const std::string& note : notes) PrintReason(note);
+  if (sets.sets().empty()) {
+    PrintLine("No message/partial pieces found in " + path);
+    return refused == 0 ? kJoinOk : kJoinFailed;
+  }
+  FileCache files(paths);
+  bool all = refused == 0;
+  for (const PieceSet& set : sets.sets()) {
+    if (!HandleSet(set, folder.empty() ? std::string(".") : folder, &files)) all = false;
+  }
+  return all ? kJoinOk : kJoinFailed;
+}
+
+}  // namespace postrunner

@@ -1,0 +1,180 @@
+#include "join/mailbox_scan.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+#include <utility>
+
+#include "join/line_reader.h"
+#include "join/mime_header.h"
+#include "platform/ascii.h"
+#include "platform/directory_search.h"
+#include "platform/file_info.h"
+#include "platform/file_io.h"
+#include "platform/scoped_fd.h"
+
+namespace postrunner {
+namespace {
+
+constexpr int kMaxDepth = 64;
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string Joined(const std::string& folder, const std::string& name) {
+  return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+bool CannotRead(const std::string& path, int error, std::string* reason) {
+  *reason = "cannot read " + path + ": " + ErrnoText(error);
+  return false;
+}
+
+// The regular files directly in `folder` whose names do not begin with '.'.
+bool ListMaildirFolder(const std::string& folder, std::vector<std::string>* files,
+                       std::string* reason) {
+  std::vector<DirEntry> entries;
+  if (!ListFolder(folder, &entries)) return CannotRead(folder, errno, reason);
+  for (const DirEntry& e : entries) {
+    if ((e.attributes & kAttrArchive) && e.name[0] != '.') files->push_back(Joined(folder, e.name));
+  }
+  return true;
+}
+
+// Every regular *.eml file under `folder`, each folder visited once.
+bool ListEmlTree(const std::string& folder, int depth, std::set<std::pair<dev_t, ino_t>>* seen,
+                 std::vector<std::string>* files, std::string* reason) {
+  std::vector<DirEntry> entries;
+  if (!ListFolder(folder, &entries)) return CannotRead(folder, errno, reason);
+  for (const DirEntry& e : entries) {
+    if (e.name == "." || e.name == "..") continue;
+    const std::string path = Joined(folder, e.name);
+    if (e.attributes & kAttrFolder) {
+      if (depth >= kMaxDepth || !seen->emplace(e.device, e.inode).second) continue;
+      if (!ListEmlTree(path, depth + 1, seen, files, reason)) return false;
+    } else if ((e.attributes & kAttrArchive) && e.name.size() > 4 &&
+               EqualNoCase(std::string_view(e.name).substr(e.name.size() - 4), ".eml")) {
+      files->push_back(path);
+    }
+  }
+  return true;
+}
+
+// One message while a file is scanned.
+struct Message {
+  HeaderBlock header;
+  bool in_header = true;
+  bool usable = true;  // false once the header passed its bound
+  uint64_t body_begin = 0;
+};
+
+class FileScanner {
+ public:
+  FileScanner(uint32_t index, bool mbox, PieceSets* sets, int* refused,
+              std::vector<std::string>* notes)
+      : index_(index), mbox_(mbox), sets_(sets), refused_(refused), notes_(notes) {}
+
+  // Runs over the lines of `reader`. Returns false on a read error.
+  bool Run(LineReader* reader) {
+    Line line;
+    int got;
+    bool line_start = true;
+    bool open = !mbox_;  // an mbox message opens at its "From " line
+    uint64_t blank_at = 0;
+    bool last_blank = false;
+    while ((got = reader->Next(&line)) > 0) {
+      const bool starts = line_start;
+      line_start = !line.ending.empty();
+      if (mbox_ && starts && line.text.substr(0, 5) == "From ") {
+        if (open) Finish(last_blank ? blank_at : line.offset);
+        message_ = Message();
+        open = true;
+        last_blank = false;
+        continue;
+      }
+      last_blank = starts && line.text.empty() && line_start;
+      if (last_blank) blank_at = line.offset;
+      if (!open || !message_.in_header || !starts) continue;
+      if (line.text.empty() && line_start) {
+        message_.in_header = false;
+        message_.body_begin = line.offset + line.ending.size();
+      } else if (message_.usable && !message_.header.AddLine(line.text)) {
+        message_.usable = false;
+      }
+    }
+    if (got < 0) return false;
+    if (open) Finish(mbox_ && last_blank ? blank_at : reader->position());
+    return true;
+  }
+
+ private:
+  // The message that began earlier ends at `end`.
+  void Finish(uint64_t end) {
+    if (!message_.usable || message_.in_header) return;
+    MimeValue type = ParseMimeValue(message_.header.Get("content-type"));
+    if (type.value != "message/partial") return;
+    PieceRef ref{index_, message_.body_begin, std::max(end, message_.body_begin), mbox_};
+    std::string reason;
+    if (!sets_->Add(type.Param("id"), type.Param("number"), type.Param("total"),
+                    message_.header.Get("subject"), ref, &reason)) {
+      ++*refused_;
+      notes_->push_back(std::move(reason));
+    }
+  }
+
+  uint32_t index_;
+  bool mbox_;
+  PieceSets* sets_;
+  int* refused_;
+  std::vector<std::string>* notes_;
+  Message message_;
+};
+
+}  // namespace
+
+bool ListMailboxFiles(const std::string& path, std::vector<std::string>* files,
+                      std::string* reason) {
+  files->clear();
+  struct stat st;
+  if (path.empty()) {
+    *reason = "no mailbox given after /Join:";
+    return false;
+  }
+  if (::stat(path.c_str(), &st) != 0) return CannotRead(path, errno, reason);
+  if (S_ISREG(st.st_mode)) {
+    files->push_back(path);
+    return true;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    *reason = "cannot read " + path + ": not a file or folder";
+    return false;
+  }
+  if (IsFolder(Joined(path, "cur")) && IsFolder(Joined(path, "new"))) {
+    return ListMaildirFolder(Joined(path, "cur"), files, reason) &&
+           ListMaildirFolder(Joined(path, "new"), files, reason);
+  }
+  std::set<std::pair<dev_t, ino_t>> seen{{st.st_dev, st.st_ino}};
+  return ListEmlTree(path, 0, &seen, files, reason);
+}
+
+bool ScanMailboxFile(const std::string& path, uint32_t index, PieceSets* sets, int* refused,
+                     std::vector<std::string>* notes, std::string* reason) {
+  ScopedFd fd(OpenForReading(path.c_str()));
+  FileInfo info;
+  if (!fd.valid() || !FileInfoOf(fd.get(), &info)) return CannotRead(path, errno, reason);
+  if (!info.is_regular) return CannotRead(path, EINVAL, reason);
+  char head[5] = {};
+  ssize_t n = ::pread(fd.get(), head, sizeof head, 0);
+  if (n < 0) return CannotRead(path, errno, reason);
+  const bool mbox = n == 5 && std::string_view(head, 5) == "From ";
+  LineReader reader(fd.get(), 0, info.size);
+  FileScanner scanner(index, mbox, sets, refused, notes);
+  if (!scanner.Run(&reader)) return CannotRead(path, errno, reason);
+  return true;
+}
+
+}  // namespace postrunner
