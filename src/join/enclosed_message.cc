@@ -201,6 +201,7 @@ std::vector<JoinedFile> EnclosedMessage::Finish() {
   if (files_.empty()) {
     name_ = fallback_name_;
     FailFile("the enclosed message holds no attachment");
+    files_.back().no_attachment = true;
   }
   state_ = State::kDone;
   return std::move(files_);

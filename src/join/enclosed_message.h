@@ -26,6 +26,7 @@ struct JoinedFile {
   uint64_t bytes = 0;    // bytes written
   bool written = false;
   std::string reason;    // why not, when not written
+  bool no_attachment = false;  // the message held nothing to write
 };
 
 class EnclosedMessage {

@@ -117,9 +117,21 @@ std::string FallbackName(const PieceSet& set) {
   return name;
 }
 
-// Rebuilds a complete set and prints a line per file. Returns true when
-// every file was written.
-bool JoinSet(const PieceSet& set, const std::string& folder, FileCache* files) {
+// What came of the sets so far.
+struct Outcome {
+  bool ok = true;   // every set complete and written
+  int lines = 0;    // result lines printed
+};
+
+void Print(const std::string& line, Outcome* outcome) {
+  PrintLine(line);
+  ++outcome->lines;
+}
+
+// Rebuilds a complete set and prints a line per file. A message sent whole
+// that holds no attachment is passed over without a word.
+void JoinSet(const PieceSet& set, const std::string& folder, FileCache* files,
+             Outcome* outcome) {
   EnclosedMessage message(folder, FallbackName(set));
   std::string reason;
   for (const auto& [number, copies] : set.pieces) {
@@ -132,53 +144,55 @@ bool JoinSet(const PieceSet& set, const std::string& folder, FileCache* files) {
       break;
     }
   }
-  bool all = true;
   const std::string pieces = std::to_string(set.total) + (set.total == 1 ? " piece" : " pieces");
   for (const JoinedFile& file : message.Finish()) {
     if (file.written) {
-      PrintLine("Joined " + file.name + " from " + pieces + ", " + std::to_string(file.bytes) +
-                " bytes");
-    } else {
-      PrintLine("Not joined: " + file.name + " from set " + Printable(set.id) + " (" + pieces +
-                ")");
+      Print("Joined " + file.name + " from " + pieces + ", " + std::to_string(file.bytes) +
+                " bytes", outcome);
+    } else if (!(set.whole && file.no_attachment)) {
+      Print("Not joined: " + file.name + " from set " + Printable(set.id) + " (" + pieces + ")",
+            outcome);
       PrintReason(file.name + ": " + file.reason);
-      all = false;
+      outcome->ok = false;
     }
   }
-  return all;
 }
 
-// Prints what became of one set. Returns true when it was joined completely.
-bool HandleSet(const PieceSet& set, const std::string& folder, FileCache* files) {
+// Prints what became of one set.
+void HandleSet(const PieceSet& set, const std::string& folder, FileCache* files,
+               Outcome* outcome) {
   const std::string id = Printable(set.id);
   if (!set.problem.empty()) {
-    PrintLine("Inconsistent set " + id + ": " + set.problem);
-    return false;
+    Print("Inconsistent set " + id + ": " + set.problem, outcome);
+    outcome->ok = false;
+    return;
   }
   if (!IsComplete(set)) {
     const std::string missing = MissingPieces(set);
     if (set.total != 0) {
-      PrintLine("Incomplete set " + id + ": missing pieces " + missing + " of " +
-                std::to_string(set.total));
+      Print("Incomplete set " + id + ": missing pieces " + missing + " of " +
+                std::to_string(set.total), outcome);
     } else {
-      PrintLine("Incomplete set " + id + ": missing " +
-                (missing.empty() ? std::string("the last piece") : "pieces " + missing +
-                                                                      " and the last piece") +
-                " (no piece gives the total)");
+      Print("Incomplete set " + id + ": missing " +
+                (missing.empty() ? std::string("the last piece")
+                                 : "pieces " + missing + " and the last piece") +
+                " (no piece gives the total)", outcome);
     }
-    return false;
+    outcome->ok = false;
+    return;
   }
   std::string reason;
   int64_t differing = DifferingCopies(set, files, &reason);
   if (differing != 0) {
-    PrintLine("Inconsistent set " + id + ": " +
+    Print("Inconsistent set " + id + ": " +
               (differing > 0 ? "piece " + std::to_string(differing) +
                                    " appears twice with different bodies"
-                             : std::string("a piece cannot be read")));
+                             : std::string("a piece cannot be read")), outcome);
     if (differing < 0) PrintReason(reason);
-    return false;
+    outcome->ok = false;
+    return;
   }
-  return JoinSet(set, folder, files);
+  JoinSet(set, folder, files, outcome);
 }
 
 }  // namespace
@@ -200,16 +214,14 @@ int RunJoin(const std::string& path, const std::string& folder) {
     }
   }
   for (const std::string& note : notes) PrintReason(note);
-  if (sets.sets().empty()) {
-    PrintLine("No message/partial pieces found in " + path);
-    return refused == 0 ? kJoinOk : kJoinFailed;
-  }
   FileCache files(paths);
-  bool all = refused == 0;
+  Outcome outcome;
+  outcome.ok = refused == 0;
   for (const PieceSet& set : sets.sets()) {
-    if (!HandleSet(set, folder.empty() ? std::string(".") : folder, &files)) all = false;
+    HandleSet(set, folder.empty() ? std::string(".") : folder, &files, &outcome);
   }
-  return all ? kJoinOk : kJoinFailed;
+  if (outcome.lines == 0) PrintLine("No message/partial pieces found in " + path);
+  return outcome.ok ? kJoinOk : kJoinFailed;
 }
 
 }  // namespace postrunner

@@ -1,7 +1,8 @@
 // The receiving side of a split delivery: "/Join:PATH [/JoinTo:FOLDER]"
 // finds the message/partial pieces in a mailbox, groups them into sets by
-// id, and rebuilds each complete set's file in FOLDER. It prints one line per
-// set (per file rebuilt), gives reasons on standard error, and sends nothing.
+// id, and rebuilds each complete set's file in FOLDER; the attachments of
+// messages that arrived whole are written too. It prints one line per set
+// (per file rebuilt), gives reasons on standard error, and sends nothing.
 #ifndef POSTRUNNER_JOIN_JOIN_H_
 #define POSTRUNNER_JOIN_JOIN_H_
 

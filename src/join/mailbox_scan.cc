@@ -64,11 +64,20 @@ bool ListEmlTree(const std::string& folder, int depth, std::set<std::pair<dev_t,
   return true;
 }
 
+// True when a message sent whole may carry a file: a multipart, or a part
+// that is an attachment or has a name.
+bool MayHoldAttachments(const MimeValue& type, const HeaderBlock& header) {
+  if (type.value.rfind("multipart/", 0) == 0 || !type.Param("name").empty()) return true;
+  MimeValue disposition = ParseMimeValue(header.Get("content-disposition"));
+  return disposition.value == "attachment" || !disposition.Param("filename").empty();
+}
+
 // One message while a file is scanned.
 struct Message {
   HeaderBlock header;
   bool in_header = true;
   bool usable = true;  // false once the header passed its bound
+  uint64_t header_begin = 0;
   uint64_t body_begin = 0;
 };
 
@@ -92,6 +101,7 @@ class FileScanner {
       if (mbox_ && starts && line.text.substr(0, 5) == "From ") {
         if (open) Finish(last_blank ? blank_at : line.offset);
         message_ = Message();
+        message_.header_begin = reader->position();
         open = true;
         last_blank = false;
         continue;
@@ -115,12 +125,23 @@ class FileScanner {
   // The message that began earlier ends at `end`.
   void Finish(uint64_t end) {
     if (!message_.usable || message_.in_header) return;
-    MimeValue type = ParseMimeValue(message_.header.Get("content-type"));
-    if (type.value != "message/partial") return;
-    PieceRef ref{index_, message_.body_begin, std::max(end, message_.body_begin), mbox_};
+    const HeaderBlock& header = message_.header;
+    MimeValue type = ParseMimeValue(header.Get("content-type"));
     std::string reason;
-    if (!sets_->Add(type.Param("id"), type.Param("number"), type.Param("total"),
-                    message_.header.Get("subject"), ref, &reason)) {
+    bool filed;
+    if (type.value == "message/partial") {
+      PieceRef ref{index_, message_.body_begin, std::max(end, message_.body_begin), mbox_};
+      filed = sets_->Add(type.Param("id"), type.Param("number"), type.Param("total"),
+                         header.Get("subject"), ref, &reason);
+    } else if (MayHoldAttachments(type, header)) {
+      PieceRef ref{index_, message_.header_begin, std::max(end, message_.body_begin), mbox_};
+      std::string label = header.Get("message-id");
+      if (label.empty()) label = "message at byte " + std::to_string(message_.header_begin);
+      filed = sets_->AddWhole(label, header.Get("subject"), ref, &reason);
+    } else {
+      return;
+    }
+    if (!filed) {
       ++*refused_;
       notes_->push_back(std::move(reason));
     }

@@ -21,7 +21,8 @@ bool ListMailboxFiles(const std::string& path, std::vector<std::string>* files,
                       std::string* reason);
 
 // Files every message/partial piece of the file `path` (number `index` of
-// the list) into `sets`. Pieces that cannot belong to a set are counted in
+// the list) into `sets`, and every message sent whole that may hold an
+// attachment as a set of its own. Pieces that cannot belong to a set are counted in
 // `*refused`, each with a line in `*notes`. Returns false, with `*reason`,
 // when the file cannot be read.
 bool ScanMailboxFile(const std::string& path, uint32_t index, PieceSets* sets, int* refused,

@@ -80,6 +80,22 @@ bool PieceSets::Add(std::string_view id, std::string_view number, std::string_vi
   return true;
 }
 
+bool PieceSets::AddWhole(std::string_view label, std::string_view subject, const PieceRef& ref,
+                         std::string* reason) {
+  if (indexed_ >= kMaxPieces) {
+    *reason = "more than " + std::to_string(kMaxPieces) + " pieces; the rest were ignored";
+    return false;
+  }
+  ++indexed_;
+  PieceSet& set = sets_.emplace_back();
+  set.id = std::string(label.substr(0, kMaxIdLength));
+  set.total = 1;
+  set.whole = true;
+  set.first_subject = std::string(subject.substr(0, kMaxSubject));
+  set.pieces[1].push_back(ref);
+  return true;
+}
+
 bool IsComplete(const PieceSet& set) {
   return set.problem.empty() && set.total != 0 && set.pieces.size() == set.total &&
          set.pieces.rbegin()->first == set.total;

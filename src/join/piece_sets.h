@@ -1,6 +1,7 @@
 // PieceSets groups the message/partial pieces found in a mailbox by their id
 // and checks what each set claims: piece numbers and totals are bounded, two
 // different totals or a number beyond the total make a set inconsistent.
+// A message sent whole that may hold attachments becomes a set of one piece.
 // Only where each piece's body lies is kept, never the body itself, so the
 // index stays small however big the files are.
 #ifndef POSTRUNNER_JOIN_PIECE_SETS_H_
@@ -34,6 +35,7 @@ struct PieceSet {
   std::string problem;    // the first inconsistency found, empty when none
   std::map<uint32_t, std::vector<PieceRef>> pieces;  // number -> copies, in the order found
   std::string first_subject;  // Subject of the first copy of piece 1
+  bool whole = false;         // a message sent whole, not in pieces
 };
 
 class PieceSets {
@@ -44,6 +46,13 @@ class PieceSets {
   // kMaxIdLength, or kMaxPieces pieces already indexed).
   bool Add(std::string_view id, std::string_view number, std::string_view total,
            std::string_view subject, const PieceRef& ref, std::string* reason);
+
+  // Files a message that was sent whole (not message/partial) and may hold
+  // attachments, as a set of its own with one piece whose body is the whole
+  // message; `label` names it in messages. Returns false, with `*reason`,
+  // when kMaxPieces pieces are already indexed.
+  bool AddWhole(std::string_view label, std::string_view subject, const PieceRef& ref,
+                std::string* reason);
 
   // Sets in the order their first piece was found.
   std::vector<PieceSet>& sets() { return sets_; }
