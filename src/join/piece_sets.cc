@@ -1,9 +1,13 @@
 #include "join/piece_sets.h"
 
+#include <algorithm>
+
 namespace postrunner {
 namespace {
 
-constexpr size_t kMaxSubject = 4096;
+constexpr size_t kMaxSubject = 1024;
+// What a piece costs the index besides its text: its place in the maps.
+constexpr size_t kPieceOverhead = 160;
 constexpr int kMaxRangesShown = 30;
 
 // A piece count from 1 to kMaxPieces; 0 for anything else.
@@ -40,11 +44,12 @@ bool PieceSets::Add(std::string_view id, std::string_view number, std::string_vi
               std::to_string(kMaxIdLength) + " bytes was ignored";
     return false;
   }
-  if (indexed_ >= kMaxPieces) {
-    *reason = "more than " + std::to_string(kMaxPieces) + " pieces; the rest were ignored";
+  const bool known = by_id_.count(std::string(id)) != 0;
+  const bool first = number == "1";
+  if (!Charge((known ? 0 : 2 * id.size()) + (first ? std::min(subject.size(), kMaxSubject) : 0),
+              reason)) {
     return false;
   }
-  ++indexed_;
   auto [it, fresh] = by_id_.emplace(std::string(id), sets_.size());
   if (fresh) {
     sets_.emplace_back();
@@ -80,18 +85,26 @@ bool PieceSets::Add(std::string_view id, std::string_view number, std::string_vi
   return true;
 }
 
-bool PieceSets::AddWhole(std::string_view label, std::string_view subject, const PieceRef& ref,
-                         std::string* reason) {
-  if (indexed_ >= kMaxPieces) {
-    *reason = "more than " + std::to_string(kMaxPieces) + " pieces; the rest were ignored";
+bool PieceSets::Charge(size_t bytes, std::string* reason) {
+  index_bytes_ += kPieceOverhead + bytes;
+  if (indexed_ >= kMaxPieces || index_bytes_ > kMaxIndexBytes) {
+    *reason = "the mailbox holds more pieces than one run indexes; the rest were ignored";
     return false;
   }
   ++indexed_;
+  return true;
+}
+
+bool PieceSets::AddWhole(std::string_view label, std::string_view subject, const PieceRef& ref,
+                         std::string* reason) {
+  label = label.substr(0, kMaxIdLength);
+  subject = subject.substr(0, kMaxSubject);
+  if (!Charge(label.size() + subject.size(), reason)) return false;
   PieceSet& set = sets_.emplace_back();
-  set.id = std::string(label.substr(0, kMaxIdLength));
+  set.id = std::string(label);
   set.total = 1;
   set.whole = true;
-  set.first_subject = std::string(subject.substr(0, kMaxSubject));
+  set.first_subject = std::string(subject);
   set.pieces[1].push_back(ref);
   return true;
 }

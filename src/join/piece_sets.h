@@ -20,6 +20,8 @@ namespace postrunner {
 inline constexpr uint32_t kMaxPieces = 65536;
 // Bound on the length of an id.
 inline constexpr size_t kMaxIdLength = 1024;
+// Bound on the memory the index of one run takes, ids and subjects included.
+inline constexpr size_t kMaxIndexBytes = 8 * 1024 * 1024;
 
 // Where the body of one piece lies.
 struct PieceRef {
@@ -43,14 +45,14 @@ class PieceSets {
   // Files one piece under `id` with the raw texts of its number= and total=
   // parameters (`total` empty when absent). Returns false, with `*reason`,
   // when the piece cannot belong to any set (no id, an id longer than
-  // kMaxIdLength, or kMaxPieces pieces already indexed).
+  // kMaxIdLength, or the index is full: kMaxPieces pieces or kMaxIndexBytes).
   bool Add(std::string_view id, std::string_view number, std::string_view total,
            std::string_view subject, const PieceRef& ref, std::string* reason);
 
   // Files a message that was sent whole (not message/partial) and may hold
   // attachments, as a set of its own with one piece whose body is the whole
   // message; `label` names it in messages. Returns false, with `*reason`,
-  // when kMaxPieces pieces are already indexed.
+  // when the index is full.
   bool AddWhole(std::string_view label, std::string_view subject, const PieceRef& ref,
                 std::string* reason);
 
@@ -59,8 +61,13 @@ class PieceSets {
 
  private:
   std::vector<PieceSet> sets_;
+  // Charges one more piece holding `bytes` of text to the index. Returns
+  // false, with `*reason`, when the index is full.
+  bool Charge(size_t bytes, std::string* reason);
+
   std::unordered_map<std::string, size_t> by_id_;
   uint32_t indexed_ = 0;
+  size_t index_bytes_ = 0;
 };
 
 // True when `set` is consistent, has a total and holds every piece number

@@ -188,27 +188,9 @@ def _serve(folder):
     sink.stop()
 
 
-def _join(folder, out):
-    """Rebuilds the delivered file from the messages in `folder`."""
-    import pathlib
-    contents = [p.read_bytes() for p in sorted(pathlib.Path(folder).glob("*.eml"))]
-    if not contents:
-        raise SystemExit("no messages in %s" % folder)
-    if b"\r\nContent-Type: message/partial;" in contents[0]:
-        ctype, data = join_pieces(contents)
-        how = "joined %d message/partial pieces" % len(contents)
-    else:
-        _, ctype, data = single_attachment(contents[0])
-        how = "took the attachment of 1 message"
-    pathlib.Path(out).write_bytes(data)
-    print("%s into %s (%s, %d bytes)" % (how, out, ctype, len(data)))
-
-
 if __name__ == "__main__":
     import sys
     if len(sys.argv) == 3 and sys.argv[1] == "serve":
         _serve(sys.argv[2])
-    elif len(sys.argv) == 4 and sys.argv[1] == "join":
-        _join(sys.argv[2], sys.argv[3])
     else:
-        raise SystemExit("usage: smtp_util.py serve FOLDER | join FOLDER OUTFILE")
+        raise SystemExit("usage: smtp_util.py serve FOLDER")
