@@ -39,13 +39,14 @@ bool DecodeWordBase64(std::string_view text, std::string* out) {
   return true;
 }
 
-// The "Q" encoding: '_' is a blank, =XX a byte.
-std::string DecodeWordQ(std::string_view text) {
+// Decodes `escape` XX hex escapes (malformed ones stay as they are); with
+// `underscore_blank`, '_' stands for a blank (the "Q" encoding).
+std::string DecodeHexEscapes(std::string_view text, char escape, bool underscore_blank) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '_') {
+    if (underscore_blank && text[i] == '_') {
       out.push_back(' ');
-    } else if (text[i] == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+    } else if (text[i] == escape && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
                HexValue(text[i + 2]) >= 0) {
       out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
       i += 2;
@@ -73,7 +74,7 @@ size_t DecodeOneWord(std::string_view text, std::string* out) {
   if (kind == 'b') {
     if (!DecodeWordBase64(data, &bytes)) return 0;
   } else if (kind == 'q') {
-    bytes = DecodeWordQ(data);
+    bytes = DecodeHexEscapes(data, '=', true);
   } else {
     return 0;
   }
@@ -108,19 +109,7 @@ std::string DecodeEncodedWords(std::string_view text) {
   return out;
 }
 
-std::string DecodePercent(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
+std::string DecodePercent(std::string_view text) { return DecodeHexEscapes(text, '%', false); }
 
 std::string CharsetToUtf8(std::string_view charset, std::string bytes) {
   static constexpr std::string_view kLatin1[] = {"iso-8859-1", "latin1", "iso_8859-1",
