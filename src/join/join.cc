@@ -39,7 +39,7 @@ class FileCache {
   // The descriptor of file `index`, -1 (with `*reason`) when it cannot be opened.
   int Get(uint32_t index, std::string* reason) {
     if (index != index_ || !fd_.valid()) {
-      fd_.Reset(OpenForReading(files_[index].c_str()));
+      fd_.Reset(OpenRegularFile(files_[index].c_str()));
       index_ = index;
       if (!fd_.valid()) *reason = "cannot read " + files_[index] + ": " + ErrnoText(errno);
     }

@@ -184,7 +184,7 @@ bool ListMailboxFiles(const std::string& path, std::vector<std::string>* files,
 
 bool ScanMailboxFile(const std::string& path, uint32_t index, PieceSets* sets, int* refused,
                      std::vector<std::string>* notes, std::string* reason) {
-  ScopedFd fd(OpenForReading(path.c_str()));
+  ScopedFd fd(OpenRegularFile(path.c_str()));
   FileInfo info;
   if (!fd.valid() || !FileInfoOf(fd.get(), &info)) return CannotRead(path, errno, reason);
   if (!info.is_regular) return CannotRead(path, EINVAL, reason);
