@@ -49,6 +49,7 @@ Result Decode(const char* encoding, const std::vector<std::string>& lines, size_
 }
 
 struct Case {
+  const char* name;
   const char* encoding;
   std::vector<std::string> lines;
   bool ok;
@@ -73,15 +74,16 @@ TEST_P(CutTest, EveryCutGivesTheSameResult) {
 INSTANTIATE_TEST_SUITE_P(
     Decoders, CutTest,
     ::testing::Values(
-        Case{"base64", {"YWJj", "ZGVm", "Zw==", "===="}, true, "abcdefg"},
-        Case{"base64", {"YW Jj ZA", "  "}, true, "abcd"},  // blanks anywhere, no padding
-        Case{"base64", {"YWJj", "Z*Vm"}, false, ""},
-        Case{"base64", {"Zw==", "YWJj"}, false, ""},  // data after the end
-        Case{"base64", {"YWJjZ"}, false, ""},         // ends inside a group
-        Case{"quoted-printable",
+        Case{"Base64", "base64", {"YWJj", "ZGVm", "Zw==", "===="}, true, "abcdefg"},
+        Case{"Base64BlanksNoPadding", "base64", {"YW Jj ZA", "  "}, true, "abcd"},
+        Case{"Base64BadByte", "base64", {"YWJj", "Z*Vm"}, false, ""},
+        Case{"Base64DataAfterEnd", "base64", {"Zw==", "YWJj"}, false, ""},
+        Case{"Base64EndsInGroup", "base64", {"YWJjZ"}, false, ""},
+        Case{"QuotedPrintable", "quoted-printable",
              {"a=3Db  ", "soft=", "break=20 ", "=C3=A9=", "", "bad=ZZ=4"},
              true, "a=b\nsoftbreak \n\xC3\xA9\nbad=ZZ=4"},
-        Case{"7bit", {"one", "", "two"}, true, "one\n\ntwo"}));
+        Case{"SevenBit", "7bit", {"one", "", "two"}, true, "one\n\ntwo"}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace postrunner
