@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ struct Case {
   bool ok;
   std::string bytes;
 };
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class CutTest : public ::testing::TestWithParam<Case> {};
 
