@@ -65,6 +65,10 @@ def sent(tmp_path_factory):
     finally:
         sink.stop()
     assert [len(out[n][1]) for n in out] == [1, 1, 1, 2, 3, 2]
+    # A later piece's own header says nothing of an encoding (it is 7bit).
+    for _, pieces in out.values():
+        for later in pieces[1:]:
+            assert b"Content-Transfer-Encoding" not in later.split(b"\r\n\r\n")[0]
     return out
 
 
