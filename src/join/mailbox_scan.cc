@@ -34,11 +34,18 @@ bool CannotRead(const std::string& path, int error, std::string* reason) {
   return false;
 }
 
+// Lists the folder `folder`. Returns false, with `*reason`, when it cannot.
+bool ListByPath(const std::string& folder, std::vector<DirEntry>* entries, std::string* reason) {
+  ScopedFd fd(OpenFolder(folder));
+  if (fd.valid() && ListFolderAt(fd.get(), entries)) return true;
+  return CannotRead(folder, errno, reason);
+}
+
 // The regular files directly in `folder` whose names do not begin with '.'.
 bool ListMaildirFolder(const std::string& folder, std::vector<std::string>* files,
                        std::string* reason) {
   std::vector<DirEntry> entries;
-  if (!ListFolder(folder, &entries)) return CannotRead(folder, errno, reason);
+  if (!ListByPath(folder, &entries, reason)) return false;
   for (const DirEntry& e : entries) {
     if ((e.attributes & kAttrArchive) && e.name[0] != '.') files->push_back(Joined(folder, e.name));
   }
@@ -49,7 +56,7 @@ bool ListMaildirFolder(const std::string& folder, std::vector<std::string>* file
 bool ListEmlTree(const std::string& folder, int depth, std::set<std::pair<dev_t, ino_t>>* seen,
                  std::vector<std::string>* files, std::string* reason) {
   std::vector<DirEntry> entries;
-  if (!ListFolder(folder, &entries)) return CannotRead(folder, errno, reason);
+  if (!ListByPath(folder, &entries, reason)) return false;
   for (const DirEntry& e : entries) {
     if (e.name == "." || e.name == "..") continue;
     const std::string path = Joined(folder, e.name);

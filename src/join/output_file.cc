@@ -7,7 +7,7 @@
 
 #include "join/safe_name.h"
 #include "platform/file_io.h"
-#include "platform/publish_file.h"
+#include "platform/file_names.h"
 
 namespace postrunner {
 namespace {
@@ -28,7 +28,8 @@ bool OutputFile::Fail(const std::string& what, int error_number) {
 }
 
 bool OutputFile::Create() {
-  fd_.Reset(CreateTempFileIn(folder_, &temp_path_));
+  // A hidden name of its own in the folder; the real name is given later.
+  fd_.Reset(CreateFileBeside(folder_ + "/postrunner-join", &temp_path_));
   if (!fd_.valid()) return Fail("cannot create a file in " + folder_, errno);
   buffer_.reset(new char[kBufferSize]);
   return true;
