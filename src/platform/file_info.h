@@ -64,9 +64,6 @@ bool SeekToEnd(int fd, uint64_t* position);
 // Moves the file position of `fd` to `position`. Returns false on error.
 bool SeekTo(int fd, uint64_t position);
 
-// Cuts the file `fd` to `length` bytes. Returns false on error.
-bool TruncateTo(int fd, uint64_t length);
-
 // WriteAll to a pipe or socket whose reader may be gone: the write fails
 // with EPIPE instead of the signal ending the process.
 size_t WriteAllNoSigpipe(int fd, const void* buffer, size_t count);

@@ -98,13 +98,6 @@ bool SeekTo(int fd, uint64_t position) {
   return ::lseek(fd, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
 }
 
-bool TruncateTo(int fd, uint64_t length) {
-  for (;;) {
-    if (::ftruncate(fd, static_cast<off_t>(length)) == 0) return true;
-    if (errno != EINTR) return false;
-  }
-}
-
 size_t WriteAllNoSigpipe(int fd, const void* buffer, size_t count) {
   sigset_t pipe_signal, old_mask;
   sigemptyset(&pipe_signal);

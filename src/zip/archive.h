@@ -3,8 +3,9 @@
 // The handle returned by ArchiveCreate owns the writer; ArchiveClose writes
 // the central directory and releases everything. Entries are stored (names
 // ending in an extension of compressed data, folders) or deflated at level 8;
-// each carries the extended-timestamp extra field. No ZIP64: whatever would
-// not fit the 32-bit and 16-bit fields is refused with ErrTooLarge.
+// each carries the extended-timestamp extra field. Sizes, offsets and entry
+// counts beyond the classic 32-bit and 16-bit fields get ZIP64 fields; an
+// archive within those limits has none.
 #ifndef POSTRUNNER_ZIP_ARCHIVE_H_
 #define POSTRUNNER_ZIP_ARCHIVE_H_
 
@@ -37,8 +38,8 @@ inline constexpr ArchiveResult ErrBadState = 0x01000000;
 inline constexpr ArchiveResult ErrCannotSeek = 0x02000000;
 inline constexpr ArchiveResult ErrMethodChanged = 0x04000000;
 inline constexpr ArchiveResult ErrCompressor = 0x05000000;
-// An entry of 4 GiB or more, an archive whose offsets would pass 4 GiB, more
-// than 65535 entries, or a name longer than 65535 bytes.
+// A name longer than 65535 bytes, or a source that grew while it was read
+// past the 4 GiB its local header, already written, could describe.
 inline constexpr ArchiveResult ErrTooLarge = 0x08000000;
 
 // Target kinds for ArchiveCreate.

@@ -10,7 +10,6 @@
 #include "platform/file_io.h"
 #include "platform/local_time.h"
 #include "zip/crc32.h"
-#include "zip/zip_format.h"
 #include "zip/zip_time.h"
 
 namespace postrunner {
@@ -102,7 +101,6 @@ ArchiveResult EntrySource::OpenDescriptor(int fd, uint32_t expected_size,
   FileInfo info;
   if (!FileInfoOf(fd, &info)) return ErrOpenFile;
   if (info.is_regular) {
-    if (info.size > kMax32) return ErrTooLarge;
     metadata_ = DiskFileMetadata(info, name);
     if (!SeekTo(fd, 0)) return ErrOpenFile;
   } else {
@@ -116,7 +114,6 @@ ArchiveResult EntrySource::OpenDescriptor(int fd, uint32_t expected_size,
 ArchiveResult EntrySource::OpenMemory(const void* data, uint32_t length) {
   Reset();
   if (data == nullptr || length == 0) return ErrArguments;
-  if (length > kMax32) return ErrTooLarge;
   metadata_ = CurrentTimeMetadata(kStreamAttributes, CurrentUnixTime());
   metadata_.expected_size = length;
   memory_ = static_cast<const unsigned char*>(data);
@@ -146,11 +143,6 @@ size_t EntrySource::Read(unsigned char* buffer, size_t capacity) {
     count = static_cast<size_t>(n);
   } else {
     failure_ = ErrBadState;
-    return 0;
-  }
-  if (bytes_read_ + count > kMax32) {
-    // A file that grew past what a 32-bit size field can describe.
-    failure_ = ErrTooLarge;
     return 0;
   }
   bytes_read_ += count;

@@ -57,8 +57,7 @@ class EntrySource {
 
   // Opens the regular file `path` without blocking. ErrArguments for a null
   // path, ErrOpenFile when it cannot be opened or examined or is not a
-  // regular file (a FIFO, device, socket or folder), ErrTooLarge when it
-  // holds 4 GiB or more.
+  // regular file (a FIFO, device, socket or folder).
   ArchiveResult OpenFileName(const char* path);
 
   // Reads the caller's descriptor `*fd`, which stays open. A regular file is
@@ -83,8 +82,7 @@ class EntrySource {
   void Close();
 
   // ResultOk, or why reading stopped early: ErrRead (the descriptor failed),
-  // ErrTooLarge (more than a 32-bit size field can describe), ErrBadState
-  // (read with nothing open).
+  // ErrBadState (read with nothing open).
   ArchiveResult failure() const { return failure_; }
 
   const EntryMetadata& metadata() const { return metadata_; }

@@ -6,7 +6,6 @@
 #include "platform/file_info.h"
 #include "platform/file_io.h"
 #include "platform/scoped_fd.h"
-#include "zip/zip_format.h"
 
 namespace postrunner {
 namespace {
@@ -27,9 +26,6 @@ class DescriptorOutput : public ZipOutput {
   }
   bool CanSeek() const override { return can_seek_; }
   uint64_t BaseOffset() const override { return base_; }
-  bool Truncate(uint64_t length) override {
-    return can_seek_ && TruncateTo(fd_.get(), base_ + length);
-  }
   bool Finish() override { return fd_.Reset(); }
   bool Identity(dev_t* device, ino_t* inode) const override {
     if (!info_.is_regular) return false;
@@ -100,7 +96,6 @@ ArchiveResult WrapDescriptor(ScopedFd fd, std::unique_ptr<ZipOutput>* output) {
       can_seek = true;
     }
   }
-  if (base > kMax32) return ErrTooLarge;
   *output = std::make_unique<DescriptorOutput>(std::move(fd), can_seek, base, info);
   return ResultOk;
 }

@@ -41,10 +41,6 @@ class ZipOutput {
   // ResultOk. The writer makes it its sticky error.
   virtual ArchiveResult StickyFailure() const { return ResultOk; }
 
-  // Cuts the output at the archive-relative `length`. False when the output
-  // cannot be cut (only regular files can).
-  virtual bool Truncate(uint64_t /*length*/) { return false; }
-
   // Releases the output. Returns false when that reported an error, e.g.
   // close(2) of a file whose last writes failed.
   virtual bool Finish() { return true; }
@@ -63,7 +59,7 @@ ArchiveResult CreateFileOutput(const char* path, std::unique_ptr<ZipOutput>* out
 // its current position; anything else (a pipe, a socket, a device, an
 // appending file) is written strictly forward. ErrArguments for a null
 // pointer or a closed descriptor, ErrHandleCopy when it cannot be
-// duplicated, ErrTooLarge when the position is beyond 4 GiB.
+// duplicated.
 ArchiveResult CreateHandleOutput(const int* fd, std::unique_ptr<ZipOutput>* output);
 
 // Writes into the caller's `size`-byte block at `block`, or, when `block` is

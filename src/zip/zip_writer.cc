@@ -7,16 +7,27 @@
 #include "deflate/deflate.h"
 
 namespace postrunner {
+namespace {
+
+// True when the local header of an entry whose source holds `expected_size`
+// bytes (-1 = unknown) must carry 8-byte sizes, as it cannot grow once the
+// data follows it: the size is unknown, or the entry's data may reach
+// 4 GiB. Deflated data of incompressible input comes out a little larger
+// than its source, so a deflated entry gets them from 15/16 of that on.
+bool LocalHeaderNeedsZip64(int64_t expected_size, uint16_t method) {
+  if (expected_size < 0) return true;
+  uint64_t size = static_cast<uint64_t>(expected_size);
+  if (method == kMethodDeflated) size += size / 15;
+  return !Fits32(size);
+}
+
+}  // namespace
 
 ZipWriter::ZipWriter(std::unique_ptr<ZipOutput> output)
     : output_(std::move(output)), buffer_(kTransferBufferSize) {}
 
 bool ZipWriter::OutputIdentity(dev_t* device, ino_t* inode) const {
   return output_ && !closed_ && output_->Identity(device, inode);
-}
-
-bool ZipWriter::Fits32(uint64_t archive_position) const {
-  return output_->BaseOffset() + archive_position <= kMax32;
 }
 
 size_t ZipWriter::PutRaw(const void* data, size_t length) {
@@ -60,22 +71,16 @@ ArchiveResult ZipWriter::CopyStored(uint64_t* compressed) {
 }
 
 ArchiveResult ZipWriter::RunCompressor(uint16_t* flags, uint64_t* compressed) {
-  bool too_large = false;
   DeflatePull pull = [this](unsigned char* buffer, unsigned capacity) -> long {
     return static_cast<long>(source_.Read(buffer, capacity));
   };
-  DeflatePush push = [this, compressed, &too_large](const unsigned char* data,
-                                                   unsigned length) -> unsigned {
-    if (*compressed + length > kMax32) {
-      too_large = true;
-      return 0;
-    }
+  DeflatePush push = [this, compressed](const unsigned char* data,
+                                        unsigned length) -> unsigned {
     size_t put = PutRaw(data, length);
     *compressed += put;
     return static_cast<unsigned>(put);
   };
   DeflateResult result = DeflateCompress(kDeflateLevel, flags, pull, push);
-  if (too_large) return ErrTooLarge;
   if (!result.error.empty()) return ErrCompressor;
   if (result.output_failed) return ErrSizeMismatch;
   return ResultOk;
@@ -99,132 +104,122 @@ ArchiveResult ZipWriter::RewriteHeader(const ZipEntryRecord& record, uint64_t he
   return result;
 }
 
-ArchiveResult ZipWriter::AddEntry(const char* name, const void* source, uint32_t size,
-                                  uint32_t kind) {
+ArchiveResult ZipWriter::PrepareEntry(const char* name, const void* source, uint32_t size,
+                                      uint32_t kind, PendingEntry* entry) {
   if (sticky_ != ResultOk) return ErrAlreadyFailed;
   if (closed_) return ErrClosed;
   if (name == nullptr || *name == '\0') return ErrArguments;
-
-  ZipEntryRecord record;
+  ZipEntryRecord& record = entry->record;
   record.name = name;
   std::replace(record.name.begin(), record.name.end(), '\\', '/');
-  if (kind == SourceFolder && record.name.back() != '/') record.name += '/';
-  if (record.name.size() > kMax16 || records_.size() >= kMax16) return ErrTooLarge;
-  uint64_t header_at = written_;
-  if (!Fits32(header_at)) return ErrTooLarge;
-  record.method = (kind == SourceFolder || HasStoredExtension(record.name)) ? kMethodStored
-                                                                           : kMethodDeflated;
+  entry->has_data = kind != SourceFolder;
+  if (!entry->has_data && record.name.back() != '/') record.name += '/';
+  if (record.name.size() > kMax16) return ErrTooLarge;
+  record.method = (!entry->has_data || HasStoredExtension(record.name)) ? kMethodStored
+                                                                        : kMethodDeflated;
+  if (ArchiveResult opened = OpenSource(source, size, kind); opened != ResultOk) return opened;
 
-  if (ArchiveResult opened = OpenSource(source, size, kind); opened != ResultOk) {
-    source_.Close();
-    return opened;
-  }
   const EntryMetadata& meta = source_.metadata();
-  bool size_known = meta.expected_size >= 0;
+  const bool size_known = meta.expected_size >= 0;
+  const uint64_t expected = size_known ? static_cast<uint64_t>(meta.expected_size) : 0;
   record.flags = record.local_flags = kFlagDataDescriptor;
+  record.zip64_local = LocalHeaderNeedsZip64(meta.expected_size, record.method);
   record.dos_date_time = meta.dos_date_time;
   record.crc = 0;
-  record.compressed_size =
-      (record.method == kMethodStored && size_known) ? static_cast<uint32_t>(meta.expected_size)
-                                                     : 0;
-  // A size not known yet is announced as 0: 0xFFFFFFFF would tell readers
-  // to look for ZIP64 records. A stored entry announces its size so that a
-  // reader of a stream that cannot seek back knows where its data ends.
-  record.uncompressed_size = size_known ? static_cast<uint32_t>(meta.expected_size) : 0;
+  // A stored entry announces its size so that a reader of a stream that
+  // cannot seek back knows where its data ends; a size not known yet is
+  // announced as 0.
+  record.compressed_size = record.method == kMethodStored ? expected : 0;
+  record.uncompressed_size = expected;
   record.modify_time = meta.modify_time;
   record.access_time = meta.access_time;
   record.create_time = meta.create_time;
   record.external_attributes = meta.external_attributes;
-  record.local_header_offset = static_cast<uint32_t>(output_->BaseOffset() + header_at);
-  const uint32_t announced_size = record.compressed_size;
+  entry->header_at = written_;
+  record.local_header_offset = output_->BaseOffset() + written_;
+  entry->announced_size = record.compressed_size;
+  return ResultOk;
+}
 
-  if (!Put(LocalHeaderBytes(record))) {
-    source_.Close();
-    return ErrWrite;
-  }
-  if (sticky_ != ResultOk) {
-    source_.Close();
-    return sticky_;
-  }
+ArchiveResult ZipWriter::WriteLocalHeader(const PendingEntry& entry) {
+  if (!Put(LocalHeaderBytes(entry.record))) return ErrWrite;
+  return sticky_;
+}
 
+ArchiveResult ZipWriter::WriteEntryData(PendingEntry* entry) {
+  ZipEntryRecord& record = entry->record;
   uint64_t compressed = 0;
   ArchiveResult data = ResultOk;
-  if (kind != SourceFolder) {
+  if (entry->has_data) {
     data = record.method == kMethodStored ? CopyStored(&compressed)
                                           : RunCompressor(&record.flags, &compressed);
   }
   ArchiveResult read_failure = source_.failure();
-  source_.Close();
-
   if (sticky_ != ResultOk) return sticky_;
-  if (read_failure == ErrTooLarge || data == ErrTooLarge) return ErrTooLarge;
   if (read_failure != ResultOk) return read_failure == ErrRead ? ErrRead : ErrWrite;
   if (data != ResultOk) return ErrWrite;
-
   record.crc = source_.crc();
-  record.compressed_size = static_cast<uint32_t>(compressed);
-  record.uncompressed_size = static_cast<uint32_t>(source_.bytes_read());
+  record.compressed_size = compressed;
+  record.uncompressed_size = source_.bytes_read();
+  return ResultOk;
+}
 
+ArchiveResult ZipWriter::FinishEntry(PendingEntry* entry) {
+  ZipEntryRecord& record = entry->record;
+  // A source that grew while it was read may outgrow a header that already
+  // went out with 32-bit sizes.
+  if (!record.zip64_local &&
+      !(Fits32(record.compressed_size) && Fits32(record.uncompressed_size))) {
+    return ErrTooLarge;
+  }
   if (output_->CanSeek()) {
     if (!(record.flags & kFlagEncrypted)) record.flags &= ~kFlagDataDescriptor;
     record.local_flags = record.flags;
-    if (ArchiveResult rewritten = RewriteHeader(record, header_at); rewritten != ResultOk) {
+    if (ArchiveResult rewritten = RewriteHeader(record, entry->header_at);
+        rewritten != ResultOk) {
       return rewritten;
     }
   } else {
-    if (record.method == kMethodStored && record.compressed_size != announced_size) {
+    if (record.method == kMethodStored && record.compressed_size != entry->announced_size) {
       return ErrMethodChanged;
     }
     if (!Put(DataDescriptorBytes(record))) return sticky_ != ResultOk ? sticky_ : ErrWrite;
     record.flags = record.local_flags;
   }
-  if (sticky_ != ResultOk) return sticky_;
-  // The central directory must start at an offset the end record can hold.
-  if (!Fits32(written_)) return ErrTooLarge;
-  records_.push_back(std::move(record));
-  listed_end_ = written_;
+  return sticky_;
+}
+
+ArchiveResult ZipWriter::AddEntry(const char* name, const void* source, uint32_t size,
+                                  uint32_t kind) {
+  PendingEntry entry;
+  ArchiveResult result = PrepareEntry(name, source, size, kind, &entry);
+  if (result == ResultOk) result = WriteLocalHeader(entry);
+  if (result == ResultOk) result = WriteEntryData(&entry);
+  source_.Close();
+  if (result == ResultOk) result = FinishEntry(&entry);
+  if (result == ResultOk) records_.push_back(std::move(entry.record));
+  return result;
+}
+
+ArchiveResult ZipWriter::WriteDirectory() {
+  // The directory goes at the end of the data; on an output that can seek
+  // the writer moves there first, as a failed seek may have left the
+  // position elsewhere.
+  const uint64_t start = written_;
+  if (output_->CanSeek() && !output_->Seek(start)) return ErrCannotSeek;
+  for (const ZipEntryRecord& r : records_) {
+    if (!Put(CentralHeaderBytes(r))) return ErrWrite;
+  }
+  if (!Put(DirectoryEndBytes(records_.size(), written_ - start,
+                             output_->BaseOffset() + start))) {
+    return ErrWrite;
+  }
   return ResultOk;
 }
 
 ArchiveResult ZipWriter::Close() {
   ArchiveResult result = ResultOk;
-  if (!closed_ && output_) {
-    uint64_t directory_size = 0;
-    for (const ZipEntryRecord& r : records_) {
-      directory_size += kCentralHeaderSize + r.name.size() + kCentralExtraSize;
-    }
-    // The directory goes at the end of the data; on an output that can seek
-    // the writer moves there first, as a failed seek may have left the
-    // position elsewhere. When bytes of a refused entry pushed the archive
-    // past 4 GiB, it goes right after the last listed entry instead and the
-    // output is cut there.
-    uint64_t start = written_;
-    bool cut = false;
-    if (!Fits32(start) && output_->CanSeek()) {
-      start = listed_end_;
-      cut = true;
-    }
-    if (!Fits32(start) || directory_size > kMax32) {
-      result = ErrTooLarge;
-    } else if (output_->CanSeek() && !output_->Seek(start)) {
-      result = ErrCannotSeek;
-    } else {
-      written_ = start;
-      for (const ZipEntryRecord& r : records_) {
-        if (!Put(CentralHeaderBytes(r))) {
-          result = ErrWrite;
-          break;
-        }
-      }
-      if (result == ResultOk &&
-          !Put(EndRecordBytes(static_cast<uint16_t>(records_.size()),
-                              static_cast<uint32_t>(written_ - start),
-                              static_cast<uint32_t>(output_->BaseOffset() + start)))) {
-        result = ErrWrite;
-      }
-      if (result == ResultOk && cut && !output_->Truncate(written_)) result = ErrWrite;
-    }
-  }
+  if (!closed_ && output_) result = WriteDirectory();
   closed_ = true;
   records_.clear();
   if (output_) {

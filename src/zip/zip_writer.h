@@ -1,10 +1,13 @@
 // ZipWriter: writes one archive in a single forward pass through its
-// ZipOutput. For each entry it writes a local header, the data (stored or
-// deflated), then either seeks back to rewrite the header with the final
-// CRC and sizes or, on an output that cannot seek, appends a data
-// descriptor. It keeps one small record per listed entry and writes the
-// central directory and end record from them on Close. ArchiveHandle owns
-// the writer; tests may build one directly on a fake output.
+// ZipOutput. Each entry goes through separate steps: prepare (open the
+// source and describe the entry), write its local header, write its data
+// (stored or deflated), and finish its record (seek back to rewrite the
+// header with the final CRC and sizes or, on an output that cannot seek,
+// append a data descriptor). It keeps one small record per listed entry and
+// writes the central directory and its end from them on Close. Sizes,
+// offsets and counts past the classic 32-bit and 16-bit fields get ZIP64
+// fields. ArchiveHandle owns the writer; tests may build one directly on a
+// fake output.
 #ifndef POSTRUNNER_ZIP_ZIP_WRITER_H_
 #define POSTRUNNER_ZIP_ZIP_WRITER_H_
 
@@ -36,7 +39,7 @@ class ZipWriter {
   // Adds one entry; see ArchiveAddEntry for the arguments and results.
   ArchiveResult AddEntry(const char* name, const void* source, uint32_t size, uint32_t kind);
 
-  // Writes the central directory and end record (once) and releases the
+  // Writes the central directory and its end (once) and releases the
   // output. Returns ResultOk when the archive is complete.
   ArchiveResult Close();
 
@@ -47,6 +50,26 @@ class ZipWriter {
   const std::vector<ZipEntryRecord>& records() const { return records_; }
 
  private:
+  // One entry between its steps.
+  struct PendingEntry {
+    ZipEntryRecord record;
+    uint64_t header_at = 0;        // archive position of its local header
+    uint64_t announced_size = 0;   // compressed size the first header gave
+    bool has_data = true;          // false for a folder entry
+  };
+
+  // The entry steps. Each returns ResultOk or why the entry fails; the
+  // source, opened by PrepareEntry, stays open until AddEntry closes it.
+  // Checks the call, opens the source and fills `*entry`; writes nothing.
+  ArchiveResult PrepareEntry(const char* name, const void* source, uint32_t size,
+                             uint32_t kind, PendingEntry* entry);
+  // Writes the local header as it stands before the data is known.
+  ArchiveResult WriteLocalHeader(const PendingEntry& entry);
+  // Writes the data, stored or deflated, and records its CRC and sizes.
+  ArchiveResult WriteEntryData(PendingEntry* entry);
+  // Makes the header or a data descriptor tell the final CRC and sizes.
+  ArchiveResult FinishEntry(PendingEntry* entry);
+
   ArchiveResult OpenSource(const void* source, uint32_t size, uint32_t kind);
   // Writes `bytes` and counts what went out. True when all of them did.
   bool Put(const std::vector<unsigned char>& bytes);
@@ -57,12 +80,12 @@ class ZipWriter {
   ArchiveResult RunCompressor(uint16_t* flags, uint64_t* compressed);
   // Rewrites the local header of `record` at archive position `header_at`.
   ArchiveResult RewriteHeader(const ZipEntryRecord& record, uint64_t header_at);
-  bool Fits32(uint64_t archive_position) const;
+  // Writes the central directory and its end at the end of the data.
+  ArchiveResult WriteDirectory();
 
   std::unique_ptr<ZipOutput> output_;
   ArchiveResult sticky_ = ResultOk;
   uint64_t written_ = 0;      // archive-relative position of the next byte
-  uint64_t listed_end_ = 0;   // end of the last listed entry
   bool closed_ = false;
   std::vector<ZipEntryRecord> records_;
   EntrySource source_;

@@ -204,21 +204,17 @@ TEST(EntrySource, RefusesWhatIsNotARegularFileWithoutBlocking) {
   EXPECT_EQ(source.OpenFileName(nullptr), ErrArguments);
 }
 
-TEST(EntrySource, RefusesFilesOf4GiBBeforeReading) {
+TEST(EntrySource, FilesOf4GiBAndMoreKeepTheirWholeSize) {
   ScratchDir dir;
   std::string path = dir.Path("huge.bin");
   {
     ScopedFd fd(::open(path.c_str(), O_WRONLY | O_CREAT, 0644));
     ASSERT_TRUE(fd.valid());
-    ASSERT_EQ(::ftruncate(fd.get(), 0x100000000LL), 0);  // sparse
+    ASSERT_EQ(::ftruncate(fd.get(), 0x100000001LL), 0);  // sparse
   }
   EntrySource source;
-  EXPECT_EQ(source.OpenFileName(path.c_str()), ErrTooLarge);
-  {
-    ScopedFd fd(::open(path.c_str(), O_WRONLY));
-    ASSERT_EQ(::ftruncate(fd.get(), 0xFFFFFFFELL), 0);  // the largest size that fits
-  }
-  EXPECT_EQ(source.OpenFileName(path.c_str()), ResultOk);
+  ASSERT_EQ(source.OpenFileName(path.c_str()), ResultOk);
+  EXPECT_EQ(source.metadata().expected_size, 0x100000001LL);
   source.Close();
 }
 

@@ -48,7 +48,6 @@ struct FakeState {
   int fail_seek_at = 0;     // 1-based seek call that fails; 0 = never
   bool can_seek = true;
   uint64_t base = 0;
-  uint64_t truncated_at = UINT64_MAX;
   bool finished = false;
 };
 
@@ -59,7 +58,6 @@ class FakeOutput : public ZipOutput {
   bool Seek(uint64_t position) override;
   bool CanSeek() const override { return s_->can_seek; }
   uint64_t BaseOffset() const override { return s_->base; }
-  bool Truncate(uint64_t length) override;
   bool Finish() override {
     s_->finished = true;
     return true;
@@ -69,14 +67,16 @@ class FakeOutput : public ZipOutput {
   std::shared_ptr<FakeState> s_;
 };
 
-// One entry as the central directory lists it, checked against its local
-// header.
+// One entry as the central directory lists it (sizes and offset from its
+// ZIP64 extra field where the 32-bit fields hold 0xFFFFFFFF), checked
+// against its local header.
 struct ParsedEntry {
   std::string name;
   uint16_t version_made_by = 0, version_needed = 0;
   uint16_t flags = 0, local_flags = 0, method = 0;
-  uint32_t dos_date_time = 0, crc = 0, compressed = 0, uncompressed = 0;
-  uint32_t external_attributes = 0, offset = 0;
+  uint32_t dos_date_time = 0, crc = 0;
+  uint64_t compressed = 0, uncompressed = 0, offset = 0;
+  uint32_t external_attributes = 0;
   Bytes central_extra, local_extra;
   Bytes data;  // the compressed bytes behind the local header
 };
@@ -84,13 +84,13 @@ struct ParsedEntry {
 struct ParsedArchive {
   bool ok = false;
   std::string error;
-  uint16_t count = 0;
-  uint32_t directory_size = 0, directory_offset = 0;
+  bool zip64_end = false;  // a ZIP64 end record and locator precede the end record
+  uint64_t count = 0, directory_size = 0, directory_offset = 0;
   std::vector<ParsedEntry> entries;
 };
 
 // Parses `archive`, whose first byte sits at `base` in the output, from its
-// end record (which must end the bytes exactly).
+// end record (which must end the bytes exactly), following ZIP64 records.
 ParsedArchive ParseArchive(const Bytes& archive, uint64_t base = 0);
 
 // Exit status of `unzip -tq path` (0 = no errors).
