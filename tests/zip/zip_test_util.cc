@@ -227,10 +227,15 @@ std::vector<std::string> ZipfileListing(const std::string& path) {
 }
 
 std::string ListingLine(const std::string& name, int method, int flags, const Bytes& data) {
-  char crc[16];
-  std::snprintf(crc, sizeof crc, "%08x", Crc32Update(0, data.data(), data.size()));
+  return ListingLine(name, method, flags, data.size(), Crc32Update(0, data.data(), data.size()));
+}
+
+std::string ListingLine(const std::string& name, int method, int flags, uint64_t size,
+                        uint32_t crc) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%08x", crc);
   return name + " " + std::to_string(method) + " " + std::to_string(flags) + " " +
-         std::to_string(data.size()) + " " + crc;
+         std::to_string(size) + " " + hex;
 }
 
 }  // namespace testing_util

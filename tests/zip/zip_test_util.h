@@ -101,8 +101,11 @@ int UnzipTest(const std::string& path);
 // or "ERROR ..." when it cannot read the archive.
 std::vector<std::string> ZipfileListing(const std::string& path);
 
-// "name method flags size crc32" as ZipfileListing prints it.
+// "name method flags size crc32" as ZipfileListing prints it, for `data`
+// or for `size` bytes of CRC `crc`.
 std::string ListingLine(const std::string& name, int method, int flags, const Bytes& data);
+std::string ListingLine(const std::string& name, int method, int flags, uint64_t size,
+                        uint32_t crc);
 
 }  // namespace testing_util
 }  // namespace postrunner
