@@ -22,13 +22,7 @@
 namespace postrunner {
 namespace {
 
-using testing_util::Bytes;
-using testing_util::ListingLine;
-using testing_util::ParseArchive;
-using testing_util::ParsedArchive;
-using testing_util::ScratchDir;
-using testing_util::UnzipTest;
-using testing_util::ZipfileListing;
+using namespace testing_util;
 
 constexpr uint64_t kSize = (4ull << 30) + (1 << 20);  // just past 32-bit sizes
 const std::string kMark = "the end of the stream";
