@@ -8,13 +8,14 @@
 #include "driver/command_line.h"
 #include "driver/file_checks.h"
 #include "driver/folder_walk.h"
+#include "driver/ftp_options.h"
 #include "driver/help_text.h"
 #include "driver/mail_dispatch.h"
+#include "driver/presets.h"
 #include "driver/version.h"
 #include "ftp/ftp_upload.h"
 #include "join/join.h"
 #include "mail/address_check.h"
-#include "registry/registry.h"
 #include "platform/ascii.h"
 #include "platform/console.h"
 #include "platform/progress.h"
@@ -27,7 +28,6 @@ namespace postrunner {
 namespace {
 
 constexpr const char* kRule = "====================================";
-constexpr const char* kPresetKey = "Software\\Veltrona\\Dropcart";
 constexpr const char* kDefaultArchive = "Compressed.zip";
 constexpr const char* kDefaultMailServer = "127.0.0.1";
 
@@ -39,10 +39,7 @@ struct RunSettings {
   std::string file_path;
   std::string folder_path;
   std::string archive_name;
-  std::string ftp_server;
-  std::string ftp_user;
-  std::string ftp_password;
-  std::string ftp_remote_name;
+  FtpSettings ftp;
   std::string file_to_send;
   std::string bare_name;
   bool archive_mode = false;
@@ -51,7 +48,6 @@ struct RunSettings {
   bool create_only = false;
   bool split_allowed = true;
   bool ftp_mode = false;
-  bool passive = false;
 };
 
 // A missing option in mail mode: the message, then the usage text.
@@ -59,19 +55,6 @@ int MissingOption(const char* message) {
   PrintLine(message);
   PrintUsage();
   return kExitUsage;
-}
-
-// A missing option in FTP mode: the usage text, then the message.
-int MissingFtpOption(const char* message) {
-  PrintUsage();
-  PrintLine(message);
-  return kExitUsage;
-}
-
-// The machine-wide preset, overridden by the user's.
-std::string ReadPreset(const char* value_name, const std::string& fallback) {
-  std::string machine = RegReadString(kPresetKey, value_name, fallback, HKEY_LOCAL_MACHINE);
-  return RegReadString(kPresetKey, value_name, machine, HKEY_CURRENT_USER);
 }
 
 // Refuses an address that could break out of its SMTP command or header
@@ -87,16 +70,9 @@ int CheckAddress(const char* role, const std::string& address, const char* unset
 // Reads the delivery options (unless create only). Returns 0 or the exit
 // code of a failed check.
 int ReadDeliveryOptions(RunSettings* s) {
-  if (HasOption("/FTPServer:")) {
+  if (FtpRequested()) {
     s->ftp_mode = true;
-    if (!HasOption("/FTPUser:")) return MissingFtpOption("ERROR: Set the FTP Username");
-    s->ftp_user = GetOptionValue("/FTPUser:");
-    if (!HasOption("/FTPPassword:")) return MissingFtpOption("ERROR: Set the FTP Username");
-    s->ftp_password = GetOptionValue("/FTPPassword:");
-    s->ftp_server = GetOptionValue("/FTPServer:");
-    if (HasOption("/FTPFilename:")) s->ftp_remote_name = GetOptionValue("/FTPFilename:");
-    s->passive = HasOption("/FTPPassiveMode");
-    return 0;
+    return ReadFtpOptions(&s->ftp);
   }
   if (!HasOption("/Receiver:")) return MissingOption("ERROR: Set the receiver");
   s->receiver = GetOptionValue("/Receiver:");
@@ -197,13 +173,13 @@ int BuildArchive(RunSettings* s, ArchiveFile* file) {
 // Delivers the file (in archive mode this run's archive, read through its
 // descriptor) and prints the result line. Returns the exit code.
 int Deliver(const RunSettings& s, ArchiveFile* archive) {
-  const std::string& target = s.ftp_mode ? s.ftp_server : s.receiver;
+  const std::string& target = s.ftp_mode ? s.ftp.server : s.receiver;
   const std::string path = s.archive_mode ? archive->ReadPath() : s.file_to_send;
   const std::string name = BareName(s.file_to_send);
   bool delivered =
-      s.ftp_mode ? SendFileByFtp(path, s.ftp_server, s.ftp_user, s.ftp_password,
-                                 s.ftp_remote_name.empty() ? name : s.ftp_remote_name,
-                                 s.passive ? TRUE : FALSE) != FALSE
+      s.ftp_mode ? SendFileByFtp(path, s.ftp.server, s.ftp.user, s.ftp.password,
+                                 s.ftp.remote_name.empty() ? name : s.ftp.remote_name,
+                                 s.ftp.passive ? TRUE : FALSE, s.ftp.security) != FALSE
                  : SendFileByMail(path, s.sender, s.receiver, s.mail_server, s.split_allowed,
                                   name) != 0;
   if (!delivered) {

@@ -20,6 +20,9 @@ struct CurlApi {
   CURLcode (*easy_setopt)(CURL* handle, CURLoption option, ...);
   CURLcode (*easy_perform)(CURL* handle);
   const char* (*easy_strerror)(CURLcode code);
+  CURLcode (*easy_getinfo)(CURL* handle, CURLINFO info, ...);
+  // Optional (libcurl 7.73 and later): nullptr when the library lacks it.
+  const curl_easyoption* (*easy_option_by_id)(CURLoption id);
 };
 
 // The shared object that is loaded.

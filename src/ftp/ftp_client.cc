@@ -1,16 +1,12 @@
 #include "ftp/ftp_client.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "ftp/ftp_transcript.h"
-#include "platform/file_info.h"
-#include "platform/file_io.h"
-#include "platform/scoped_fd.h"
+#include "ftp/upload_source.h"
+#include "platform/secret_file.h"
+#include "platform/user_account.h"
 
 namespace postrunner {
 namespace {
@@ -18,69 +14,31 @@ namespace {
 constexpr const char* kTimeoutVariable = "POSTRUNNER_FTP_TIMEOUT";
 constexpr long kMaxTimeoutOverride = 3600;
 constexpr long kUploadBufferSize = 128 * 1024;
+// Below this length a password could match ordinary words of a reason, and
+// blotting it out would garble the text more than it protects.
+constexpr size_t kMinRedactedLength = 4;
 
 bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
 
-// The local file being uploaded: a regular file opened for reading, read
-// by libcurl through Read. Never reads past the size measured at opening,
-// so a file that grows meanwhile is sent as it was; one that shrinks makes
-// libcurl report a short upload.
-class UploadSource {
- public:
-  UploadSource() = default;
-  UploadSource(const UploadSource&) = delete;
-  UploadSource& operator=(const UploadSource&) = delete;
-
-  // Opens `path` without blocking (a FIFO must not hang the run) and checks
-  // that it is a regular file. Returns false with a message in `error`.
-  bool Open(const std::string& path, std::string* error) {
-    fd_.Reset(OpenRegularFile(path.c_str()));
-    if (!fd_.valid()) {
-      bool not_regular = errno == EISDIR || errno == EINVAL;
-      *error = not_regular ? "Local file " + path + " is not a regular file"
-                           : "Cannot open local file " + path + ": " + ErrnoText(errno);
-      return false;
-    }
-    struct stat info;
-    if (::fstat(fd_.get(), &info) != 0) {
-      *error = "Cannot open local file " + path + ": " + ErrnoText(errno);
-      return false;
-    }
-    size_ = info.st_size;
-    return true;
+const char* ProtocolName(FtpScheme scheme) {
+  switch (scheme) {
+    case FtpScheme::kFtps: return "ftps";
+    case FtpScheme::kSftp: return "sftp";
+    case FtpScheme::kFtp: break;
   }
+  return "ftp";
+}
 
-  curl_off_t size() const { return size_; }
-  curl_off_t sent() const { return sent_; }
-
-  // libcurl's read callback: fills `buffer`, 0 at the end, or aborts the
-  // transfer on a read error.
-  static size_t Read(char* buffer, size_t size, size_t count, void* user) {
-    auto* self = static_cast<UploadSource*>(user);
-    size_t want = size * count;
-    curl_off_t left = self->size_ - self->sent_;
-    if (left <= 0) return 0;
-    if (static_cast<curl_off_t>(want) > left) want = static_cast<size_t>(left);
-    ssize_t got = ReadSome(self->fd_.get(), buffer, want);
-    if (got < 0) return CURL_READFUNC_ABORT;
-    self->sent_ += got;
-    return static_cast<size_t>(got);
-  }
-
- private:
-  ScopedFd fd_;
-  curl_off_t size_ = 0;
-  curl_off_t sent_ = 0;
-};
-
-// libcurl's debug callback: hands the control connection's traffic to the
-// transcript. Data and libcurl's own notes are ignored.
+// libcurl's debug callback: hands the control connection's traffic and
+// libcurl's own notes to the transcript. Data is ignored.
 int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
   auto* transcript = static_cast<FtpTranscript*>(user);
-  if (type == CURLINFO_HEADER_OUT) transcript->CommandsSent(std::string_view(data, size));
-  if (type == CURLINFO_HEADER_IN) transcript->RepliesReceived(std::string_view(data, size));
+  std::string_view text(data, size);
+  if (type == CURLINFO_HEADER_OUT) transcript->CommandsSent(text);
+  if (type == CURLINFO_HEADER_IN) transcript->RepliesReceived(text);
+  if (type == CURLINFO_TEXT) transcript->NoteReceived(text);
   return 0;
 }
 
@@ -97,6 +55,8 @@ class OptionPointersGuard {
     Curl().easy_setopt(curl_, CURLOPT_ERRORBUFFER, nullptr);
     Curl().easy_setopt(curl_, CURLOPT_READFUNCTION, nullptr);
     Curl().easy_setopt(curl_, CURLOPT_READDATA, nullptr);
+    Curl().easy_setopt(curl_, CURLOPT_SSH_KEYFUNCTION, nullptr);
+    Curl().easy_setopt(curl_, CURLOPT_SSH_KEYDATA, nullptr);
   }
   OptionPointersGuard(const OptionPointersGuard&) = delete;
   OptionPointersGuard& operator=(const OptionPointersGuard&) = delete;
@@ -112,7 +72,38 @@ std::string_view ErrorBufferText(const char* buffer) {
   return text;
 }
 
+// `text` with every occurrence of `secret` replaced by "***".
+std::string Redact(std::string text, const std::string& secret) {
+  if (secret.size() < kMinRedactedLength) return text;
+  for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3)) {
+    text.replace(at, secret.size(), "***");
+  }
+  return text;
+}
+
+void SetTimeoutOptions(const FtpTimeouts& timeouts, CurlOptions* options) {
+  options->Set(CURLOPT_CONNECTTIMEOUT, timeouts.connect)
+      .Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, timeouts.response)
+      .Set(CURLOPT_ACCEPTTIMEOUT_MS, timeouts.accept * 1000L)
+      .Set(CURLOPT_LOW_SPEED_LIMIT, 1L)
+      .Set(CURLOPT_LOW_SPEED_TIME, timeouts.stall);
+}
+
 }  // namespace
+
+// What one upload's libcurl callbacks write into; lives on Upload's stack.
+struct CFtpClient::Transfer {
+  Transfer(const FtpServerAddress& server, std::string known_hosts_file)
+      : known_hosts(std::move(known_hosts_file)),
+        host_key(server.url_host, server.port, known_hosts) {}
+
+  UploadSource source;
+  FtpTranscript transcript;
+  std::string url;
+  std::string known_hosts;
+  SshHostKeyCheck host_key;
+  char error_buffer[CURL_ERROR_SIZE] = {};
+};
 
 FtpTimeouts FtpTimeoutsFromEnvironment() {
   FtpTimeouts timeouts;
@@ -139,86 +130,142 @@ void CFtpClient::SetPassiveMode(BOOL passive) {
 
 void CFtpClient::CloseConnection() { connection_.reset(); }
 
+void CFtpClient::Fail(const std::string& status, const std::string& reason) {
+  const std::string password = connection_ ? connection_->password : std::string();
+  SetStatusText(Redact(status, password));
+  reason_ = Redact(reason.empty() ? status : reason, password);
+}
+
+bool CFtpClient::Connect(const std::string& server, const std::string& user,
+                         const std::string& password) {
+  auto connection = std::make_unique<Connection>();
+  if (!ParseFtpServer(server, port_, &connection->server)) {
+    Fail(kNoConnectionText, "Cannot use FTP server \"" + server +
+                                "\": expected host, host:port, [IPv6] or [IPv6]:port, "
+                                "optionally after ftp://, ftps:// or sftp://");
+    return false;
+  }
+  connection->user = user;
+  if (user.empty() && connection->server.scheme == FtpScheme::kSftp) {
+    connection->user = CurrentUserName();
+  }
+  connection->password = password;
+  std::string error;
+  if (password.empty() && !security_.password_file.empty() &&
+      !ReadSecretFile(security_.password_file, &connection->password, &error)) {
+    Fail(error);
+    return false;
+  }
+  if (HasLineBreak(connection->user) || HasLineBreak(connection->password)) {
+    Fail(kNoConnectionText, "The FTP user name or password holds a line break");
+    return false;
+  }
+  connection->passive = passive_ != FALSE;
+  connection_ = std::move(connection);
+  return true;
+}
+
+void CFtpClient::SetStoreOptions(Transfer* transfer, CurlOptions* options) const {
+  // The store: binary, under the name exactly as given (one STOR with the
+  // whole path, no CWD, no dot-segment folding), into existing folders only.
+  options->Set(CURLOPT_UPLOAD, 1L)
+      .Set(CURLOPT_TRANSFERTEXT, transfer_type_ == kTransferBinary ? 0L : 1L)
+      .Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD))
+      .Set(CURLOPT_PATH_AS_IS, 1L)
+      .Set(CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE))
+      .Set(CURLOPT_READFUNCTION, &UploadSource::Read)
+      .Set(CURLOPT_READDATA, static_cast<void*>(&transfer->source))
+      .Set(CURLOPT_INFILESIZE_LARGE, transfer->source.size())
+      .Set(CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
+}
+
+void CFtpClient::SetModeOptions(CurlOptions* options) const {
+  if (connection_->passive) {
+    options->Set(CURLOPT_FTPPORT, static_cast<const char*>(nullptr))
+        .Set(CURLOPT_FTP_USE_EPSV, 1L);
+  } else {
+    // "-": listen on the address the control connection uses.
+    options->Set(CURLOPT_FTPPORT, "-").Set(CURLOPT_FTP_USE_EPRT, 1L);
+  }
+}
+
+bool CFtpClient::Configure(CURL* curl, Transfer* transfer) {
+  const FtpScheme scheme = connection_->server.scheme;
+  CurlOptions options(curl);
+  options.Set(CURLOPT_URL, transfer->url.c_str())
+      .Set(CURLOPT_PROTOCOLS_STR, ProtocolName(scheme))
+      .Set(CURLOPT_USERNAME, connection_->user.c_str())
+      .Set(CURLOPT_PASSWORD, connection_->password.c_str())
+      .Set(CURLOPT_NOPROGRESS, 1L)
+      .Set(CURLOPT_ERRORBUFFER, static_cast<char*>(transfer->error_buffer))
+      .Set(CURLOPT_VERBOSE, 1L)
+      .Set(CURLOPT_DEBUGFUNCTION, &OnDebug)
+      .Set(CURLOPT_DEBUGDATA, static_cast<void*>(&transfer->transcript));
+  SetStoreOptions(transfer, &options);
+  SetModeOptions(&options);
+  SetTimeoutOptions(FtpTimeoutsFromEnvironment(), &options);
+  if (scheme == FtpScheme::kFtps || (scheme == FtpScheme::kFtp && security_.explicit_tls)) {
+    SetTlsOptions(curl, security_.ca_file, &options);
+  } else if (scheme == FtpScheme::kSftp) {
+    SetSshOptions(security_, !connection_->password.empty(), transfer->known_hosts,
+                  &transfer->host_key, &options);
+  }
+  if (options.ok()) return true;
+  Fail(options.FailureText());
+  return false;
+}
+
+void CFtpClient::TransferFailed(CURLcode code, const Transfer& transfer) {
+  std::string_view error_text = ErrorBufferText(transfer.error_buffer);
+  const FtpTranscript& transcript = transfer.transcript;
+  std::string reason = postrunner::FailureReason(code, transcript.logged_in(), error_text,
+                                                 transcript.last_reply());
+  if (!transfer.host_key.rejection().empty()) reason = transfer.host_key.rejection();
+  if (code == CURLE_OK) {
+    reason = "Only " + std::to_string(transfer.source.sent()) + " of the " +
+             std::to_string(transfer.source.size()) + " bytes of the local file could be read";
+  }
+  Fail(FailureStatusText(code, transcript.logged_in(), error_text, transcript.last_reply()),
+       reason);
+  // A connection that never logged in is not kept for a later upload.
+  if (!transcript.logged_in()) connection_.reset();
+}
+
 BOOL CFtpClient::Upload(const std::string& server, const std::string& remote_name,
                         const std::string& local_path, const std::string& user,
                         const std::string& password) {
   SetStatusText("");
+  reason_.clear();
   CURL* curl = session();
   if (curl == nullptr) {
-    SetStatusText(kNoConnectionText);
+    Fail(kNoConnectionText, "libcurl (" + std::string(kCurlLibraryName) + ") could not be loaded");
     return FALSE;
   }
-  if (!connection_) {
-    auto connection = std::make_unique<Connection>();
-    if (!ParseFtpServer(server, port_, &connection->server) || HasLineBreak(user) ||
-        HasLineBreak(password)) {
-      SetStatusText(kNoConnectionText);
+  if (!connection_ && !Connect(server, user, password)) return FALSE;
+
+  std::string known_hosts;
+  if (connection_->server.scheme == FtpScheme::kSftp) {
+    known_hosts = KnownHostsFile(security_.known_hosts);
+    if (known_hosts.empty()) {
+      Fail(kNoConnectionText, "No home folder to find ~/.ssh/known_hosts in; name the known "
+                              "hosts file with /KnownHosts:");
       return FALSE;
     }
-    connection->user = user;
-    connection->password = password;
-    connection->passive = passive_ != FALSE;
-    connection_ = std::move(connection);
   }
-
-  UploadSource source;
+  Transfer transfer(connection_->server, known_hosts);
   std::string error;
-  if (!source.Open(local_path, &error)) {
-    SetStatusText(error);
+  if (!transfer.source.Open(local_path, &error)) {
+    Fail(error);
     return FALSE;
   }
-
-  FtpTranscript transcript;
-  char error_buffer[CURL_ERROR_SIZE] = {};
-  FtpTimeouts timeouts = FtpTimeoutsFromEnvironment();
-  std::string url = BuildFtpUrl(connection_->server, remote_name);
+  transfer.url = BuildFtpUrl(connection_->server, remote_name);
 
   Curl().easy_reset(curl);
   OptionPointersGuard guard(curl);
-  Curl().easy_setopt(curl, CURLOPT_URL, url.c_str());
-  Curl().easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
-  Curl().easy_setopt(curl, CURLOPT_USERNAME, connection_->user.c_str());
-  Curl().easy_setopt(curl, CURLOPT_PASSWORD, connection_->password.c_str());
-  Curl().easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
-  Curl().easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
-  Curl().easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-  Curl().easy_setopt(curl, CURLOPT_DEBUGFUNCTION, OnDebug);
-  Curl().easy_setopt(curl, CURLOPT_DEBUGDATA, &transcript);
-
-  // The store: binary, under the name exactly as given (one STOR with the
-  // whole path, no CWD, no dot-segment folding), into existing folders only.
-  Curl().easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-  Curl().easy_setopt(curl, CURLOPT_TRANSFERTEXT, transfer_type_ == kTransferBinary ? 0L : 1L);
-  Curl().easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
-  Curl().easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
-  Curl().easy_setopt(curl, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE));
-  Curl().easy_setopt(curl, CURLOPT_READFUNCTION, UploadSource::Read);
-  Curl().easy_setopt(curl, CURLOPT_READDATA, &source);
-  Curl().easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, source.size());
-  Curl().easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
-
-  if (connection_->passive) {
-    Curl().easy_setopt(curl, CURLOPT_FTPPORT, nullptr);
-    Curl().easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 1L);
-  } else {
-    // "-": listen on the address the control connection uses.
-    Curl().easy_setopt(curl, CURLOPT_FTPPORT, "-");
-    Curl().easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 1L);
-  }
-
-  Curl().easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeouts.connect);
-  Curl().easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeouts.response);
-  Curl().easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, timeouts.accept * 1000L);
-  Curl().easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  Curl().easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeouts.stall);
-
+  if (!Configure(curl, &transfer)) return FALSE;
   CURLcode code = Curl().easy_perform(curl);
-  if (code == CURLE_OK && source.sent() == source.size()) return TRUE;
-
-  SetStatusText(FailureStatusText(code, transcript.logged_in(), ErrorBufferText(error_buffer),
-                                  transcript.last_reply()));
-  // A connection that never logged in is not kept for a later upload.
-  if (!transcript.logged_in()) connection_.reset();
+  if (code == CURLE_OK && transfer.source.sent() == transfer.source.size()) return TRUE;
+  TransferFailed(code, transfer);
   return FALSE;
 }
 

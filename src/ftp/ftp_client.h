@@ -1,12 +1,15 @@
-// CFtpClient: logs in to an FTP server and stores one local file there in
-// binary mode, in active mode unless passive mode is set. One client serves
-// one call of SendFileByFtp; it never retries and never switches mode.
+// CFtpClient: logs in to an FTP, FTPS or SFTP server and stores one local
+// file there in binary mode, in active mode unless passive mode is set. One
+// client serves one call of SendFileByFtp; it never retries and never
+// switches mode.
 //
-// libcurl does the protocol. Passive mode sends EPSV, then PASV if the
+// libcurl does the protocols. Passive mode sends EPSV, then PASV if the
 // server refuses EPSV; active mode sends EPRT, then PORT if the server
-// refuses EPRT, and never falls back to passive. Every wait is bounded by
-// the time-outs below, so a server that stops answering ends the upload
-// with a failure.
+// refuses EPRT, and never falls back to passive. FTPS (explicit with AUTH
+// TLS, or implicit) protects the control and the data connections and
+// verifies the server's certificate; SFTP verifies the server's host key.
+// Every wait is bounded by the time-outs below, so a server that stops
+// answering ends the upload with a failure.
 #ifndef POSTRUNNER_FTP_FTP_CLIENT_H_
 #define POSTRUNNER_FTP_FTP_CLIENT_H_
 
@@ -14,8 +17,10 @@
 #include <memory>
 #include <string>
 
+#include "ftp/curl_options.h"
 #include "ftp/ftp_url.h"
 #include "ftp/internet_client.h"
+#include "ftp/secure_transfer.h"
 #include "platform/types.h"
 
 namespace postrunner {
@@ -48,11 +53,18 @@ class CFtpClient : public CInternetClient {
   // the next connection.
   void SetPassiveMode(BOOL passive);
 
+  // Chooses explicit TLS, trusted certificates, the password file, the SSH
+  // key and the known hosts file for the next connection.
+  void SetSecurity(const FtpSecurity& security) { security_ = security; }
+
   // Connects to `server` and logs in with `user` and `password` unless this
   // client is already connected, then stores the regular file `local_path`
   // under `remote_name`, relative to the login folder, creating no folders.
-  // Returns TRUE when the file was stored; otherwise FALSE with the reason
-  // in the status text. The local file is checked before anything is sent.
+  // An empty `password` is read from the security settings' password file
+  // when one is named; an empty `user` of an SFTP server is the local login
+  // name. Returns TRUE when the file was stored; otherwise FALSE with the
+  // designed text in the status text and the reason in FailureReason(). The
+  // local file is checked before anything is sent.
   BOOL Upload(const std::string& server, const std::string& remote_name,
               const std::string& local_path, const std::string& user,
               const std::string& password);
@@ -61,6 +73,11 @@ class CFtpClient : public CInternetClient {
   // with the server and login it is given. libcurl sends QUIT and closes the
   // control connection itself when the session closes.
   void CloseConnection();
+
+  // Why the last Upload failed, for the user's error channel: libcurl's
+  // description, the server's last reply, or what a TLS or host key check
+  // refused; "" after a success. Never holds the password.
+  const std::string& FailureReason() const { return reason_; }
 
  private:
   // The server and login an upload connected with. libcurl keeps the
@@ -73,8 +90,27 @@ class CFtpClient : public CInternetClient {
     bool passive = false;
   };
 
+  struct Transfer;
+
+  // Parses the server and completes the login for a new connection. Returns
+  // false after Fail.
+  bool Connect(const std::string& server, const std::string& user,
+               const std::string& password);
+  // The options of one transfer, each checked; false when libcurl refused
+  // one.
+  bool Configure(CURL* curl, Transfer* transfer);
+  void SetStoreOptions(Transfer* transfer, CurlOptions* options) const;
+  void SetModeOptions(CurlOptions* options) const;
+  // Records the outcome of a failed perform.
+  void TransferFailed(CURLcode code, const Transfer& transfer);
+  // Sets the status text and the reason (the status text when `reason` is
+  // empty), with the password blotted out of both.
+  void Fail(const std::string& status, const std::string& reason = "");
+
   std::unique_ptr<Connection> connection_;
-  uint16_t port_ = kFtpDefaultPort;  // used when the server text names none
+  FtpSecurity security_;
+  std::string reason_;
+  uint16_t port_ = kFtpDefaultPort;  // used when a plain FTP server names none
   int32_t transfer_type_ = kTransferBinary;
   BOOL passive_ = FALSE;
 

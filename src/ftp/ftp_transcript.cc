@@ -20,6 +20,13 @@ void ForEachLine(std::string_view text, LineFn line_fn) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// libcurl's description of a failure: its error buffer when that holds
+// text, else the generic text for `code`.
+std::string Description(CURLcode code, std::string_view error_buffer) {
+  if (!error_buffer.empty()) return std::string(error_buffer);
+  return CurlLibraryReady() ? Curl().easy_strerror(code) : "libcurl could not be loaded";
+}
+
 }  // namespace
 
 void FtpTranscript::CommandsSent(std::string_view text) {
@@ -34,7 +41,12 @@ void FtpTranscript::RepliesReceived(std::string_view text) {
   ForEachLine(text, [this](std::string_view line) { ReplyLine(line); });
 }
 
+void FtpTranscript::NoteReceived(std::string_view text) {
+  if (text.substr(0, 23) == "Authentication complete") logged_in_ = true;
+}
+
 void FtpTranscript::ReplyLine(std::string_view line) {
+  if (last_verb_ == "QUIT") return;
   last_reply_.assign(line);
   // A final reply is three digits and a blank (or the digits alone); "230-"
   // opens a multi-line reply whose last line carries the blank.
@@ -51,11 +63,19 @@ std::string FailureStatusText(CURLcode code, bool logged_in, std::string_view er
   if (code == CURLE_OK) {
     return last_reply.empty() ? std::string("Error in PutFile") : std::string(last_reply);
   }
-  if (!logged_in) {
-    if (!error_buffer.empty()) return std::string(error_buffer);
-    return CurlLibraryReady() ? Curl().easy_strerror(code) : "libcurl could not be loaded";
-  }
+  if (!logged_in) return Description(code, error_buffer);
   return "Error " + std::to_string(static_cast<int>(code)) + " in PutFile";
+}
+
+std::string FailureReason(CURLcode code, bool logged_in, std::string_view error_buffer,
+                          std::string_view last_reply) {
+  bool replied = !last_reply.empty();
+  std::string reason = Description(code, logged_in && replied ? "" : error_buffer);
+  if (replied) {
+    reason += "; server replied: ";
+    reason += last_reply;
+  }
+  return reason;
 }
 
 }  // namespace postrunner

@@ -1,7 +1,7 @@
 // What the FTP client learns from watching one libcurl transfer: whether the
 // login went through (which tells a failed connection from a failed store)
 // and the server's last reply line. Also turns the outcome of a failed
-// transfer into the status text the user sees.
+// transfer into the status text the user sees and the reason on stderr.
 //
 // Only command verbs are kept, never their arguments, so the password sent
 // with PASS is never stored.
@@ -24,12 +24,16 @@ class FtpTranscript {
   // lines (CR LF or LF ends; a missing final end is tolerated).
   void RepliesReceived(std::string_view text);
 
+  // Takes one of libcurl's own notes. SFTP has no reply lines to watch;
+  // libcurl notes "Authentication complete" once the SSH login succeeded.
+  void NoteReceived(std::string_view text);
+
   // True once the server answered USER, PASS or ACCT with a final 2xx reply,
-  // that is once the connection was logged in.
+  // or an SSH login completed: once the connection was logged in.
   bool logged_in() const { return logged_in_; }
 
-  // The last non-empty line the server sent, without its line end; empty
-  // when it sent none.
+  // The last non-empty line the server sent before QUIT (whose "221" says
+  // nothing about a failure), without its line end; empty when it sent none.
   const std::string& last_reply() const { return last_reply_; }
 
  private:
@@ -50,6 +54,16 @@ class FtpTranscript {
 //   was none.
 std::string FailureStatusText(CURLcode code, bool logged_in, std::string_view error_buffer,
                               std::string_view last_reply);
+
+// The reason for stderr of a transfer libcurl reported as failed: its
+// description, then the server's last reply when there is one, e.g. "Upload
+// failed (at start/before it took off); server replied: 553 Could not create
+// file.". The description is `error_buffer` (else the generic text for
+// `code`), except after the login when the server replied: the buffer keeps
+// libcurl's first note of the transfer, which may be a harmless one from
+// setting up an active data connection, so the generic text is used.
+std::string FailureReason(CURLcode code, bool logged_in, std::string_view error_buffer,
+                          std::string_view last_reply);
 
 }  // namespace postrunner
 

@@ -8,8 +8,10 @@ namespace postrunner {
 
 BOOL SendFileByFtp(const std::string& local_path, const std::string& server,
                    const std::string& user, const std::string& password,
-                   const std::string& remote_name, BOOL passive) {
+                   const std::string& remote_name, BOOL passive,
+                   const FtpSecurity& security) {
   CFtpClient ftp;
+  ftp.SetSecurity(security);
   std::string name = remote_name.empty() ? DefaultRemoteName(local_path) : remote_name;
 
   PrintLine("Starting FTP transfer");
@@ -25,6 +27,7 @@ BOOL SendFileByFtp(const std::string& local_path, const std::string& server,
     PrintLine("Ftp.PutFile returned TRUE " + ftp.GetStatusText());
   } else {
     PrintLine("Ftp.PutFile returned FALSE: " + ftp.GetStatusText());
+    PrintReason(ftp.FailureReason());
   }
   ftp.CloseConnection();
   return stored;

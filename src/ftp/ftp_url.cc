@@ -1,5 +1,7 @@
 #include "ftp/ftp_url.h"
 
+#include "net/host_port.h"
+#include "platform/ascii.h"
 #include "platform/path.h"
 
 namespace postrunner {
@@ -15,22 +17,31 @@ bool IsHexDigit(char c) {
   return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+bool IsUnreserved(char c) { return IsAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
+
 bool IsHostNameChar(char c) {
   return IsAlnum(c) || c == '-' || c == '.' || c == '_' ||
          static_cast<unsigned char>(c) >= 0x80;
 }
 
-// Decimal 1..65535 with at most five digits.
-bool ParsePort(std::string_view text, uint16_t* port) {
-  if (text.empty() || text.size() > 5) return false;
-  uint32_t value = 0;
-  for (char c : text) {
-    if (!IsDigit(c)) return false;
-    value = value * 10 + static_cast<uint32_t>(c - '0');
+struct SchemePrefix {
+  std::string_view prefix;
+  FtpScheme scheme;
+  std::string_view url_prefix;
+};
+
+constexpr SchemePrefix kSchemes[] = {
+    {"ftp://", FtpScheme::kFtp, "ftp://"},
+    {"ftps://", FtpScheme::kFtps, "ftps://"},
+    {"sftp://", FtpScheme::kSftp, "sftp://"},
+};
+
+// The entry whose prefix `text` starts with (any case), or nullptr.
+const SchemePrefix* FindScheme(std::string_view text) {
+  for (const SchemePrefix& s : kSchemes) {
+    if (StartsWithNoCase(text, s.prefix)) return &s;
   }
-  if (value == 0 || value > 65535) return false;
-  *port = static_cast<uint16_t>(value);
-  return true;
+  return nullptr;
 }
 
 // An IPv6 address with an optional zone ("fe80::1%eth0"), turned into its
@@ -44,10 +55,9 @@ bool BracketIpv6(std::string_view text, std::string* url_host) {
     text = text.substr(0, percent);
     if (zone.empty()) return false;
     for (char c : zone) {
-      if (!IsAlnum(c) && c != '-' && c != '.' && c != '_' && c != '~') return false;
+      if (!IsUnreserved(c)) return false;
     }
   }
-  if (text.find(':') == std::string_view::npos) return false;
   for (char c : text) {
     if (!IsHexDigit(c) && c != ':' && c != '.') return false;
   }
@@ -61,33 +71,39 @@ bool BracketIpv6(std::string_view text, std::string* url_host) {
   return true;
 }
 
+uint16_t DefaultPort(FtpScheme scheme, uint16_t ftp_port) {
+  switch (scheme) {
+    case FtpScheme::kFtps: return kFtpsDefaultPort;
+    case FtpScheme::kSftp: return kSftpDefaultPort;
+    case FtpScheme::kFtp: break;
+  }
+  return ftp_port;
+}
+
 }  // namespace
 
-bool ParseFtpServer(std::string_view server, uint16_t default_port, FtpServerAddress* out) {
-  out->port = default_port;
-  if (server.empty()) return false;
-  if (server.front() == '[') {
-    size_t close = server.find(']');
-    if (close == std::string_view::npos) return false;
-    std::string_view rest = server.substr(close + 1);
-    if (!rest.empty() && (rest.front() != ':' || !ParsePort(rest.substr(1), &out->port))) {
-      return false;
-    }
-    return BracketIpv6(server.substr(1, close - 1), &out->url_host);
+FtpScheme SchemeOf(std::string_view server) {
+  const SchemePrefix* scheme = FindScheme(server);
+  return scheme ? scheme->scheme : FtpScheme::kFtp;
+}
+
+bool ParseFtpServer(std::string_view server, uint16_t ftp_port, FtpServerAddress* out) {
+  if (const SchemePrefix* scheme = FindScheme(server)) {
+    server.remove_prefix(scheme->prefix.size());
+    out->scheme = scheme->scheme;
+    if (!server.empty() && server.back() == '/') server.remove_suffix(1);
+  } else {
+    out->scheme = FtpScheme::kFtp;
   }
-  size_t colon = server.find(':');
-  if (colon != std::string_view::npos && server.find(':', colon + 1) != std::string_view::npos) {
-    return BracketIpv6(server, &out->url_host);
-  }
-  std::string_view host = server.substr(0, colon);
-  if (host.empty()) return false;
-  for (char c : host) {
+  HostPort parsed;
+  if (!ParseHostPort(server, DefaultPort(out->scheme, ftp_port), &parsed)) return false;
+  out->port = parsed.port;
+  // A ':' in the host means an IPv6 address, bracketed or bare.
+  if (parsed.host.find(':') != std::string::npos) return BracketIpv6(parsed.host, &out->url_host);
+  for (char c : parsed.host) {
     if (!IsHostNameChar(c)) return false;
   }
-  if (colon != std::string_view::npos && !ParsePort(server.substr(colon + 1), &out->port)) {
-    return false;
-  }
-  out->url_host.assign(host);
+  out->url_host = parsed.host;
   return true;
 }
 
@@ -100,7 +116,7 @@ std::string PercentEncodePath(std::string_view text) {
   std::string encoded;
   encoded.reserve(text.size());
   for (char c : text) {
-    if (IsAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+    if (IsUnreserved(c) || c == '/') {
       encoded.push_back(c);
     } else {
       unsigned char byte = static_cast<unsigned char>(c);
@@ -113,11 +129,21 @@ std::string PercentEncodePath(std::string_view text) {
 }
 
 std::string BuildFtpUrl(const FtpServerAddress& server, std::string_view remote_name) {
-  std::string url = "ftp://";
+  std::string url;
+  for (const SchemePrefix& s : kSchemes) {
+    if (s.scheme == server.scheme) url = s.url_prefix;
+  }
   url += server.url_host;
   url += ':';
   url += std::to_string(server.port);
   url += '/';
+  if (server.scheme == FtpScheme::kSftp) {
+    if (!remote_name.empty() && remote_name.front() == '/') {
+      remote_name.remove_prefix(1);
+    } else {
+      url += "~/";
+    }
+  }
   url += PercentEncodePath(remote_name);
   return url;
 }

@@ -50,7 +50,7 @@ def ftp_args(server, *extra, user=WRITER, password=WRITER_PASSWORD, address=None
 
 def assert_secret_kept(r, *passwords):
     for password in (WRITER_PASSWORD, READER_PASSWORD) + passwords:
-        assert password not in r.stdout
+        assert password not in r.stdout and password not in r.stderr
 
 
 def ftp_lines(passive, result):
@@ -191,6 +191,7 @@ def test_refused_login_reports_the_library_description(run, workdir, fresh, ftp_
     prefix = "Ftp.PutFile returned FALSE: "
     assert r.lines[-2].startswith(prefix)
     assert "530" in r.lines[-2][len(prefix):]          # libcurl: "Access denied: 530"
+    assert r.stderr == "postrunner: Access denied: 530; server replied: 530 Authentication failed.\n"
     assert r.lines[-1] == "ERROR: File local.txt not sent to " + fresh.address
     assert_secret_kept(r, wrong)
     assert "STOR" not in fresh.verbs()
@@ -206,6 +207,8 @@ def test_store_refused_for_a_read_only_user(run, workdir, fresh, ftp_home):
     assert r.lines == BANNER + ["FILE Mode"] + ftp_lines(
         True, "Ftp.PutFile returned FALSE: Error 25 in PutFile") + [
         "ERROR: File denied.txt not sent to " + fresh.address]
+    # The server's own words reach the user on stderr.
+    assert r.stderr.endswith("; server replied: 550 Not enough privileges.\n")
     assert not (ftp_home / "denied.txt").exists()
     assert_secret_kept(r)
 
@@ -249,6 +252,7 @@ def test_malformed_server_text_gets_no_connection(run, workdir, address):
     assert r.code == 5
     assert r.lines[-2:] == ["Ftp.PutFile returned FALSE: Error creating FTP Connection",
                             "ERROR: File local.txt not sent to " + address]
+    assert r.stderr.startswith('postrunner: Cannot use FTP server "')
 
 
 def test_missing_local_file_fails_before_connecting(run, fresh):

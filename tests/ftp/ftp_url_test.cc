@@ -9,51 +9,40 @@ namespace {
 
 struct ServerCase {
   const char* text;
+  FtpScheme scheme;
   const char* url_host;
   uint16_t port;
 };
 
-TEST(ParseFtpServerTest, AcceptsHostsPortsAndIpv6Forms) {
+// Host and port forms are the network layer's; these cases check what FTP
+// adds: schemes with their default ports, IPv6 in brackets, zones encoded.
+TEST(ParseFtpServerTest, SchemesChooseTheProtocolAndTheDefaultPort) {
   const ServerCase cases[] = {
-      {"ftp.example.com", "ftp.example.com", 21},
-      {"ftp.example.com:2121", "ftp.example.com", 2121},
-      {"127.0.0.1:65535", "127.0.0.1", 65535},
-      {"my_host-1:1", "my_host-1", 1},
-      {"[::1]", "[::1]", 21},
-      {"[::1]:990", "[::1]", 990},
-      {"[2001:db8::7]:21000", "[2001:db8::7]", 21000},
-      {"[::ffff:192.0.2.1]", "[::ffff:192.0.2.1]", 21},
-      {"[fe80::1%eth0]:2121", "[fe80::1%25eth0]", 2121},
-      {"::1", "[::1]", 21},  // bare IPv6: every ':' belongs to the address
-      {"fe80::a:b", "[fe80::a:b]", 21},
-      {"b\xC3\xBC" "cher.example", "b\xC3\xBC" "cher.example", 21},
+      {"ftp.example.com", FtpScheme::kFtp, "ftp.example.com", 4021},
+      {"ftp://ftp.example.com", FtpScheme::kFtp, "ftp.example.com", 4021},
+      {"FTPS://h:2990/", FtpScheme::kFtps, "h", 2990},
+      {"ftps://h", FtpScheme::kFtps, "h", 990},
+      {"sftp://h", FtpScheme::kSftp, "h", 22},
+      {"sftp://[::1]:2222", FtpScheme::kSftp, "[::1]", 2222},
+      {"[fe80::1%eth0]:2121", FtpScheme::kFtp, "[fe80::1%25eth0]", 2121},
+      {"fe80::a:b", FtpScheme::kFtp, "[fe80::a:b]", 4021},
+      {"b\xC3\xBC" "cher.example", FtpScheme::kFtp, "b\xC3\xBC" "cher.example", 4021},
   };
   for (const ServerCase& c : cases) {
     FtpServerAddress address;
-    ASSERT_TRUE(ParseFtpServer(c.text, 21, &address)) << c.text;
+    ASSERT_TRUE(ParseFtpServer(c.text, 4021, &address)) << c.text;
+    EXPECT_EQ(address.scheme, c.scheme) << c.text;
+    EXPECT_EQ(SchemeOf(c.text), c.scheme) << c.text;
     EXPECT_EQ(address.url_host, c.url_host) << c.text;
     EXPECT_EQ(address.port, c.port) << c.text;
   }
 }
 
-TEST(ParseFtpServerTest, DefaultPortAppliesOnlyWithoutAPort) {
-  FtpServerAddress address;
-  ASSERT_TRUE(ParseFtpServer("host", 4021, &address));
-  EXPECT_EQ(address.port, 4021);
-  ASSERT_TRUE(ParseFtpServer("[::1]", 4021, &address));
-  EXPECT_EQ(address.port, 4021);
-  ASSERT_TRUE(ParseFtpServer("host:22", 4021, &address));
-  EXPECT_EQ(address.port, 22);
-}
-
 TEST(ParseFtpServerTest, RejectsTextThatWouldBendTheUrl) {
   const char* bad[] = {
-      "",           ":21",          "host:",       "host:0",        "host:65536",
-      "host:123456", "host:+21",    "host:2 1",    "host: 21",      " host",
-      "host ",       "user@host",   "user:pw@host", "host/path",    "host?x",
-      "host#x",      "host\\x",     "host\r\n",    "[::1",          "[::1]x",
-      "[::1]:",      "[::1]:0",     "[]",          "[127.0.0.1]",   "[g::1]",
-      "[fe80::1%]",  "[fe80::1%a/b]", "[::1]@evil", "::1:x",
+      "host ",      "ho st",       "user@host",  "user:pw@host", "host/path", "host?x",
+      "host#x",     "host\\x",     "host\r\n",  "[g::1]",       "[fe80::1%]", "[fe80::1%a/b]",
+      "[::1]@evil", "::1:x",       "ftp://",     "sftp://h//",   "http://h",  "ftps://u@h",
   };
   for (const char* text : bad) {
     FtpServerAddress address;
@@ -86,13 +75,17 @@ TEST(PercentEncodePathTest, KeepsUnreservedAndSlashEncodesEverythingElse) {
 }
 
 TEST(BuildFtpUrlTest, PutsHostPortAndEncodedNameTogether) {
-  FtpServerAddress v4{"127.0.0.1", 2121};
+  FtpServerAddress v4{FtpScheme::kFtp, "127.0.0.1", 2121};
   EXPECT_EQ(BuildFtpUrl(v4, "a b.txt"), "ftp://127.0.0.1:2121/a%20b.txt");
   EXPECT_EQ(BuildFtpUrl(v4, "in/out.zip"), "ftp://127.0.0.1:2121/in/out.zip");
   // An absolute name keeps its leading '/', giving "//" after the host.
   EXPECT_EQ(BuildFtpUrl(v4, "/abs/x"), "ftp://127.0.0.1:2121//abs/x");
-  FtpServerAddress v6{"[::1]", 21};
-  EXPECT_EQ(BuildFtpUrl(v6, "f"), "ftp://[::1]:21/f");
+  FtpServerAddress v6{FtpScheme::kFtps, "[::1]", 990};
+  EXPECT_EQ(BuildFtpUrl(v6, "f"), "ftps://[::1]:990/f");
+  // SFTP URLs are absolute: a relative name goes under the home folder.
+  FtpServerAddress ssh{FtpScheme::kSftp, "h", 22};
+  EXPECT_EQ(BuildFtpUrl(ssh, "in/a b"), "sftp://h:22/~/in/a%20b");
+  EXPECT_EQ(BuildFtpUrl(ssh, "/srv/x"), "sftp://h:22/srv/x");
 }
 
 }  // namespace

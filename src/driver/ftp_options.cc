@@ -1,0 +1,72 @@
+#include "driver/ftp_options.h"
+
+#include <cstdlib>
+
+#include "driver/command_line.h"
+#include "driver/main_flow.h"
+#include "driver/presets.h"
+#include "ftp/ftp_url.h"
+#include "platform/console.h"
+
+namespace postrunner {
+namespace {
+
+constexpr const char* kPasswordVariable = "POSTRUNNER_FTP_PASSWORD";
+constexpr const char* kPassphraseVariable = "POSTRUNNER_SSH_PASSPHRASE";
+
+// The value of `option` when given, else the preset `preset`.
+std::string OptionOrPreset(const char* option, const char* preset) {
+  return HasOption(option) ? GetOptionValue(option) : ReadPreset(preset, "");
+}
+
+// The environment variable `name`; "" when unset.
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// The usage text, then the designed message, for a missing user or password.
+int MissingCredential() {
+  PrintUsage();
+  PrintLine("ERROR: Set the FTP Username");
+  return kExitUsage;
+}
+
+}  // namespace
+
+bool FtpRequested() {
+  if (HasOption("/FTPServer:")) return true;
+  return !HasOption("/Receiver:") && !ReadPreset("FTPServer", "").empty();
+}
+
+int ReadFtpOptions(FtpSettings* out) {
+  out->server = OptionOrPreset("/FTPServer:", "FTPServer");
+  const bool sftp = SchemeOf(out->server) == FtpScheme::kSftp;
+  FtpSecurity& security = out->security;
+  security.ssh_key = OptionOrPreset("/SSHKey:", "SSHKey");
+
+  // An SFTP login without a user name uses the local one, as ssh does.
+  out->user = OptionOrPreset("/FTPUser:", "FTPUser");
+  if (out->user.empty() && !HasOption("/FTPUser:") && !sftp) return MissingCredential();
+
+  if (HasOption("/FTPPassword:")) {
+    out->password = GetOptionValue("/FTPPassword:");
+  } else {
+    out->password = Environment(kPasswordVariable);
+    if (out->password.empty()) {
+      security.password_file = OptionOrPreset("/FTPPasswordFile:", "FTPPasswordFile");
+      bool key_login = sftp && !security.ssh_key.empty();
+      if (security.password_file.empty() && !key_login) return MissingCredential();
+    }
+  }
+
+  if (HasOption("/FTPFilename:")) out->remote_name = GetOptionValue("/FTPFilename:");
+  out->passive = HasOption("/FTPPassiveMode");
+  security.explicit_tls = HasOption("/FTPTLS");
+  security.ca_file = OptionOrPreset("/CAFile:", "CAFile");
+  security.known_hosts = OptionOrPreset("/KnownHosts:", "KnownHosts");
+  security.ssh_passphrase = Environment(kPassphraseVariable);
+  return 0;
+}
+
+}  // namespace postrunner

@@ -1,0 +1,18 @@
+// The registry presets of a run: string values under one key, the machine's
+// value overridden by the user's.
+#ifndef POSTRUNNER_DRIVER_PRESETS_H_
+#define POSTRUNNER_DRIVER_PRESETS_H_
+
+#include <string>
+
+namespace postrunner {
+
+// The key under HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER.
+inline constexpr const char* kPresetKey = "Software\\Veltrona\\Dropcart";
+
+// The user's value `value_name`, else the machine's, else `fallback`.
+std::string ReadPreset(const char* value_name, const std::string& fallback);
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_DRIVER_PRESETS_H_

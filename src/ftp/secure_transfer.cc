@@ -1,0 +1,94 @@
+#include "ftp/secure_transfer.h"
+
+#include "platform/user_account.h"
+
+namespace postrunner {
+namespace {
+
+// Where OpenSSL finds the system's trusted certificates as hashed files.
+// libcurl's own default is used when it can report it (7.84 and later).
+constexpr const char* kSystemCaPath = "/etc/ssl/certs";
+
+std::string SystemCaPath(CURL* curl) {
+  char* path = nullptr;
+  if (Curl().easy_getinfo(curl, CURLINFO_CAPATH, &path) == CURLE_OK && path != nullptr &&
+      *path != '\0') {
+    return path;
+  }
+  return kSystemCaPath;
+}
+
+// The name ssh writes in known hosts files: "host", or "[host]:port" for a
+// port other than 22.
+std::string KnownHostsName(const std::string& host, uint16_t port) {
+  if (port == 22) return host;
+  return "[" + host + "]:" + std::to_string(port);
+}
+
+}  // namespace
+
+void SetTlsOptions(CURL* curl, const std::string& ca_file, CurlOptions* options) {
+  options->Set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL))
+      .Set(CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS))
+      .Set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2))
+      .Set(CURLOPT_SSL_VERIFYPEER, 1L)
+      .Set(CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!ca_file.empty()) {
+    // Naming a CA file replaces libcurl's bundle; the hashed system folder
+    // keeps the system's certificates trusted beside it.
+    std::string system_path = SystemCaPath(curl);
+    options->Set(CURLOPT_CAINFO, ca_file.c_str()).Set(CURLOPT_CAPATH, system_path.c_str());
+  }
+}
+
+SshHostKeyCheck::SshHostKeyCheck(std::string host, uint16_t port, std::string known_hosts)
+    : host_(std::move(host)), port_(port), known_hosts_(std::move(known_hosts)) {}
+
+int SshHostKeyCheck::KeyCallback(CURL*, const curl_khkey*, const curl_khkey*, curl_khmatch match,
+                                 void* self) {
+  auto* check = static_cast<SshHostKeyCheck*>(self);
+  if (match == CURLKHMATCH_OK) return CURLKHSTAT_FINE;
+  std::string name = KnownHostsName(check->host_, check->port_);
+  std::string port = std::to_string(check->port_);
+  std::string add = "ssh-keyscan -p " + port + " " + check->host_ + " >> " + check->known_hosts_;
+  if (match == CURLKHMATCH_MISMATCH) {
+    check->rejection_ = "The SSH host key of " + name + " differs from the one in " +
+                        check->known_hosts_ +
+                        " (the server was reinstalled, or another machine answers); if the "
+                        "change is expected, remove the old key with ssh-keygen -R '" + name +
+                        "' -f " + check->known_hosts_ + " and add the new one with " + add;
+  } else {
+    check->rejection_ = "The SSH host key of " + name + " is not in " + check->known_hosts_ +
+                        "; compare its fingerprint with the server's, then add it with " + add;
+  }
+  return CURLKHSTAT_REJECT;
+}
+
+std::string KnownHostsFile(const std::string& chosen) {
+  if (!chosen.empty()) return chosen;
+  std::string home = HomeFolder();
+  if (home.empty()) return "";
+  return home + "/.ssh/known_hosts";
+}
+
+void SetSshOptions(const FtpSecurity& security, bool has_password, const std::string& known_hosts,
+                   SshHostKeyCheck* check, CurlOptions* options) {
+  long auth = 0;
+  if (!security.ssh_key.empty()) {
+    auth |= CURLSSH_AUTH_PUBLICKEY;
+    // An empty public key file lets the library derive it from the private
+    // key instead of looking for one in default places.
+    options->Set(CURLOPT_SSH_PRIVATE_KEYFILE, security.ssh_key.c_str())
+        .Set(CURLOPT_SSH_PUBLIC_KEYFILE, "");
+    if (!security.ssh_passphrase.empty()) {
+      options->Set(CURLOPT_KEYPASSWD, security.ssh_passphrase.c_str());
+    }
+  }
+  if (has_password) auth |= CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD;
+  options->Set(CURLOPT_SSH_AUTH_TYPES, auth)
+      .Set(CURLOPT_SSH_KNOWNHOSTS, known_hosts.c_str())
+      .Set(CURLOPT_SSH_KEYFUNCTION, &SshHostKeyCheck::KeyCallback)
+      .Set(CURLOPT_SSH_KEYDATA, static_cast<void*>(check));
+}
+
+}  // namespace postrunner

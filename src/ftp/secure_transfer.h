@@ -1,0 +1,74 @@
+// The TLS and SSH side of an upload: what the user chose (explicit TLS, the
+// extra trusted certificates, the SSH key and known hosts file), the libcurl
+// options that enforce it, and the check of an SFTP server's host key with
+// the reason a rejected key gets. Certificates and host keys are always
+// verified; nothing here can turn that off.
+#ifndef POSTRUNNER_FTP_SECURE_TRANSFER_H_
+#define POSTRUNNER_FTP_SECURE_TRANSFER_H_
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "ftp/curl_options.h"
+
+namespace postrunner {
+
+// The security settings of an upload; empty texts mean "not given".
+struct FtpSecurity {
+  bool explicit_tls = false;   // plain FTP upgraded with AUTH TLS ("/FTPTLS")
+  std::string ca_file;         // PEM certificates trusted beside the system's
+  std::string password_file;   // read for the password when none was given
+  std::string ssh_key;         // SFTP private key file
+  std::string ssh_passphrase;  // its passphrase
+  std::string known_hosts;     // SFTP known hosts file; ~/.ssh/known_hosts
+};
+
+// Sets the options of a TLS upload (explicit or implicit FTPS): TLS required
+// on the control and the data connections (PROT P), AUTH TLS tried first,
+// TLS 1.2 or newer, the peer's chain verified against the system store plus
+// `ca_file` (when not empty) and its name against the host.
+void SetTlsOptions(CURL* curl, const std::string& ca_file, CurlOptions* options);
+
+// Decides on an SFTP server's host key by the known hosts file and keeps
+// the reason for a rejection. Lives for one upload; libcurl calls
+// KeyCallback with this object as its data.
+class SshHostKeyCheck {
+ public:
+  // `host` and `port` as the user named them; `known_hosts` is the file
+  // libcurl checked the key against.
+  SshHostKeyCheck(std::string host, uint16_t port, std::string known_hosts);
+
+  SshHostKeyCheck(const SshHostKeyCheck&) = delete;
+  SshHostKeyCheck& operator=(const SshHostKeyCheck&) = delete;
+
+  // libcurl's host key callback: accepts only a key the file lists for this
+  // host; a missing or different key is refused and its reason kept.
+  static int KeyCallback(CURL* curl, const curl_khkey* known, const curl_khkey* found,
+                         curl_khmatch match, void* self);
+
+  // Why the key was refused, saying how to add it; "" when it was not.
+  const std::string& rejection() const { return rejection_; }
+
+ private:
+  std::string host_;
+  uint16_t port_;
+  std::string known_hosts_;
+  std::string rejection_;
+};
+
+// The known hosts file an SFTP upload checks against: `chosen` when not
+// empty, else ~/.ssh/known_hosts; "" when there is no home folder either.
+std::string KnownHostsFile(const std::string& chosen);
+
+// Sets the options of an SFTP upload: key login with `security.ssh_key`
+// (and its passphrase) when given, password login when `has_password`,
+// nothing else (no agent, no keys from default places), and the host key
+// checked against `check`'s known hosts file by `check`.
+void SetSshOptions(const FtpSecurity& security, bool has_password, const std::string& known_hosts,
+                   SshHostKeyCheck* check, CurlOptions* options);
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_FTP_SECURE_TRANSFER_H_
