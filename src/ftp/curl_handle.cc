@@ -36,7 +36,8 @@ class CurlLibrary {
                     Resolve(lib, "curl_easy_setopt", &api_.easy_setopt) &&
                     Resolve(lib, "curl_easy_perform", &api_.easy_perform) &&
                     Resolve(lib, "curl_easy_strerror", &api_.easy_strerror) &&
-                    Resolve(lib, "curl_easy_getinfo", &api_.easy_getinfo);
+                    Resolve(lib, "curl_easy_getinfo", &api_.easy_getinfo) &&
+                    Resolve(lib, "curl_version_info", &api_.version_info);
     Resolve(lib, "curl_easy_option_by_id", &api_.easy_option_by_id);
     ready_ = resolved && api_.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   }

@@ -21,6 +21,7 @@ struct CurlApi {
   CURLcode (*easy_perform)(CURL* handle);
   const char* (*easy_strerror)(CURLcode code);
   CURLcode (*easy_getinfo)(CURL* handle, CURLINFO info, ...);
+  curl_version_info_data* (*version_info)(CURLversion stamp);
   // Optional (libcurl 7.73 and later): nullptr when the library lacks it.
   const curl_easyoption* (*easy_option_by_id)(CURLoption id);
 };

@@ -189,6 +189,11 @@ void CFtpClient::SetModeOptions(CurlOptions* options) const {
   }
 }
 
+bool CFtpClient::UsesTls() const {
+  FtpScheme scheme = connection_->server.scheme;
+  return scheme == FtpScheme::kFtps || (scheme == FtpScheme::kFtp && security_.explicit_tls);
+}
+
 bool CFtpClient::Configure(CURL* curl, Transfer* transfer) {
   const FtpScheme scheme = connection_->server.scheme;
   CurlOptions options(curl);
@@ -204,7 +209,7 @@ bool CFtpClient::Configure(CURL* curl, Transfer* transfer) {
   SetStoreOptions(transfer, &options);
   SetModeOptions(&options);
   SetTimeoutOptions(FtpTimeoutsFromEnvironment(), &options);
-  if (scheme == FtpScheme::kFtps || (scheme == FtpScheme::kFtp && security_.explicit_tls)) {
+  if (UsesTls()) {
     SetTlsOptions(curl, security_.ca_file, &options);
   } else if (scheme == FtpScheme::kSftp) {
     SetSshOptions(security_, !connection_->password.empty(), transfer->known_hosts,
@@ -243,6 +248,14 @@ BOOL CFtpClient::Upload(const std::string& server, const std::string& remote_nam
   }
   if (!connection_ && !Connect(server, user, password)) return FALSE;
 
+  if (UsesTls() && !connection_->passive) {
+    std::string refusal = ActiveTlsRefusal();
+    if (!refusal.empty()) {
+      Fail(refusal);
+      connection_.reset();
+      return FALSE;
+    }
+  }
   std::string known_hosts;
   if (connection_->server.scheme == FtpScheme::kSftp) {
     known_hosts = KnownHostsFile(security_.known_hosts);

@@ -96,6 +96,8 @@ class CFtpClient : public CInternetClient {
   // false after Fail.
   bool Connect(const std::string& server, const std::string& user,
                const std::string& password);
+  // Whether the connection runs FTP over TLS, explicit or implicit.
+  bool UsesTls() const;
   // The options of one transfer, each checked; false when libcurl refused
   // one.
   bool Configure(CURL* curl, Transfer* transfer);

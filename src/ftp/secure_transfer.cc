@@ -18,6 +18,10 @@ std::string SystemCaPath(CURL* curl) {
   return kSystemCaPath;
 }
 
+// The libcurl releases that send active-mode FTPS data in clear.
+constexpr unsigned kFirstCleartextActiveTls = 0x075700;  // 7.87.0
+constexpr unsigned kFirstMendedActiveTls = 0x080000;     // 8.0.0
+
 // The name ssh writes in known hosts files: "host", or "[host]:port" for a
 // port other than 22.
 std::string KnownHostsName(const std::string& host, uint16_t port) {
@@ -39,6 +43,16 @@ void SetTlsOptions(CURL* curl, const std::string& ca_file, CurlOptions* options)
     std::string system_path = SystemCaPath(curl);
     options->Set(CURLOPT_CAINFO, ca_file.c_str()).Set(CURLOPT_CAPATH, system_path.c_str());
   }
+}
+
+std::string ActiveTlsRefusal() {
+  const curl_version_info_data* info = Curl().version_info(CURLVERSION_NOW);
+  if (info == nullptr) return "";
+  unsigned version = info->version_num;
+  if (version < kFirstCleartextActiveTls || version >= kFirstMendedActiveTls) return "";
+  return std::string("libcurl ") + (info->version ? info->version : "") +
+         " would send the file unencrypted over an active-mode FTPS data connection "
+         "(mended in libcurl 8.0.0); use /FTPPassiveMode";
 }
 
 SshHostKeyCheck::SshHostKeyCheck(std::string host, uint16_t port, std::string known_hosts)

@@ -31,6 +31,13 @@ struct FtpSecurity {
 // `ca_file` (when not empty) and its name against the host.
 void SetTlsOptions(CURL* curl, const std::string& ca_file, CurlOptions* options);
 
+// "" when the loaded libcurl protects an active-mode FTPS data connection;
+// otherwise why an active TLS upload is refused. libcurl 7.87 to 7.88 (the
+// one Debian 12 ships among them) accept the server's data connection and
+// then send the file over it unencrypted although PROT P was agreed; 8.0.0
+// mended it. Passive mode is not affected.
+std::string ActiveTlsRefusal();
+
 // Decides on an SFTP server's host key by the known hosts file and keeps
 // the reason for a rejection. Lives for one upload; libcurl calls
 // KeyCallback with this object as its data.

@@ -1,7 +1,9 @@
 """FTP servers for end-to-end tests of the FTP delivery.
 
 FtpServer runs a real FTP server (pyftpdlib) in a child process on an
-ephemeral loopback port. It has two users whose home is a temporary folder:
+ephemeral loopback port, plain or with TLS: "explicit" (AUTH TLS offered),
+"implicit" (TLS from the first byte) or "required" (AUTH TLS offered, and a
+login without it refused). It has two users whose home is a temporary folder:
 a writer with full rights and a reader that may only list and read. Every
 command the server receives is appended to a log file (the password of PASS
 included, so tests can tell what went over the wire), one
@@ -26,17 +28,33 @@ READER_PASSWORD = "read-only-pw"
 _SERVER_SCRIPT = r'''
 import itertools, sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
-host, home, log_path = sys.argv[1:4]
-users = sys.argv[4:]
+host, home, log_path, tls, cert, key = sys.argv[1:7]
+users = sys.argv[7:]
 authorizer = DummyAuthorizer()
 for i in range(0, len(users), 3):
     authorizer.add_user(users[i], users[i + 1], home, perm=users[i + 2])
 sessions = itertools.count(1)
 
-class LoggingHandler(FTPHandler):
+class DataHandler(TLS_DTPHandler):
+    # A client may start the data connection's TLS handshake before it sends
+    # STOR; the stock handler takes that early input for a hang-up.
+    def readable(self):
+        return self._ssl_accepting or super().readable()
+
+class LoggingHandler(TLS_FTPHandler if tls else FTPHandler):
+    dtp_handler = DataHandler
+    certfile = cert or None
+    keyfile = key or None
+    tls_control_required = tls_data_required = tls == "required"
+
+    def handle(self):
+        if tls == "implicit":
+            self.secure_connection(self.ssl_context)
+        super().handle()
+
     def on_connect(self):
         self.session_id = next(sessions)
 
@@ -58,10 +76,12 @@ server.serve_forever(timeout=0.2, handle_exit=True)
 class FtpServer:
     """A pyftpdlib server in a child process; use as a context manager."""
 
-    def __init__(self, home, log_path, host="127.0.0.1"):
+    def __init__(self, home, log_path, host="127.0.0.1", tls="", cert=("", "")):
         self.home = str(home)
         self.log_path = str(log_path)
         self.host = host
+        self.tls = tls
+        self.cert = cert
         self.port = None
         self._proc = None
 
@@ -70,7 +90,7 @@ class FtpServer:
                  READER, READER_PASSWORD, "elr"]
         self._proc = subprocess.Popen(
             [sys.executable, "-c", _SERVER_SCRIPT, self.host, self.home,
-             self.log_path, *users],
+             self.log_path, self.tls, *self.cert, *users],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         line = self._proc.stdout.readline()
         if not line:
