@@ -45,7 +45,8 @@ class DataHandler(TLS_DTPHandler):
         return self._ssl_accepting or super().readable()
 
 class LoggingHandler(TLS_FTPHandler if tls else FTPHandler):
-    dtp_handler = DataHandler
+    if tls:
+        dtp_handler = DataHandler
     certfile = cert or None
     keyfile = key or None
     tls_control_required = tls_data_required = tls == "required"

@@ -376,3 +376,41 @@ def test_failed_zip_upload_keeps_the_archive(run, workdir, fresh, ftp_home):
     assert r.lines[-1] == "ERROR: File payload.dat not sent to " + fresh.address
     with zipfile.ZipFile(workdir / "Compressed.zip") as archive:
         assert archive.read("payload.dat") == b"keep the archive"
+
+
+# --- secrets off the command line --------------------------------------------
+
+@pytest.mark.parametrize("source", ["environment", "file", "preset", "shared-file"])
+def test_password_from_the_environment_a_private_file_or_a_preset(run, workdir, tmp_path,
+                                                                   fresh, ftp_home, source):
+    secret_file = tmp_path / "ftp.secret"
+    secret_file.write_bytes(WRITER_PASSWORD.encode() + b"\r\nsecond line ignored\n")
+    secret_file.chmod(0o640 if source == "shared-file" else 0o600)
+    (workdir / "secret.txt").write_bytes(b"by " + source.encode())
+    args, env = ["/File:secret.txt"], {}
+    if source == "environment":
+        env["POSTRUNNER_FTP_PASSWORD"] = WRITER_PASSWORD
+    if source == "preset":
+        (tmp_path / "user.reg").write_text(
+            'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Veltrona\\Dropcart]\n'
+            '"FTPServer"="%s"\n"FTPUser"="%s"\n"FTPPasswordFile"="%s"\n'
+            % (fresh.address, WRITER, secret_file))
+    else:
+        args += ["/FTPServer:" + fresh.address, "/FTPUser:" + WRITER]
+    if source in ("file", "shared-file"):
+        args.append("/FTPPasswordFile:" + str(secret_file))
+
+    r = run(*args, env_override=env)
+
+    assert_secret_kept(r)
+    for written in workdir.iterdir():
+        assert WRITER_PASSWORD.encode() not in written.read_bytes()
+    if source == "shared-file":
+        assert r.code == 5
+        assert r.stderr == ("postrunner: Secret file %s is readable by group or others; refused "
+                            "(make it private: chmod 600 %s)\n" % (secret_file, secret_file))
+        assert fresh.commands() == []
+        return
+    assert r.code == 0, r.stdout + r.stderr
+    assert r.lines[-1] == "File secret.txt sent to " + fresh.address
+    assert (ftp_home / "secret.txt").read_bytes() == b"by " + source.encode()
