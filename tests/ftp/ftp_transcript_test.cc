@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "ftp/curl_options.h"
 #include "ftp/ftp_client.h"
 
 namespace postrunner {
@@ -86,6 +87,38 @@ TEST(FailureStatusTextTest, AfterLoginTheStoreReportsTheResultCode) {
 TEST(FailureStatusTextTest, WithoutAResultCodeTheServerReplyOrAFixedText) {
   EXPECT_EQ(FailureStatusText(CURLE_OK, true, "", "451 local error"), "451 local error");
   EXPECT_EQ(FailureStatusText(CURLE_OK, true, "", ""), "Error in PutFile");
+}
+
+TEST(FailureReasonTest, TheServerReplyFollowsTheLibraryText) {
+  EXPECT_EQ(FailureReason(CURLE_LOGIN_DENIED, false, "Access denied: 530", "530 Use TLS."),
+            "Access denied: 530; server replied: 530 Use TLS.");
+  EXPECT_EQ(FailureReason(CURLE_SSH, false, "Upload failed: Permission denied", ""),
+            "Upload failed: Permission denied");
+  // After the login the buffer may hold an earlier, harmless note.
+  EXPECT_EQ(FailureReason(CURLE_UPLOAD_FAILED, true, "sa_addr inet_ntop() failed", "553 No."),
+            std::string(Curl().easy_strerror(CURLE_UPLOAD_FAILED)) + "; server replied: 553 No.");
+}
+
+TEST(FtpTranscriptTest, TheReplyToQuitIsNotTheReason) {
+  FtpTranscript t;
+  t.CommandsSent("STOR x\r\n");
+  t.RepliesReceived("553 Could not create file.\r\n");
+  t.CommandsSent("QUIT\r\n");
+  t.RepliesReceived("221 Goodbye.\r\n");
+  EXPECT_EQ(t.last_reply(), "553 Could not create file.");
+}
+
+TEST(CurlOptionsTest, TheFirstRefusedOptionStopsTheRestAndIsNamed) {
+  ASSERT_TRUE(CurlLibraryReady());
+  CurlEasy easy;
+  CurlOptions options(easy.get());
+  options.Set(CURLOPT_NOPROGRESS, 1L)
+      .Set(CURLOPT_PROTOCOLS_STR, "no-such-protocol")
+      .Set(static_cast<CURLoption>(99999), 1L);  // a later refusal keeps the first
+  EXPECT_FALSE(options.ok());
+  EXPECT_EQ(options.FailureText(),
+            std::string("libcurl refused option PROTOCOLS_STR: ") +
+                Curl().easy_strerror(CURLE_UNSUPPORTED_PROTOCOL));
 }
 
 TEST(FtpTimeoutsTest, EnvironmentSetsAllTimeOutsOrNone) {

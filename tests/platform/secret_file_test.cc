@@ -1,0 +1,63 @@
+#include "platform/secret_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace postrunner {
+namespace {
+
+class SecretFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pr_secret_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string Write(const std::string& content, mode_t mode) {
+    std::string path = dir_ + "/secret";
+    std::ofstream(path, std::ios::binary) << content;
+    ::chmod(path.c_str(), mode);
+    return path;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(SecretFileTest, ReadsThePrivateFirstLineWithoutItsEnd) {
+  const struct {
+    const char* content;
+    const char* secret;
+  } cases[] = {{"pw\r\nrest\n", "pw"}, {"pw", "pw"}, {"", ""}, {"\n", ""}, {" a b \n", " a b "}};
+  for (const auto& c : cases) {
+    std::string secret, error;
+    EXPECT_TRUE(ReadSecretFile(Write(c.content, 0600), &secret, &error)) << error;
+    EXPECT_EQ(secret, c.secret);
+  }
+}
+
+TEST_F(SecretFileTest, RefusesSharedSpecialMissingAndOverlongFiles) {
+  std::string secret = "stale", error;
+  for (mode_t shared : {0640, 0604}) {
+    EXPECT_FALSE(ReadSecretFile(Write("pw\n", shared), &secret, &error));
+    EXPECT_NE(error.find("readable by group or others"), std::string::npos) << error;
+    EXPECT_EQ(secret, "");
+  }
+  EXPECT_FALSE(ReadSecretFile(Write(std::string(70000, 'x'), 0600), &secret, &error));
+  EXPECT_EQ(secret, "");
+  std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(ReadSecretFile(fifo, &secret, &error));  // must not hang
+  EXPECT_EQ(error, "Secret file " + fifo + " is not a regular file");
+  EXPECT_FALSE(ReadSecretFile(dir_ + "/missing", &secret, &error));
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace postrunner
