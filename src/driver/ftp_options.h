@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "ftp/secure_transfer.h"
+#include "ftp/ftp_security.h"
 
 namespace postrunner {
 

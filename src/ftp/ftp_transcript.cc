@@ -69,9 +69,13 @@ std::string FailureStatusText(CURLcode code, bool logged_in, std::string_view er
 
 std::string FailureReason(CURLcode code, bool logged_in, std::string_view error_buffer,
                           std::string_view last_reply) {
-  bool replied = !last_reply.empty();
-  std::string reason = Description(code, logged_in && replied ? "" : error_buffer);
-  if (replied) {
+  bool ftp_after_login = logged_in && !last_reply.empty();
+  std::string reason = code == CURLE_USE_SSL_FAILED
+                           ? "The server refused AUTH TLS, which /FTPTLS requires"
+                           : Description(code, ftp_after_login ? "" : error_buffer);
+  // Only a refusal explains a failure; "234 AUTH TLS successful" before a
+  // failed certificate check would only mislead.
+  if (!last_reply.empty() && (last_reply[0] == '4' || last_reply[0] == '5')) {
     reason += "; server replied: ";
     reason += last_reply;
   }

@@ -56,12 +56,13 @@ std::string FailureStatusText(CURLcode code, bool logged_in, std::string_view er
                               std::string_view last_reply);
 
 // The reason for stderr of a transfer libcurl reported as failed: its
-// description, then the server's last reply when there is one, e.g. "Upload
-// failed (at start/before it took off); server replied: 553 Could not create
-// file.". The description is `error_buffer` (else the generic text for
-// `code`), except after the login when the server replied: the buffer keeps
-// libcurl's first note of the transfer, which may be a harmless one from
-// setting up an active data connection, so the generic text is used.
+// description, then the server's last reply when that is a refusal (4xx or
+// 5xx), e.g. "Upload failed (at start/before it took off); server replied:
+// 553 Could not create file.". The description is `error_buffer`, else the
+// generic text for `code`; after an FTP login (the server has replied) it is
+// always the generic text, because the buffer keeps libcurl's first note of
+// the transfer, which may be a harmless one from setting up an active data
+// connection.
 std::string FailureReason(CURLcode code, bool logged_in, std::string_view error_buffer,
                           std::string_view last_reply);
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "ftp/secure_transfer.h"
+#include "ftp/ftp_security.h"
 #include "platform/types.h"
 
 namespace postrunner {

@@ -12,18 +12,9 @@
 #include <string>
 
 #include "ftp/curl_options.h"
+#include "ftp/ftp_security.h"
 
 namespace postrunner {
-
-// The security settings of an upload; empty texts mean "not given".
-struct FtpSecurity {
-  bool explicit_tls = false;   // plain FTP upgraded with AUTH TLS ("/FTPTLS")
-  std::string ca_file;         // PEM certificates trusted beside the system's
-  std::string password_file;   // read for the password when none was given
-  std::string ssh_key;         // SFTP private key file
-  std::string ssh_passphrase;  // its passphrase
-  std::string known_hosts;     // SFTP known hosts file; ~/.ssh/known_hosts
-};
 
 // Sets the options of a TLS upload (explicit or implicit FTPS): TLS required
 // on the control and the data connections (PROT P), AUTH TLS tried first,

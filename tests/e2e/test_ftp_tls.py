@@ -98,7 +98,8 @@ def test_upload_over_tls_arrives_byte_exact(run, workdir, ftp_server, pki, tls, 
 @pytest.mark.parametrize("case,tls,cert,use_ca,reason", [
     ("untrusted", "implicit", "good", False, "certificate"),
     ("wrong-name", "explicit", "other-name", True, "127.0.0.1"),
-    ("no-auth-tls", "", "good", True, "server replied: 500"),
+    ("no-auth-tls", "", "good", True, "refused AUTH TLS, which /FTPTLS requires; "
+                                      "server replied: 500"),
 ])
 def test_tls_that_cannot_be_set_up_fails_before_the_login(run, workdir, ftp_server, pki,
                                                           case, tls, cert, use_ca, reason):
