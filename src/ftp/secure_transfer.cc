@@ -22,6 +22,16 @@ std::string SystemCaPath(CURL* curl) {
 constexpr unsigned kFirstCleartextActiveTls = 0x075700;  // 7.87.0
 constexpr unsigned kFirstMendedActiveTls = 0x080000;     // 8.0.0
 
+// The host as ssh names it: a URL host without the brackets of an IPv6
+// address and with its zone's "%25" back to "%".
+std::string SshHost(std::string_view url_host) {
+  if (url_host.size() < 2 || url_host.front() != '[') return std::string(url_host);
+  std::string host(url_host.substr(1, url_host.size() - 2));
+  size_t zone = host.find("%25");
+  if (zone != std::string::npos) host.erase(zone + 1, 2);
+  return host;
+}
+
 // The name ssh writes in known hosts files: "host", or "[host]:port" for a
 // port other than 22.
 std::string KnownHostsName(const std::string& host, uint16_t port) {
@@ -56,7 +66,7 @@ std::string ActiveTlsRefusal() {
 }
 
 SshHostKeyCheck::SshHostKeyCheck(std::string host, uint16_t port, std::string known_hosts)
-    : host_(std::move(host)), port_(port), known_hosts_(std::move(known_hosts)) {}
+    : host_(SshHost(host)), port_(port), known_hosts_(std::move(known_hosts)) {}
 
 int SshHostKeyCheck::KeyCallback(CURL*, const curl_khkey*, const curl_khkey*, curl_khmatch match,
                                  void* self) {

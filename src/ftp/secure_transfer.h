@@ -34,8 +34,8 @@ std::string ActiveTlsRefusal();
 // KeyCallback with this object as its data.
 class SshHostKeyCheck {
  public:
-  // `host` and `port` as the user named them; `known_hosts` is the file
-  // libcurl checked the key against.
+  // `host` (as it goes into the URL) and `port` name the server;
+  // `known_hosts` is the file libcurl checked the key against.
   SshHostKeyCheck(std::string host, uint16_t port, std::string known_hosts);
 
   SshHostKeyCheck(const SshHostKeyCheck&) = delete;
