@@ -4,6 +4,7 @@ the upload works and when it fails."""
 import os
 import re
 import socket
+import subprocess
 import zipfile
 
 import pytest
@@ -414,3 +415,18 @@ def test_password_from_the_environment_a_private_file_or_a_preset(run, workdir, 
     assert r.code == 0, r.stdout + r.stderr
     assert r.lines[-1] == "File secret.txt sent to " + fresh.address
     assert (ftp_home / "secret.txt").read_bytes() == b"by " + source.encode()
+
+
+def test_only_an_upload_loads_libcurl(workdir, env):
+    """Mail and archive runs never map libcurl and its TLS and SSH stack."""
+    (workdir / "a.txt").write_bytes(b"x")
+    port = free_port()
+
+    def loaded_libraries(*args):
+        proc = subprocess.run([os.environ["POSTRUNNER_BIN"], *args], cwd=str(workdir),
+                              env=dict(env, LD_DEBUG="libs"), capture_output=True, timeout=30)
+        return proc.stderr.decode("latin-1")
+
+    assert "libcurl" not in loaded_libraries("/CreateOnly", "/Zip", "/File:a.txt")
+    assert "libcurl" in loaded_libraries("/FTPServer:127.0.0.1:%d" % port, "/FTPUser:u",
+                                         "/FTPPassword:p", "/File:a.txt")
