@@ -1,8 +1,7 @@
-// Secrets kept in files instead of on the command line (where every local
-// user can read them). A secret file holds the secret on its first line; it
-// must be a regular file that neither its group nor others may read, the
-// rule ssh applies to private keys, so that a file left world-readable by
-// mistake is noticed instead of quietly used.
+// Reading a secret (a password or a bearer token) from a file, as scripts
+// keep them: the first line of a file that only its owner may read. A file
+// that grants group or others any permission is refused, the way ssh refuses
+// such a private key: the secret may already be known to other users.
 #ifndef POSTRUNNER_PLATFORM_SECRET_FILE_H_
 #define POSTRUNNER_PLATFORM_SECRET_FILE_H_
 
@@ -10,12 +9,12 @@
 
 namespace postrunner {
 
-// Reads the first line of `path` into `*secret`, without its line end (LF or
-// CR LF); an empty file gives "". Returns false, with `*secret` emptied and
-// the reason in `*error`, when the file cannot be opened or read, is not a
-// regular file, is readable by group or others, or its first line is longer
-// than 64 KiB. The reason names the path and never holds the secret.
-bool ReadSecretFile(const std::string& path, std::string* secret, std::string* error);
+// Reads the first line of the regular file `path` (without its line end,
+// CR LF or LF) into `*secret`. Returns false with `*reason` set, naming the
+// path but never the content, when the file cannot be opened or read, is
+// not a regular file, has any group or other permission bit set, or holds an
+// empty first line.
+bool ReadSecretFile(const std::string& path, std::string* secret, std::string* reason);
 
 }  // namespace postrunner
 

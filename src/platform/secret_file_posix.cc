@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/file_io.h"
 #include "platform/scoped_fd.h"
@@ -11,52 +12,55 @@
 namespace postrunner {
 namespace {
 
-constexpr size_t kMaxSecretLine = 64 * 1024;
-
-// Reads up to `limit` + 1 bytes or to the first LF, whichever comes first.
-bool ReadFirstLine(int fd, size_t limit, std::string* line) {
-  char buffer[4096];
-  for (;;) {
-    ssize_t got = ReadSome(fd, buffer, sizeof buffer);
-    if (got < 0) return false;
-    std::string_view chunk(buffer, static_cast<size_t>(got));
-    size_t end = chunk.find('\n');
-    line->append(chunk.substr(0, end));
-    if (got == 0 || end != std::string_view::npos || line->size() > limit) return true;
-  }
-}
+// A first line longer than this is no password or token.
+constexpr size_t kMaxSecretBytes = 64 * 1024;
 
 }  // namespace
 
-bool ReadSecretFile(const std::string& path, std::string* secret, std::string* error) {
+bool ReadSecretFile(const std::string& path, std::string* secret, std::string* reason) {
   secret->clear();
+  const std::string what = "password file " + path;
   // O_NONBLOCK: a FIFO in the file's place must not hang the run.
-  ScopedFd fd(OpenRetry(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+  ScopedFd file(OpenRetry(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+  if (!file.valid()) {
+    *reason = "cannot open the " + what + ": " + ErrnoText(errno);
+    return false;
+  }
   struct stat info;
-  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
-    *error = "Cannot read secret file " + path + ": " + ErrnoText(errno);
+  if (::fstat(file.get(), &info) != 0) {
+    *reason = "cannot examine the " + what + ": " + ErrnoText(errno);
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    *error = "Secret file " + path + " is not a regular file";
+    *reason = "the " + what + " is not a regular file";
     return false;
   }
-  if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-    *error = "Secret file " + path +
-             " is readable by group or others; refused (make it private: chmod 600 " + path + ")";
+  if ((info.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    *reason = "the " + what + " is accessible by other users (mode " + mode +
+              "); allow only its owner (chmod 600)";
     return false;
   }
-  if (!ReadFirstLine(fd.get(), kMaxSecretLine, secret)) {
-    *error = "Cannot read secret file " + path + ": " + ErrnoText(errno);
-    secret->clear();
+  std::string text;
+  char buffer[4096];
+  while (text.find('\n') == std::string::npos && text.size() < kMaxSecretBytes) {
+    ssize_t n = ReadSome(file.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      *reason = "cannot read the " + what + ": " + ErrnoText(errno);
+      return false;
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  size_t end = text.find('\n');
+  if (end == std::string::npos) end = text.size();
+  if (end > 0 && text[end - 1] == '\r') --end;
+  if (end == 0) {
+    *reason = "the " + what + " has nothing on its first line";
     return false;
   }
-  if (secret->size() > kMaxSecretLine) {
-    *error = "Secret file " + path + " has a first line longer than 64 KiB";
-    secret->clear();
-    return false;
-  }
-  if (!secret->empty() && secret->back() == '\r') secret->pop_back();
+  secret->assign(text, 0, end);
   return true;
 }
 

@@ -408,8 +408,8 @@ def test_password_from_the_environment_a_private_file_or_a_preset(run, workdir, 
         assert WRITER_PASSWORD.encode() not in written.read_bytes()
     if source == "shared-file":
         assert r.code == 5
-        assert r.stderr == ("postrunner: Secret file %s is readable by group or others; refused "
-                            "(make it private: chmod 600 %s)\n" % (secret_file, secret_file))
+        assert r.stderr == ("postrunner: the password file %s is accessible by other users "
+                            "(mode 0640); allow only its owner (chmod 600)\n" % secret_file)
         assert fresh.commands() == []
         return
     assert r.code == 0, r.stdout + r.stderr
