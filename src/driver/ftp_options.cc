@@ -14,11 +14,6 @@ namespace {
 constexpr const char* kPasswordVariable = "POSTRUNNER_FTP_PASSWORD";
 constexpr const char* kPassphraseVariable = "POSTRUNNER_SSH_PASSPHRASE";
 
-// The value of `option` when given, else the preset `preset`.
-std::string OptionOrPreset(const char* option, const char* preset) {
-  return HasOption(option) ? GetOptionValue(option) : ReadPreset(preset, "");
-}
-
 // The environment variable `name`; "" when unset.
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);

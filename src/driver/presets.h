@@ -1,5 +1,5 @@
 // The registry presets of a run: string values under one key, the machine's
-// value overridden by the user's.
+// value overridden by the user's, and the command line over both.
 #ifndef POSTRUNNER_DRIVER_PRESETS_H_
 #define POSTRUNNER_DRIVER_PRESETS_H_
 
@@ -12,6 +12,10 @@ inline constexpr const char* kPresetKey = "Software\\Veltrona\\Dropcart";
 
 // The user's value `value_name`, else the machine's, else `fallback`.
 std::string ReadPreset(const char* value_name, const std::string& fallback);
+
+// The value of the command-line option `option` when it is given (even
+// empty), else the preset `value_name`, else "".
+std::string OptionOrPreset(const char* option, const char* value_name);
 
 }  // namespace postrunner
 
