@@ -1,11 +1,9 @@
 #include "platform/secret_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/file_info.h"
 #include "platform/file_io.h"
 #include "platform/scoped_fd.h"
 
@@ -20,24 +18,22 @@ constexpr size_t kMaxSecretBytes = 64 * 1024;
 bool ReadSecretFile(const std::string& path, std::string* secret, std::string* reason) {
   secret->clear();
   const std::string what = "password file " + path;
-  // O_NONBLOCK: a FIFO in the file's place must not hang the run.
-  ScopedFd file(OpenRetry(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+  // Never blocks: a FIFO in the file's place must not hang the run.
+  ScopedFd file(OpenRegularFile(path.c_str()));
   if (!file.valid()) {
-    *reason = "cannot open the " + what + ": " + ErrnoText(errno);
+    bool not_regular = errno == EISDIR || errno == EINVAL;
+    *reason = not_regular ? "the " + what + " is not a regular file"
+                          : "cannot open the " + what + ": " + ErrnoText(errno);
     return false;
   }
-  struct stat info;
-  if (::fstat(file.get(), &info) != 0) {
+  FileInfo info;
+  if (!FileInfoOf(file.get(), &info)) {
     *reason = "cannot examine the " + what + ": " + ErrnoText(errno);
     return false;
   }
-  if (!S_ISREG(info.st_mode)) {
-    *reason = "the " + what + " is not a regular file";
-    return false;
-  }
-  if ((info.st_mode & 077) != 0) {
+  if ((info.mode & 077) != 0) {
     char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.mode & 07777));
     *reason = "the " + what + " is accessible by other users (mode " + mode +
               "); allow only its owner (chmod 600)";
     return false;
