@@ -174,9 +174,11 @@ int SendPieces(const std::string& path, const std::string& bare_name,
 // SendFileByMail's work, which may run out of memory.
 int DispatchFile(const std::string& path, const std::string& sender,
                  const std::string& receiver, const std::string& mail_server,
-                 bool split_allowed, const std::string& name) {
+                 bool split_allowed, const std::string& name, const MailSecurity& security) {
   const std::string bare_name = name.empty() ? BareName(path) : name;
   CQXMailMessage message;
+  message.SetSecurity(security);
+  message.SetSplitAdvice(!split_allowed);
   message.SetSubject("Veltrona Dropcart sent " + bare_name);
 
   int64_t size = 0;
@@ -206,9 +208,10 @@ int DispatchFile(const std::string& path, const std::string& sender,
 }  // namespace
 
 int SendFileByMail(std::string path, std::string sender, std::string receiver,
-                   std::string mail_server, bool split_allowed, std::string name) {
+                   std::string mail_server, bool split_allowed, std::string name,
+                   const MailSecurity& security) {
   try {
-    return DispatchFile(path, sender, receiver, mail_server, split_allowed, name);
+    return DispatchFile(path, sender, receiver, mail_server, split_allowed, name, security);
   } catch (const std::bad_alloc&) {
     PrintReason("out of memory while mailing " + path);
   } catch (const std::length_error&) {

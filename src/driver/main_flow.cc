@@ -11,6 +11,7 @@
 #include "driver/ftp_options.h"
 #include "driver/help_text.h"
 #include "driver/mail_dispatch.h"
+#include "driver/mail_security_options.h"
 #include "driver/presets.h"
 #include "driver/version.h"
 #include "ftp/ftp_upload.h"
@@ -176,12 +177,18 @@ int Deliver(const RunSettings& s, ArchiveFile* archive) {
   const std::string& target = s.ftp_mode ? s.ftp.server : s.receiver;
   const std::string path = s.archive_mode ? archive->ReadPath() : s.file_to_send;
   const std::string name = BareName(s.file_to_send);
+  // A security option that cannot be honoured fails the delivery before
+  // anything is sent.
+  MailSecurity security;
+  std::string reason;
+  bool secured = s.ftp_mode || ReadMailSecurity(s.mail_server, &security, &reason);
+  if (!secured) PrintReason(reason);
   bool delivered =
       s.ftp_mode ? SendFileByFtp(path, s.ftp.server, s.ftp.user, s.ftp.password,
                                  s.ftp.remote_name.empty() ? name : s.ftp.remote_name,
                                  s.ftp.passive ? TRUE : FALSE, s.ftp.security) != FALSE
-                 : SendFileByMail(path, s.sender, s.receiver, s.mail_server, s.split_allowed,
-                                  name) != 0;
+                 : secured && SendFileByMail(path, s.sender, s.receiver, s.mail_server,
+                                             s.split_allowed, name, security) != 0;
   if (!delivered) {
     PrintLine("ERROR: File " + s.bare_name + " not sent to " + target);
     // The archive stays after a failed delivery.

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mail/mail_security.h"
 #include "platform/types.h"
 
 namespace postrunner {
@@ -76,6 +77,12 @@ class CQXMailMessage {
   // are read but not judged.
   void SetCheckReplies(BOOL check);
   void SetWaits(const SmtpWaits& waits) { waits_ = waits; }
+  // TLS, AUTH and trust for every later conversation (kept by Reset). The
+  // default asks for nothing: HELO, no TLS, no AUTH.
+  void SetSecurity(const MailSecurity& security) { security_ = security; }
+  // Whether a message over the server's SIZE limit should suggest letting
+  // the file be split (kept by Reset).
+  void SetSplitAdvice(bool advise) { split_advice_ = advise; }
 
   // Encodes `source` (a file path when `source_is_file`, else the data
   // itself) and appends one attachment. `name` is the name to show and to
@@ -179,6 +186,8 @@ class CQXMailMessage {
   std::vector<uint32_t> kinds_;
   std::vector<std::string> names_;
   SmtpWaits waits_;
+  MailSecurity security_;
+  bool split_advice_ = false;
 };
 
 }  // namespace postrunner

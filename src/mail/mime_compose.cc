@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "mail/client_identity.h"
 #include "mail/content_type.h"
 #include "mail/header_encoding.h"
 #include "mail/mail_message.h"
@@ -69,6 +70,9 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
   AppendLine(&h, "X-Priority: " + std::to_string(priority_));
 
   const bool has_attachments = !encoded_.empty();
+  // The id closes the message's own header: in a first piece that is
+  // before the empty line that starts the joined message's header.
+  const std::string message_id = "Message-ID: " + NewMessageId();
   AppendLine(&h, "MIME-Version: 1.0");
   switch (message_type_) {
     case MT_PARTIAL_NEXT:
@@ -82,12 +86,15 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
         // The outer header names the piece; the inner one, which starts the
         // joined message, names the whole file.
         AppendLine(&h, content_types_[0]);
+        AppendLine(&h, message_id);
         AppendLine(&h, "");
         AppendLine(&h, "MIME-Version: 1.0");
         std::string inner = "Content-Type: " + LookupContentType(names_[0]);
         PrintLine(inner);
         AppendLine(&h, inner);
         AppendLine(&h, "Content-Transfer-Encoding: base64");
+        header_text_ = std::move(h);
+        return;
       }
       break;
     default:
@@ -100,6 +107,7 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
       }
       break;
   }
+  AppendLine(&h, message_id);
   header_text_ = std::move(h);
 }
 

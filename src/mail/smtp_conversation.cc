@@ -6,7 +6,6 @@
 namespace postrunner {
 namespace {
 
-constexpr unsigned int kSmtpPort = 25;
 constexpr const char* kCrLf = "\r\n";
 
 // `reply` without the line end of its last line, for a reason.
@@ -30,10 +29,16 @@ std::string SmtpConversation::SocketReason() const {
   return SocketErrorReason(socket_.GetErrorCode());
 }
 
-bool SmtpConversation::Connect() {
-  if (socket_.ConnectTo(server_, kSmtpPort)) return true;
+bool SmtpConversation::Connect(unsigned int default_port) {
+  if (socket_.ConnectTo(server_, default_port)) return true;
   *diagnostics_ += "SEND: Error connecting to the mailserver\n";
   reason_ = "cannot connect to the mail server " + server_ + ": " + SocketReason();
+  return false;
+}
+
+bool SmtpConversation::Fail(const std::string& reason) {
+  *diagnostics_ += "SEND: " + reason + "\n";
+  reason_ = reason;
   return false;
 }
 

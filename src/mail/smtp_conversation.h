@@ -18,6 +18,7 @@
 #include "mail/smtp_data_writer.h"
 #include "mail/smtp_reply.h"
 #include "net/block_sock.h"
+#include "net/tls_socket_api.h"
 
 namespace postrunner {
 
@@ -36,8 +37,8 @@ class SmtpConversation {
   SmtpConversation(const SmtpConversation&) = delete;
   SmtpConversation& operator=(const SmtpConversation&) = delete;
 
-  // Connects to the server (port 25 unless the server names one).
-  bool Connect();
+  // Connects to the server (`default_port` unless the server names one).
+  bool Connect(unsigned int default_port = 25);
 
   // Changes the time-out of every later wait.
   void SetTimeout(int seconds) { timeout_ = seconds; }
@@ -67,6 +68,17 @@ class SmtpConversation {
   // Why the conversation failed, for one line on standard error.
   const std::string& reason() const { return reason_; }
 
+  // Records a failure of a step of the caller's own: "SEND: " `reason` in
+  // the diagnostics, and `reason` as reason(). Returns false.
+  bool Fail(const std::string& reason);
+
+  // The connection, for steps of the caller's own (TLS, AUTH): the socket,
+  // the TLS layer it runs over, its reply reader and the time-out.
+  CQXBlockSock* socket() { return &socket_; }
+  TlsSocketApi* tls() { return &tls_; }
+  SmtpReplyReader* replies() { return &replies_; }
+  int timeout() const { return timeout_; }
+
  private:
   // Records a failed exchange: the diagnostic line for `command` (and the
   // reply, when there was one) and the reason.
@@ -81,7 +93,10 @@ class SmtpConversation {
   int timeout_;
   std::string* diagnostics_;
   const bool echo_errors_;
-  CQXBlockSock socket_;
+  // The socket runs over the TLS layer, which passes everything through
+  // until a handshake is made.
+  TlsSocketApi tls_{SystemSocketApi()};
+  CQXBlockSock socket_{tls_};
   SmtpReplyReader replies_{&socket_};
   std::string reason_;
 };

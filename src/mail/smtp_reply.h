@@ -38,6 +38,9 @@ class SmtpReplyReader {
 
   // The length of the first whole reply at the start of `text`, 0 when
   // `text` does not start with a whole reply yet.
+  // Whether bytes beyond the last whole reply have arrived.
+  bool HasPending() const { return !pending_.empty(); }
+
   static size_t WholeReplyLength(const std::string& text);
 
  private:

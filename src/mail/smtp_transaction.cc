@@ -1,6 +1,7 @@
 // CQXMailMessage sending: the checks before sending, the loop over the
-// receivers and one plain SMTP conversation per receiver (HELO, MAIL, RCPT,
-// DATA, QUIT; no extensions, no authentication, no encryption).
+// receivers and one SMTP conversation per receiver: HELO, MAIL, RCPT, DATA,
+// QUIT, or, when secure submission is asked for, TLS, EHLO and AUTH before
+// MAIL (smtp_submission.h).
 #include <cerrno>
 #include <chrono>
 #include <new>
@@ -10,13 +11,31 @@
 #include <utility>
 
 #include "mail/address_check.h"
+#include "mail/client_identity.h"
 #include "mail/mail_message.h"
 #include "mail/smtp_conversation.h"
+#include "mail/smtp_submission.h"
 #include "platform/console.h"
 #include "platform/file_io.h"
 #include "platform/system_api.h"
 
 namespace postrunner {
+namespace {
+
+// The size of the message `write` produces as SIZE counts it: the data as
+// it goes on the wire, without the end-of-data line.
+uint64_t MessageBytes(const SmtpConversation::MessageWriter& write) {
+  uint64_t bytes = 0;
+  SmtpDataWriter counter([&bytes](const std::string& block) {
+    bytes += block.size();
+    return true;
+  });
+  write(counter);
+  counter.Finish();
+  return bytes >= 3 ? bytes - 3 : 0;
+}
+
+}  // namespace
 
 BOOL CQXMailMessage::IsReplyOK(const std::string& reply) {
   int code = SmtpReplyCode(reply);
@@ -97,14 +116,20 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
   }
 
   SmtpConversation smtp(mail_server_, timeout_, &diagnostics, echo_errors_ != FALSE);
-  bool delivered = smtp.Connect();
+  SmtpSubmission secure(security_, mail_server_, &smtp);
+  bool delivered = smtp.Connect(DefaultSmtpPort(security_.transport));
   if (delivered) {
-    // The greeting and every later wait get the conversation's time-out,
-    // raised to its floor once the server is reached.
+    // The greeting and every later wait (a TLS handshake included) get the
+    // conversation's time-out, raised to its floor once the server is
+    // reached.
     if (timeout_ < waits_.minimum_timeout_seconds) timeout_ = waits_.minimum_timeout_seconds;
     smtp.SetTimeout(timeout_);
-    delivered = smtp.AwaitGreeting() &&
-                smtp.Exchange("HELO " + host_name, check_replies_ != FALSE) &&
+    const std::string client_name = SmtpClientName(host_name, smtp.socket()->GetSocket());
+    delivered = secure.OpenTls() && smtp.AwaitGreeting() &&
+                (security_.extended
+                     ? secure.Introduce(client_name) &&
+                           secure.CheckSize([&] { return MessageBytes(write); }, split_advice_)
+                     : smtp.Exchange("HELO " + client_name, check_replies_ != FALSE)) &&
                 smtp.Exchange("MAIL From: <" + sender_ + ">", true) &&
                 smtp.Exchange("RCPT TO: <" + receiver + ">", true) && smtp.SendData(write);
   }

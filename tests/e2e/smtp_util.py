@@ -25,7 +25,7 @@ class Received:
         self.content = content  # bytes as received, dot-unstuffed, CR LF ends
 
 
-class _Keeper:
+class Keeper:
     def __init__(self, sink):
         self.sink = sink
 
@@ -42,9 +42,11 @@ class SmtpSink:
     """SMTP server on host (127.0.0.1 or ::1) and an ephemeral port; .address
     is the "/Mailserver:" value for it; .messages holds what arrived.
     With refuse_from = n, the (n+1)-th message and all after it are refused
-    at the end of their data."""
+    at the end of their data. `keeper` is the handler class (a Keeper
+    subclass, made with the sink), `ssl` makes it speak TLS from the first byte, and
+    `smtp_options` go to aiosmtpd's SMTP (tls_context, authenticator, ...)."""
 
-    def __init__(self, host="127.0.0.1"):
+    def __init__(self, host="127.0.0.1", keeper=None, ssl=None, **smtp_options):
         self.messages = []
         self.offered = 0
         self.refuse_from = None
@@ -57,10 +59,11 @@ class SmtpSink:
         def serve():
             asyncio.set_event_loop(self._loop)
             try:
-                factory = lambda: SMTP(_Keeper(self), data_size_limit=None,
-                                       hostname="sink.test")
+                options = dict(data_size_limit=None, hostname="sink.test")
+                options.update(smtp_options)
+                factory = lambda: SMTP((keeper or Keeper)(self), **options)
                 self._server = self._loop.run_until_complete(
-                    self._loop.create_server(factory, host, 0))
+                    self._loop.create_server(factory, host, 0, ssl=ssl))
             except Exception as e:  # pragma: no cover - reported below
                 errors.append(e)
                 started.set()

@@ -1,0 +1,132 @@
+#include "driver/mail_security_options.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "driver/command_line.h"
+#include "registry/registry.h"
+#include "net/host_port.h"
+#include "platform/ascii.h"
+#include "platform/secret_file.h"
+#include "platform/socket.h"
+#include "platform/socket_names.h"
+
+namespace postrunner {
+namespace {
+
+constexpr const char* kPresetKey = "Software\\Veltrona\\Dropcart";
+
+// The preset `name`: the user's value over the machine's; "" when neither.
+std::string Preset(const char* name) {
+  std::string machine = RegReadString(kPresetKey, name, "", HKEY_LOCAL_MACHINE);
+  return RegReadString(kPresetKey, name, machine, HKEY_CURRENT_USER);
+}
+
+// The option's value when it is given, else the preset. Sets `*given` when
+// the option or a non-empty preset was there.
+std::string OptionOrPreset(const char* option, const char* preset, bool* given) {
+  if (HasOption(option)) {
+    *given = true;
+    return GetOptionValue(option);
+  }
+  std::string value = Preset(preset);
+  if (!value.empty()) *given = true;
+  return value;
+}
+
+bool ReadTransport(bool* given, MailTransport* transport, std::string* reason) {
+  std::string security;
+  if (HasOption("/TLS")) {
+    security = "tls";
+  } else if (HasOption("/StartTLS")) {
+    security = "starttls";
+  } else {
+    security = Preset("Security");
+  }
+  if (security.empty() || EqualNoCase(security, "none")) {
+    *transport = MailTransport::kPlain;
+  } else if (EqualNoCase(security, "starttls")) {
+    *transport = MailTransport::kStartTls;
+  } else if (EqualNoCase(security, "tls")) {
+    *transport = MailTransport::kTls;
+  } else {
+    *reason = "unknown Security preset \"" + security + "\" (none, starttls or tls)";
+    return false;
+  }
+  if (*transport != MailTransport::kPlain) *given = true;
+  return true;
+}
+
+bool ReadMechanism(const std::string& text, MailSecurity* out, std::string* reason) {
+  static const struct {
+    const char* name;
+    SaslMechanism mechanism;
+  } kNames[] = {{"plain", SaslMechanism::kPlain},
+                {"login", SaslMechanism::kLogin},
+                {"xoauth2", SaslMechanism::kXoauth2}};
+  if (text.empty()) return true;
+  for (const auto& entry : kNames) {
+    if (EqualNoCase(text, entry.name)) {
+      out->mechanism_chosen = true;
+      out->mechanism = entry.mechanism;
+      return true;
+    }
+  }
+  *reason = "unknown /MailAuth: \"" + text + "\" (plain, login or xoauth2)";
+  return false;
+}
+
+bool ReadSecret(MailSecurity* out, std::string* reason) {
+  if (HasOption("/MailPassword:") && !GetOptionValue("/MailPassword:").empty()) {
+    out->secret = GetOptionValue("/MailPassword:");
+    return true;
+  }
+  if (const char* value = std::getenv(kMailPasswordVariable); value != nullptr && *value) {
+    out->secret = value;
+    return true;
+  }
+  bool given = false;
+  std::string file = OptionOrPreset("/MailPasswordFile:", "MailPasswordFile", &given);
+  if (!file.empty()) return ReadSecretFile(file, &out->secret, reason);
+  *reason = "no password for mail user " + out->user + " (give /MailPassword:, " +
+            kMailPasswordVariable + " or /MailPasswordFile:)";
+  return false;
+}
+
+// Whether every address `server` resolves to is a loopback address.
+bool ServerIsLoopback(const std::string& server) {
+  HostPort target;
+  if (!ParseHostPort(server, 25, &target)) return false;
+  std::vector<SocketAddress> addresses;
+  if (SystemSocketApi().Resolve(target.host, target.port, SOCK_STREAM, &addresses) != 0 ||
+      addresses.empty()) {
+    return false;
+  }
+  for (const SocketAddress& address : addresses) {
+    if (!IsLoopbackAddress(address)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadMailSecurity(const std::string& mail_server, MailSecurity* out, std::string* reason) {
+  *out = MailSecurity();
+  bool given = false;
+  if (!ReadTransport(&given, &out->transport, reason)) return false;
+  out->user = OptionOrPreset("/MailUser:", "MailUser", &given);
+  std::string mechanism = OptionOrPreset("/MailAuth:", "MailAuth", &given);
+  out->ca_file = OptionOrPreset("/CAFile:", "CAFile", &given);
+  if (HasOption("/MailPassword:") || HasOption("/MailPasswordFile:")) given = true;
+  out->extended = given;
+  if (!ReadMechanism(mechanism, out, reason)) return false;
+  if (out->user.empty()) return true;
+  if (out->transport == MailTransport::kPlain && !ServerIsLoopback(mail_server)) {
+    *reason = "refusing to send credentials unencrypted to " + mail_server +
+              " (use /StartTLS or /TLS)";
+    return false;
+  }
+  return ReadSecret(out, reason);
+}
+
+}  // namespace postrunner

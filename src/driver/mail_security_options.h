@@ -1,0 +1,29 @@
+// The options and registry presets of secure mail submission: "/StartTLS",
+// "/TLS", "/MailUser:", "/MailPassword:", "/MailPasswordFile:",
+// "/MailAuth:" and "/CAFile:", and the presets `MailUser`,
+// `MailPasswordFile`, `MailAuth`, `Security` and `CAFile` (the user's value
+// over the machine's, the command line over both). The secret comes from,
+// first found: "/MailPassword:", the environment variable
+// POSTRUNNER_MAIL_PASSWORD, the first line of the password file.
+#ifndef POSTRUNNER_DRIVER_MAIL_SECURITY_OPTIONS_H_
+#define POSTRUNNER_DRIVER_MAIL_SECURITY_OPTIONS_H_
+
+#include <string>
+
+#include "mail/mail_security.h"
+
+namespace postrunner {
+
+// The environment variable that may hold the password or token.
+inline constexpr const char* kMailPasswordVariable = "POSTRUNNER_MAIL_PASSWORD";
+
+// Fills `*out` from the command line (SplitCommandLine must have run) and
+// the presets, for delivery through `mail_server`. Returns false with a
+// one-line `*reason` (never holding the secret) when a value is unknown, a
+// user has no secret, the password file is refused, or credentials would
+// go unencrypted to a server that is not on a loopback address.
+bool ReadMailSecurity(const std::string& mail_server, MailSecurity* out, std::string* reason);
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_DRIVER_MAIL_SECURITY_OPTIONS_H_

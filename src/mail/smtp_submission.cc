@@ -1,0 +1,200 @@
+#include "mail/smtp_submission.h"
+
+#include "mail/sasl.h"
+#include "mail/smtp_conversation.h"
+#include "mail/smtp_reply.h"
+#include "net/block_sock.h"
+#include "net/host_port.h"
+#include "net/tls_socket_api.h"
+#include "platform/socket_names.h"
+
+namespace postrunner {
+namespace {
+
+// The first digit of a reply's code ('2' for 250), or 0 for no code.
+char ReplyClass(const std::string& reply) {
+  return (reply.size() >= 3 && reply[0] >= '1' && reply[0] <= '5') ? reply[0] : 0;
+}
+
+void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
+  if (from.empty()) return;
+  for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at)) {
+    text->replace(at, from.size(), to);
+    at += to.size();
+  }
+}
+
+}  // namespace
+
+unsigned int DefaultSmtpPort(MailTransport transport) {
+  switch (transport) {
+    case MailTransport::kStartTls:
+      return 587;
+    case MailTransport::kTls:
+      return 465;
+    case MailTransport::kPlain:
+      break;
+  }
+  return 25;
+}
+
+SmtpSubmission::SmtpSubmission(const MailSecurity& security, const std::string& server,
+                               SmtpConversation* smtp)
+    : security_(security), server_(server), smtp_(smtp) {
+  HostPort target;
+  host_ = ParseHostPort(server, DefaultSmtpPort(security.transport), &target) ? target.host
+                                                                              : server;
+}
+
+bool SmtpSubmission::OpenTls() {
+  std::string reason;
+  return security_.transport != MailTransport::kTls || Handshake(&reason) ||
+         smtp_->Fail(reason);
+}
+
+bool SmtpSubmission::Introduce(const std::string& client_name) {
+  std::string reason;
+  bool ok = Ehlo(client_name, &reason);
+  if (ok && security_.transport == MailTransport::kStartTls) {
+    ok = StartTls(&reason) && Ehlo(client_name, &reason);
+  }
+  return (ok && Authenticate(&reason)) || smtp_->Fail(reason);
+}
+
+bool SmtpSubmission::Handshake(std::string* reason) {
+  CQXBlockSock* socket = smtp_->socket();
+  if (smtp_->tls()->StartTls(socket->GetSocket(), host_, security_.ca_file,
+                             smtp_->timeout() * 1000, reason)) {
+    return true;
+  }
+  *reason = "TLS with " + server_ + " failed: " + *reason;
+  return false;
+}
+
+bool SmtpSubmission::Exchange(const std::string& line, const char* shown, std::string* reply,
+                              std::string* reason) {
+  smtp_->socket()->Send(line + "\r\n");
+  if (smtp_->replies()->Read(smtp_->timeout(), reply)) return true;
+  *reason = std::string("no reply to ") + shown + " from " + server_;
+  return false;
+}
+
+bool SmtpSubmission::Ehlo(const std::string& client_name, std::string* reason) {
+  std::string reply;
+  if (!Exchange("EHLO " + client_name, "EHLO", &reply, reason)) return false;
+  if (ParseEhloReply(reply, &extensions_)) return true;
+  *reason = server_ + " refused EHLO: " + Shown(reply);
+  return false;
+}
+
+bool SmtpSubmission::StartTls(std::string* reason) {
+  if (!extensions_.starttls) {
+    *reason = "server does not offer STARTTLS: " + server_;
+    return false;
+  }
+  std::string reply;
+  if (!Exchange("STARTTLS", "STARTTLS", &reply, reason)) return false;
+  if (ReplyClass(reply) != '2') {
+    *reason = server_ + " refused STARTTLS: " + Shown(reply);
+    return false;
+  }
+  // Anything the server sent after its reply arrived unprotected and could
+  // have been injected on the way; it must not be read as if it came over
+  // TLS.
+  if (smtp_->replies()->HasPending()) {
+    *reason = server_ + " sent data after its STARTTLS reply; TLS not started";
+    return false;
+  }
+  extensions_ = SmtpExtensions();
+  return Handshake(reason);
+}
+
+bool SmtpSubmission::ChooseMechanism(SaslMechanism* mechanism, std::string* reason) const {
+  if (security_.mechanism_chosen) {
+    *mechanism = security_.mechanism;
+    if (extensions_.OffersAuth(SaslMechanismName(*mechanism))) return true;
+  } else if (extensions_.OffersAuth("PLAIN")) {
+    *mechanism = SaslMechanism::kPlain;
+    return true;
+  } else if (extensions_.OffersAuth("LOGIN")) {
+    *mechanism = SaslMechanism::kLogin;
+    return true;
+  }
+  std::string offered;
+  for (const std::string& m : extensions_.auth_mechanisms) offered += " " + m;
+  *reason = server_ + " does not offer AUTH " +
+            (security_.mechanism_chosen ? SaslMechanismName(*mechanism) : "PLAIN or LOGIN") +
+            (offered.empty() ? std::string(" (it offers no AUTH)") : " (it offers" + offered + ")");
+  return false;
+}
+
+bool SmtpSubmission::Authenticate(std::string* reason) {
+  if (security_.user.empty()) return true;
+  const int fd = smtp_->socket()->GetSocket();
+  SocketAddress peer;
+  if (!smtp_->tls()->Secured(fd) && !(SocketEndAddress(fd, true, &peer) && IsLoopbackAddress(peer))) {
+    *reason = "refusing to send credentials unencrypted to " + server_ +
+              " (use /StartTLS or /TLS)";
+    return false;
+  }
+  SaslMechanism mechanism;
+  if (!ChooseMechanism(&mechanism, reason)) return false;
+  const std::string name = SaslMechanismName(mechanism);
+  const std::string shown = "AUTH " + name;
+  std::string reply;
+  bool answered = false;
+  switch (mechanism) {
+    case SaslMechanism::kPlain:
+      answered = Exchange(shown + " " + SaslPlainResponse(security_.user, security_.secret),
+                          shown.c_str(), &reply, reason);
+      break;
+    case SaslMechanism::kXoauth2:
+      answered = Exchange(shown + " " + SaslXoauth2Response(security_.user, security_.secret),
+                          shown.c_str(), &reply, reason);
+      // A refused token gets a challenge with the error details; an empty
+      // answer ends the exchange with the final reply.
+      if (answered && ReplyClass(reply) == '3') answered = Exchange("", shown.c_str(), &reply, reason);
+      break;
+    case SaslMechanism::kLogin:
+      // A reply other than a challenge ends the exchange and is judged
+      // below.
+      answered = Exchange(shown, shown.c_str(), &reply, reason);
+      if (answered && ReplyClass(reply) == '3') {
+        answered = Exchange(SaslLoginResponse(security_.user), shown.c_str(), &reply, reason);
+      }
+      if (answered && ReplyClass(reply) == '3') {
+        answered = Exchange(SaslLoginResponse(security_.secret), shown.c_str(), &reply, reason);
+      }
+      break;
+  }
+  if (!answered) return false;
+  if (ReplyClass(reply) == '2') return true;
+  *reason = server_ + " refused " + shown + " for " + security_.user + ": " + Shown(reply);
+  return false;
+}
+
+bool SmtpSubmission::CheckSize(const std::function<uint64_t()>& message_bytes,
+                               bool suggest_split) {
+  if (extensions_.size_limit == 0) return true;
+  const uint64_t bytes = message_bytes();
+  if (bytes <= extensions_.size_limit) return true;
+  std::string reason = "the message is " + std::to_string(bytes) + " bytes, more than the " +
+                       std::to_string(extensions_.size_limit) + " bytes " + server_ +
+                       " accepts (SIZE)";
+  if (suggest_split) reason += "; without /NoSplit the file goes in pieces";
+  return smtp_->Fail(reason);
+}
+
+std::string SmtpSubmission::Shown(const std::string& reply) const {
+  std::string text = reply;
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  if (!security_.secret.empty()) {
+    ReplaceAll(&text, security_.secret, "***");
+    ReplaceAll(&text, SaslPlainResponse(security_.user, security_.secret), "***");
+    ReplaceAll(&text, SaslLoginResponse(security_.secret), "***");
+    ReplaceAll(&text, SaslXoauth2Response(security_.user, security_.secret), "***");
+  }
+  return text;
+}
+
+}  // namespace postrunner

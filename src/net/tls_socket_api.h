@@ -1,0 +1,76 @@
+// TlsSocketApi: TLS for a CQXBlockSock connection without changing the
+// socket class or its callers. It is a SocketApi that passes every call
+// through to a plain one until StartTls has run a verified handshake on one
+// connected descriptor; from then on Wait, Send and Receive on that
+// descriptor carry application data through OpenSSL, and Close sends the
+// TLS close and frees the session. The socket above keeps its own loop, its
+// time-outs, counters and error codes, so one Send and Receive serve plain
+// and encrypted conversations alike (STARTTLS upgrades in place; implicit
+// TLS calls StartTls right after the connect).
+//
+// Verification is never optional: the chain must lead to a certificate of
+// the system store or of the given CA file, the certificate must name the
+// host (DNS name, or IP address for a numeric host), and the protocol is TLS
+// 1.2 or newer. SNI carries the host name unless the host is numeric.
+//
+// One TLS connection at a time; other descriptors pass straight through.
+// The plain SocketApi is not owned and must outlive this object.
+#ifndef POSTRUNNER_NET_TLS_SOCKET_API_H_
+#define POSTRUNNER_NET_TLS_SOCKET_API_H_
+
+#include <memory>
+#include <string>
+
+#include "platform/socket.h"
+
+namespace postrunner {
+
+struct TlsSession;
+
+class TlsSocketApi final : public SocketApi {
+ public:
+  explicit TlsSocketApi(SocketApi& plain);
+  ~TlsSocketApi() override;
+
+  TlsSocketApi(const TlsSocketApi&) = delete;
+  TlsSocketApi& operator=(const TlsSocketApi&) = delete;
+
+  // Runs the client handshake on the connected descriptor `fd` for server
+  // name `host` (a DNS name or a numeric address, without port or
+  // brackets), trusting the system store plus the PEM file `ca_file` (none
+  // when empty). The whole handshake takes at most `timeout_ms`. Returns
+  // true when it completed and the certificate verified; false with
+  // `*reason` set ("certificate verify failed: self-signed certificate",
+  // "host name mismatch", "TLS handshake timed out", ...) otherwise, and the
+  // descriptor then carries nothing further.
+  bool StartTls(int fd, const std::string& host, const std::string& ca_file,
+                int timeout_ms, std::string* reason);
+
+  // Whether TLS is up on `fd`.
+  bool Secured(int fd) const;
+
+  int Resolve(const std::string& host, uint16_t port, int type,
+              std::vector<SocketAddress>* out) override;
+  int Open(int family, int type, int protocol) override;
+  int SetReuseAddress(int fd) override;
+  int Connect(int fd, const SocketAddress& address, int timeout_ms) override;
+  // On the secured descriptor, readable means application data (or the
+  // connection's end) can be taken without waiting: TLS records are read
+  // and decrypted here, up to `timeout_ms` in all.
+  int Wait(int fd, bool for_write, int timeout_ms) override;
+  ssize_t Send(int fd, const void* data, size_t size) override;
+  ssize_t Receive(int fd, void* buffer, size_t size) override;
+  int Close(int fd) override;
+
+ private:
+  // Ends the TLS session, if any, without touching the descriptor.
+  void EndSession();
+
+  SocketApi* plain_;
+  int fd_ = -1;
+  std::unique_ptr<TlsSession> session_;
+};
+
+}  // namespace postrunner
+
+#endif  // POSTRUNNER_NET_TLS_SOCKET_API_H_

@@ -1,0 +1,158 @@
+"""TLS for the mail tests: a private CA and server certificates made with the
+openssl command, aiosmtpd sinks that speak STARTTLS or TLS from the first
+byte with PLAIN, LOGIN and XOAUTH2, and a wire tap that records every byte
+between the client and the server (the socket log the tests search for
+secrets)."""
+import base64
+import socket
+import ssl
+import subprocess
+import threading
+
+from aiosmtpd.smtp import AuthResult, LoginPassword
+
+from smtp_util import Keeper, SmtpSink
+
+USER = "mailer@src.test"
+PASSWORD = "s3cret-Pa55"
+TOKEN = "ya29.bearer-token-XYZ"
+
+_CA_CONFIG = """\
+[ca]
+default_ca = own
+[own]
+database = {d}/index.txt
+new_certs_dir = {d}
+certificate = {d}/ca.pem
+private_key = {d}/ca.key
+serial = {d}/serial
+default_md = sha256
+policy = any
+copy_extensions = none
+unique_subject = no
+[any]
+commonName = supplied
+"""
+
+
+def _openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=str(cwd), check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_certificates(folder):
+    """Makes in `folder`: ca.pem (the trusted CA) and, each with its .key,
+    good.pem (localhost and 127.0.0.1, signed by the CA), other.pem (for
+    other.test only), expired.pem (localhost, expired in 2020) and self.pem
+    (localhost, self-signed)."""
+    folder.mkdir(parents=True, exist_ok=True)
+    _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
+             "-out", "ca.pem", "-days", "30", "-subj", "/CN=Postrunner Test CA",
+             "-addext", "basicConstraints=critical,CA:TRUE",
+             "-addext", "keyUsage=critical,keyCertSign", cwd=folder)
+    (folder / "index.txt").write_text("")
+    (folder / "serial").write_text("1000\n")
+    (folder / "ca.cnf").write_text(_CA_CONFIG.format(d=folder))
+    names = {"good": "DNS:localhost,IP:127.0.0.1", "other": "DNS:other.test",
+             "expired": "DNS:localhost,IP:127.0.0.1"}
+    for stem, san in names.items():
+        (folder / (stem + ".ext")).write_text("subjectAltName=%s\n" % san)
+        _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", stem + ".key",
+                 "-out", stem + ".csr", "-subj", "/CN=" + san.split(",")[0][4:], cwd=folder)
+        dates = (["-startdate", "20200101000000Z", "-enddate", "20200201000000Z"]
+                 if stem == "expired" else ["-days", "30"])
+        _openssl("ca", "-batch", "-config", "ca.cnf", "-notext", "-in", stem + ".csr",
+                 "-out", stem + ".pem", "-extfile", stem + ".ext", *dates, cwd=folder)
+    _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "self.key",
+             "-out", "self.pem", "-days", "30", "-subj", "/CN=localhost",
+             "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", cwd=folder)
+    return folder
+
+
+def server_context(folder, stem):
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(str(folder / (stem + ".pem")), str(folder / (stem + ".key")))
+    return context
+
+
+def _check_password(server, session, envelope, mechanism, auth_data):
+    ok = (isinstance(auth_data, LoginPassword) and auth_data.login == USER.encode()
+          and auth_data.password == PASSWORD.encode())
+    return AuthResult(success=ok, handled=False)
+
+
+class OAuthKeeper(Keeper):
+    """Keeps messages; takes XOAUTH2 with TOKEN for USER."""
+
+    async def auth_XOAUTH2(self, server, args):
+        expected = "user=%s\x01auth=Bearer %s\x01\x01" % (USER, TOKEN)
+        got = base64.b64decode(args[1]).decode() if len(args) == 2 else ""
+        if got == expected:
+            return AuthResult(success=True, handled=False)
+        await server.challenge_auth('{"status":"401"}')
+        return AuthResult(success=False, handled=False, message="535 5.7.8 token refused")
+
+
+def tls_sink(certs, mode, stem="good", **options):
+    """A sink with certificate `stem`: mode "starttls" offers STARTTLS,
+    "tls" speaks TLS from the first byte, "plain" offers neither (AUTH
+    then only over loopback without TLS)."""
+    context = server_context(certs, stem)
+    options.setdefault("authenticator", _check_password)
+    if mode == "starttls":
+        return SmtpSink(keeper=OAuthKeeper, tls_context=context, **options)
+    if mode == "tls":
+        return SmtpSink(keeper=OAuthKeeper, ssl=context, auth_require_tls=False, **options)
+    return SmtpSink(keeper=OAuthKeeper, auth_require_tls=False, **options)
+
+
+class WireTap:
+    """Listens on 127.0.0.1, relays each connection to `port` and records
+    every byte both ways in .log."""
+
+    def __init__(self, port):
+        self.log = bytearray()
+        self._lock = threading.Lock()
+        self._listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self._listener.getsockname()[1]
+        self._target = port
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self._listener.accept()
+            except OSError:
+                return
+            server = socket.create_connection(("127.0.0.1", self._target))
+            for a, b in ((client, server), (server, client)):
+                threading.Thread(target=self._pump, args=(a, b), daemon=True).start()
+
+    def _pump(self, source, sink):
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                with self._lock:
+                    self.log += data
+                sink.sendall(data)
+        except OSError:
+            pass
+        finally:
+            try:
+                sink.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
+
+    def close(self):
+        self._listener.close()
+
+
+def secret_forms():
+    """Every form in which the password or token could leak."""
+    forms = [PASSWORD, TOKEN]
+    for text in ("\0%s\0%s" % (USER, PASSWORD), PASSWORD,
+                 "user=%s\x01auth=Bearer %s\x01\x01" % (USER, TOKEN)):
+        forms.append(base64.b64encode(text.encode()).decode())
+    return [f.encode() for f in forms]
