@@ -100,7 +100,8 @@ def test_single_message_text_is_exact(mail, smtp, workdir):
     assert r.code == 0
     lines = smtp.messages[0].content.decode("ascii").split("\r\n")
     assert re.fullmatch(r"Date: \w{3}, \d\d \w{3} \d{4} \d\d:\d\d:\d\d [+-]\d{4}", lines[3])
-    del lines[3]
+    assert re.fullmatch(r"Message-ID: <[\w.]+@[-.\w]+>", lines[10])
+    del lines[10], lines[3]
     assert lines == [
         "Received: (Corvuspost build 1.0.2)",
         "From: " + SENDER,

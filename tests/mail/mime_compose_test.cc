@@ -24,11 +24,14 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Lines of `text`, the Date line's value replaced by "*".
+// Lines of `text`, the values of the Date line and of a well-formed
+// Message-ID line replaced by "*".
 std::vector<std::string> LinesWithoutDate(const std::string& text) {
+  static const std::regex kMessageId("Message-ID: <[0-9]+\\.[0-9]+\\.[0-9a-f]{16}@[-.A-Za-z0-9]+>");
   std::vector<std::string> lines = Lines(text);
   for (std::string& line : lines) {
     if (line.rfind("Date: ", 0) == 0) line = "Date: *";
+    if (std::regex_match(line, kMessageId)) line = "Message-ID: *";
   }
   return lines;
 }
@@ -79,8 +82,8 @@ TEST_F(ComposeTest, HtmlMessageWithOneAttachment) {
   EXPECT_EQ(LinesWithoutDate(m_.ComposeMessage(0, TRUE)),
             Concat(kTopHeader,
                    {"Content-Type: multipart/mixed ;",
-                    "              boundary=\"---------------1V02Corvuspost\"", "",
-                    "-----------------1V02Corvuspost", "Content-Type: text/html ;",
+                    "              boundary=\"---------------1V02Corvuspost\"", "Message-ID: *",
+                    "", "-----------------1V02Corvuspost", "Content-Type: text/html ;",
                     "              charset=\"us-ascii\"", "Content-Transfer-Encoding: 7bit", "",
                     "<h4>hi</h4>", "", "-----------------1V02Corvuspost",
                     "Content-Type: application/x-zip-compressed;", "     name=\"a.zip\"",
@@ -99,7 +102,7 @@ TEST_F(ComposeTest, FirstPieceCarriesTheInnerHeaderAndPrintsIt) {
             "Content-Type: application/x-zip-compressed\n");
   EXPECT_EQ(LinesWithoutDate(text),
             Concat(kTopHeader, {"Content-Type: message/partial; id=12345a.b; number=1; total=2",
-                                "", "MIME-Version: 1.0",
+                                "Message-ID: *", "", "MIME-Version: 1.0",
                                 "Content-Type: application/x-zip-compressed",
                                 "Content-Transfer-Encoding: base64", "", kLine,
                                 "", "", "", ".", ""}));
@@ -113,7 +116,7 @@ TEST_F(ComposeTest, LaterPiece) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(LinesWithoutDate(text),
             Concat(kTopHeader, {"Content-Type: message/partial; id=1; number=2; total=2",
-                                "", kLine,
+                                "Message-ID: *", "", kLine,
                                 "QQ==", "", "", "", ".", ""}));
 }
 
@@ -121,7 +124,7 @@ TEST_F(ComposeTest, PieceWithoutAttachmentCarriesTheBodyText) {
   m_.SetMessageType(MT_PARTIAL_NEXT);
   m_.AddBodyText("note");
   EXPECT_EQ(LinesWithoutDate(m_.ComposeMessage(0, TRUE)),
-            Concat(kTopHeader, {"", "note", ".", ""}));
+            Concat(kTopHeader, {"Message-ID: *", "", "note", ".", ""}));
 }
 
 TEST_F(ComposeTest, SingleBodyWithoutAttachments) {
@@ -129,10 +132,12 @@ TEST_F(ComposeTest, SingleBodyWithoutAttachments) {
   m_.AddBodyText("a");
   m_.AddBodyText("b");
   EXPECT_EQ(LinesWithoutDate(m_.ComposeMessage(0, TRUE)),
-            Concat(kTopHeader, {"Content-Type: text/html ;", "", "ab", ".", ""}));
+            Concat(kTopHeader, {"Content-Type: text/html ;", "Message-ID: *", "", "ab", ".", ""}));
+  const std::string first_id = Lines(m_.header_text()).rbegin()[1];
   m_.SetMessageType(MT_PLAIN);
   m_.ComposeMessage(0, TRUE);
-  EXPECT_EQ(Lines(m_.header_text()).rbegin()[1], "Content-Type: text/plain ;");
+  EXPECT_EQ(Lines(m_.header_text()).rbegin()[2], "Content-Type: text/plain ;");
+  EXPECT_NE(Lines(m_.header_text()).rbegin()[1], first_id);  // every message its own id
 }
 
 TEST_F(ComposeTest, Base64LinesOfEightyCharacters) {

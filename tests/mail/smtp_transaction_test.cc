@@ -14,6 +14,7 @@
 #include "mail/mail_message.h"
 #include "mail/scripted_smtp.h"
 #include "platform/fake_system.h"
+#include "platform/socket_names.h"
 
 namespace postrunner {
 namespace {
@@ -73,19 +74,25 @@ Script Conversation(Replies r) {
   };
 }
 
-// `text` with the value of its Date line blanked out, so that texts composed
-// a second apart compare equal.
+// `text` with the values of its Date and Message-ID lines blanked out, so
+// that texts composed apart compare equal.
 std::string WithoutDate(std::string text) {
-  size_t at = text.find("\r\nDate: ");
-  if (at == std::string::npos) return text;
-  size_t end = text.find("\r\n", at + 2);
-  return text.erase(at + 8, end - (at + 8));
+  for (const char* field : {"\r\nDate: ", "\r\nMessage-ID: "}) {
+    size_t at = text.find(field);
+    if (at == std::string::npos) continue;
+    size_t value = at + std::char_traits<char>::length(field);
+    text.erase(value, text.find("\r\n", value) - value);
+  }
+  return text;
 }
 
+// The name the client gives after HELO: this host's fully qualified name,
+// or the address literal of its end of the loopback connection.
 std::string HostName() {
   char name[4096] = {};
   ::gethostname(name, sizeof name - 1);
-  return name;
+  std::string canonical = CanonicalHostName(name);
+  return canonical.find('.') != std::string::npos ? canonical : "[127.0.0.1]";
 }
 
 class SmtpTest : public ::testing::Test {
