@@ -169,14 +169,20 @@ def wait_until(predicate, timeout=5.0):
     return predicate()
 
 
-def _serve(folder):
+def _serve(folder, cert=None, key=None):
     """Runs a sink until SIGTERM or SIGINT, storing each message as
-    folder/message-NNN.eml; prints the port on the first line of stdout."""
+    folder/message-NNN.eml; prints the port on the first line of stdout.
+    With a certificate and its key the sink offers STARTTLS."""
     import pathlib
     import signal
+    import ssl
     folder = pathlib.Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
-    sink = SmtpSink()
+    options = {}
+    if cert:
+        options["tls_context"] = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        options["tls_context"].load_cert_chain(cert, key)
+    sink = SmtpSink(**options)
     stop = threading.Event()
     for sig in (signal.SIGTERM, signal.SIGINT):
         signal.signal(sig, lambda *_: stop.set())
@@ -193,7 +199,7 @@ def _serve(folder):
 
 if __name__ == "__main__":
     import sys
-    if len(sys.argv) == 3 and sys.argv[1] == "serve":
-        _serve(sys.argv[2])
+    if len(sys.argv) in (3, 5) and sys.argv[1] == "serve":
+        _serve(*sys.argv[2:])
     else:
-        raise SystemExit("usage: smtp_util.py serve FOLDER")
+        raise SystemExit("usage: smtp_util.py serve FOLDER [CERT KEY]")
