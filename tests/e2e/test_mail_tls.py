@@ -55,7 +55,7 @@ def assert_no_secret(run, tap):
 @pytest.mark.parametrize("mode,auth,source,kind", [
     ("starttls", "", "option", "split"),
     ("starttls", "login", "env", "dir"),
-    ("tls", "xoauth2", "file", "single"),
+    ("tls", "xoauth2", "presets", "single"),
 ])
 def test_delivers_over_tls_with_auth(certs, send, workdir, tmp_path, mode, auth, source, kind):
     sink = tls_sink(certs, mode, auth_required=True)
@@ -71,7 +71,19 @@ def test_delivers_over_tls_with_auth(certs, send, workdir, tmp_path, mode, auth,
         elif source == "env":
             extra_env["POSTRUNNER_MAIL_PASSWORD"] = secret
         else:
-            options.append(secret_file(tmp_path, secret))
+            # Everything from the presets: the machine's, overridden by the user's.
+            secret_file(tmp_path, secret)
+            values = {"Security": mode, "MailUser": USER, "MailAuth": auth,
+                      "MailPasswordFile": str(tmp_path / "secret.txt"),
+                      "CAFile": str(certs / "ca.pem")}
+            preset = '"%s"="%s"\n'
+            (tmp_path / "machine.reg").write_text(
+                "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Veltrona\\Dropcart]\n" +
+                "".join(preset % (k, "wrong") for k in values))
+            (tmp_path / "user.reg").write_text(
+                "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Veltrona\\Dropcart]\n" +
+                "".join(preset % (k, v) for k, v in values.items()))
+            options = []
         data = payload(1200000 if kind == "split" else 5000)
         if kind == "dir":
             (workdir / "in").mkdir()
