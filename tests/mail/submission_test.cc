@@ -1,6 +1,6 @@
-// The pieces of secure submission that need no server: the EHLO extension
-// parser and the SASL responses, checked against the published examples of
-// RFC 4616 and of the XOAUTH2 mechanism.
+// Secure submission apart from TLS itself: the EHLO extension parser, the
+// SASL responses (checked against the published examples of RFC 4616 and of
+// the XOAUTH2 mechanism), and a STARTTLS reply followed by injected bytes.
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "mail/mail_message.h"
 #include "mail/sasl.h"
+#include "mail/scripted_smtp.h"
 #include "mail/smtp_extensions.h"
 
 namespace postrunner {
@@ -64,6 +66,41 @@ TEST(SaslTest, ResponsesOfEachMechanism) {
             "dXNlcj1zb21ldXNlckBleGFtcGxlLmNvbQFhdXRoPUJlYXJlciB5YTI5LnZGOWRmdDRxbVRjMk52YjNSbGNrQmhk"
             "SFJoZG1semRHRXVZMjl0Q2cBAQ==");
   EXPECT_STREQ(SaslMechanismName(SaslMechanism::kXoauth2), "XOAUTH2");
+}
+
+TEST(StartTlsTest, BytesAfterTheStartTlsReplyEndTheConversation) {
+  // Whoever can write to the plain connection could append replies that
+  // would later pass as coming over TLS; the client must give up instead.
+  ScriptedSmtpServer server({[](ScriptedSmtpServer::Peer& peer) {
+    peer.Send("220 hi\r\n");
+    peer.ReadLine();
+    peer.Send("250-hi\r\n250 STARTTLS\r\n");
+    peer.ReadLine();
+    peer.Send("220 go ahead\r\n250-forged\r\n250 AUTH PLAIN\r\n");
+    peer.ReadLine();
+  }});
+  CQXMailMessage message;
+  message.SetWaits(SmtpWaits{1, 0});
+  message.SetTimeout(1);
+  message.SetSender("from@src.test");
+  message.AddReceiver("to@dst.test");
+  message.SetMailServer(server.address());
+  MailSecurity security;
+  security.extended = true;
+  security.transport = MailTransport::kStartTls;
+  security.user = "user";
+  security.secret = "secret";
+  message.SetSecurity(security);
+  std::string diagnostics;
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(message.Transmit(diagnostics));
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("sent data after its STARTTLS reply"),
+            std::string::npos);
+  std::vector<std::string> transcript = server.Transcript();
+  ASSERT_EQ(transcript.size(), 3u);
+  EXPECT_EQ(transcript[0].rfind("EHLO ", 0), 0u);
+  EXPECT_EQ(transcript[1], "STARTTLS");
+  EXPECT_EQ(transcript[2], "<closed>");
 }
 
 }  // namespace
