@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "driver/command_line.h"
-#include "registry/registry.h"
+#include "driver/presets.h"
 #include "net/host_port.h"
 #include "platform/ascii.h"
 #include "platform/secret_file.h"
@@ -14,23 +14,11 @@
 namespace postrunner {
 namespace {
 
-constexpr const char* kPresetKey = "Software\\Veltrona\\Dropcart";
-
-// The preset `name`: the user's value over the machine's; "" when neither.
-std::string Preset(const char* name) {
-  std::string machine = RegReadString(kPresetKey, name, "", HKEY_LOCAL_MACHINE);
-  return RegReadString(kPresetKey, name, machine, HKEY_CURRENT_USER);
-}
-
 // The option's value when it is given, else the preset. Sets `*given` when
 // the option or a non-empty preset was there.
-std::string OptionOrPreset(const char* option, const char* preset, bool* given) {
-  if (HasOption(option)) {
-    *given = true;
-    return GetOptionValue(option);
-  }
-  std::string value = Preset(preset);
-  if (!value.empty()) *given = true;
+std::string GivenOptionOrPreset(const char* option, const char* preset, bool* given) {
+  std::string value = OptionOrPreset(option, preset);
+  if (HasOption(option) || !value.empty()) *given = true;
   return value;
 }
 
@@ -41,7 +29,7 @@ bool ReadTransport(bool* given, MailTransport* transport, std::string* reason) {
   } else if (HasOption("/StartTLS")) {
     security = "starttls";
   } else {
-    security = Preset("Security");
+    security = ReadPreset("Security", "");
   }
   if (security.empty() || EqualNoCase(security, "none")) {
     *transport = MailTransport::kPlain;
@@ -86,7 +74,7 @@ bool ReadSecret(MailSecurity* out, std::string* reason) {
     return true;
   }
   bool given = false;
-  std::string file = OptionOrPreset("/MailPasswordFile:", "MailPasswordFile", &given);
+  std::string file = GivenOptionOrPreset("/MailPasswordFile:", "MailPasswordFile", &given);
   if (!file.empty()) return ReadSecretFile(file, &out->secret, reason);
   *reason = "no password for mail user " + out->user + " (give /MailPassword:, " +
             kMailPasswordVariable + " or /MailPasswordFile:)";
@@ -114,9 +102,9 @@ bool ReadMailSecurity(const std::string& mail_server, MailSecurity* out, std::st
   *out = MailSecurity();
   bool given = false;
   if (!ReadTransport(&given, &out->transport, reason)) return false;
-  out->user = OptionOrPreset("/MailUser:", "MailUser", &given);
-  std::string mechanism = OptionOrPreset("/MailAuth:", "MailAuth", &given);
-  out->ca_file = OptionOrPreset("/CAFile:", "CAFile", &given);
+  out->user = GivenOptionOrPreset("/MailUser:", "MailUser", &given);
+  std::string mechanism = GivenOptionOrPreset("/MailAuth:", "MailAuth", &given);
+  out->ca_file = GivenOptionOrPreset("/CAFile:", "CAFile", &given);
   if (HasOption("/MailPassword:") || HasOption("/MailPasswordFile:")) given = true;
   out->extended = given;
   if (!ReadMechanism(mechanism, out, reason)) return false;
