@@ -17,10 +17,9 @@ void BitWriter::HandOver() {
 }
 
 void BitWriter::Windup() {
-  if (bi_valid_ > 8) {
-    PutShort(bi_buf_ & 0xFFFF);
-  } else if (bi_valid_ > 0) {
-    PutByte(bi_buf_ & 0xFF);
+  for (; bi_valid_ > 0; bi_valid_ -= 8) {
+    PutByte(static_cast<unsigned>(bi_buf_) & 0xFF);
+    bi_buf_ >>= 8;
   }
   HandOver();
   bi_buf_ = 0;

@@ -32,12 +32,12 @@ class BitWriter {
       return;
     }
     bits_sent_ += static_cast<unsigned>(length);
-    bi_buf_ |= value << bi_valid_;
+    bi_buf_ |= uint64_t{value} << bi_valid_;
     bi_valid_ += length;
-    if (bi_valid_ > 16) {
-      PutShort(bi_buf_ & 0xFFFF);
-      bi_buf_ >>= 16;
-      bi_valid_ -= 16;
+    if (bi_valid_ >= 48) {
+      PutSix(bi_buf_);
+      bi_buf_ >>= 48;
+      bi_valid_ -= 48;
     }
   }
 
@@ -62,6 +62,18 @@ class BitWriter {
     buf_[fill_++] = static_cast<uint8_t>(w);
     buf_[fill_++] = static_cast<uint8_t>(w >> 8);
   }
+  // Puts the low six bytes of `w`, low byte first. Where they fit, one
+  // eight-byte store (the two bytes beyond are overwritten later or never
+  // handed over); near the end of the buffer, byte by byte.
+  void PutSix(uint64_t w) {
+    if (fill_ + 6 <= kOutBufSize) {
+      uint8_t* p = buf_ + fill_;
+      for (int i = 0; i < 8; i++) p[i] = static_cast<uint8_t>(w >> (8 * i));
+      fill_ += 6;
+    } else {
+      for (int i = 0; i < 6; i++) PutByte(static_cast<unsigned>(w >> (8 * i)) & 0xFF);
+    }
+  }
   void PutByte(unsigned b) {
     if (fill_ >= kOutBufSize) HandOver();
     buf_[fill_++] = static_cast<uint8_t>(b);
@@ -72,9 +84,9 @@ class BitWriter {
 
   const DeflatePush& push_;
   ErrorSlot* errors_;
-  uint8_t buf_[kOutBufSize];
+  uint8_t buf_[kOutBufSize + 2];  // two bytes of slack for PutSix's wide store
   unsigned fill_ = 0;
-  uint32_t bi_buf_ = 0;  // pending bits, at most 16 between calls
+  uint64_t bi_buf_ = 0;  // pending bits, fewer than 48 between calls
   int bi_valid_ = 0;
   uint64_t bits_sent_ = 0;
   uint64_t bytes_pushed_ = 0;

@@ -105,7 +105,10 @@ struct KeyedWalk {
     unsigned unchecked = 0;
     unsigned q = prev[strstart & kWMask];
     while (q >= examined && q > limit) q = prev[q & kWMask];
-    for (; q > limit; q = prev[q & kWMask]) {
+    for (unsigned next; q > limit; q = next) {
+      // The next candidate's bytes start loading while this one is tested.
+      next = prev[q & kWMask];
+      __builtin_prefetch(window + next);
       const uint8_t* match = window + q;
       bool same = (Load64(match) & kMask) == key[0];
       for (unsigned w = 1; w < kWords; w++) same = same && Load64(match + 8 * w) == key[w];
