@@ -1,5 +1,6 @@
 // SendFileByMail: one message for a small file (or any file when splitting
-// is off), else one message/partial message per piece of kPieceSize bytes.
+// is off), else one message/partial message per piece (kPieceSize bytes
+// unless the caller chose another size).
 // Each piece is copied into a temporary file in the current directory,
 // attached, sent, and the temporary file deleted again.
 #include "driver/mail_dispatch.h"
@@ -111,8 +112,9 @@ int SendOneMessage(const std::string& path, const std::string& bare_name,
 // 0 on failure.
 int SendPieces(const std::string& path, const std::string& bare_name,
                const std::string& sender, const std::string& receiver,
-               const std::string& mail_server, int64_t size, CQXMailMessage* message) {
-  const int64_t pieces = (size + kPieceSize - 1) / kPieceSize;
+               const std::string& mail_server, int64_t size, int64_t piece_size,
+               CQXMailMessage* message) {
+  const int64_t pieces = (size + piece_size - 1) / piece_size;
   PrintLine("Start Splitting file");
   CBinaryFile source;
   if (source.Open(path, kBinaryReadOnly) < 0 || source.SeekToStart() != 0) {
@@ -131,16 +133,16 @@ int SendPieces(const std::string& path, const std::string& bare_name,
 
     PieceFile piece;
     if (!piece.Create(temp_name)) return 0;
-    const int64_t offset = (k - 1) * kPieceSize;
+    const int64_t offset = (k - 1) * piece_size;
     // The pieces hold the size measured at the start, whatever the file
     // does meanwhile: a total that changed could never be joined.
-    const int64_t length = std::min<int64_t>(kPieceSize, size - offset);
+    const int64_t length = std::min<int64_t>(piece_size, size - offset);
     if (source.Seek(offset) != offset) {
       PrintReason(bare_name + ": " + ErrnoText(errno));
       return 0;
     }
     if (!CopyPiece(&source, &piece, length, bare_name)) return 0;
-    const bool last = length < kPieceSize;
+    const bool last = length < piece_size;
     if (last) PrintLine("End Of File found.");
 
     message->Reset(FALSE);
@@ -174,7 +176,8 @@ int SendPieces(const std::string& path, const std::string& bare_name,
 // SendFileByMail's work, which may run out of memory.
 int DispatchFile(const std::string& path, const std::string& sender,
                  const std::string& receiver, const std::string& mail_server,
-                 bool split_allowed, const std::string& name, const MailSecurity& security) {
+                 bool split_allowed, const std::string& name, const MailSecurity& security,
+                 int64_t piece_size) {
   const std::string bare_name = name.empty() ? BareName(path) : name;
   CQXMailMessage message;
   message.SetSecurity(security);
@@ -197,21 +200,22 @@ int DispatchFile(const std::string& path, const std::string& sender,
       return 0;
     }
   }
-  const int64_t pieces = size <= 0 ? 1 : (size + kPieceSize - 1) / kPieceSize;
+  const int64_t pieces = size <= 0 ? 1 : (size + piece_size - 1) / piece_size;
 
   if (!split_allowed || pieces == 1) {
     return SendOneMessage(path, bare_name, sender, receiver, mail_server, &message);
   }
-  return SendPieces(path, bare_name, sender, receiver, mail_server, size, &message);
+  return SendPieces(path, bare_name, sender, receiver, mail_server, size, piece_size, &message);
 }
 
 }  // namespace
 
 int SendFileByMail(std::string path, std::string sender, std::string receiver,
                    std::string mail_server, bool split_allowed, std::string name,
-                   const MailSecurity& security) {
+                   const MailSecurity& security, int64_t piece_size) {
   try {
-    return DispatchFile(path, sender, receiver, mail_server, split_allowed, name, security);
+    return DispatchFile(path, sender, receiver, mail_server, split_allowed, name, security,
+                        piece_size);
   } catch (const std::bad_alloc&) {
     PrintReason("out of memory while mailing " + path);
   } catch (const std::length_error&) {

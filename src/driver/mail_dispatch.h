@@ -3,6 +3,7 @@
 #ifndef POSTRUNNER_DRIVER_MAIL_DISPATCH_H_
 #define POSTRUNNER_DRIVER_MAIL_DISPATCH_H_
 
+#include <cstdint>
 #include <string>
 
 #include "mail/mail_security.h"
@@ -16,11 +17,13 @@ inline constexpr long long kPieceSize = 998001;
 // ("host[:port]") under `name` (the bare name of `path` when empty): the
 // name in the subject, the attachment and the reasons; with the TLS and AUTH
 // of `security`. A split file sends the size measured at the start; a piece
-// that cannot be read in full fails the send. Returns 0 on failure, non-zero
-// when the file was delivered (the piece count for a split file).
+// that cannot be read in full fails the send. Pieces are `piece_size` bytes
+// (a multiple of 3, at least 3). Returns 0 on failure, non-zero when the
+// file was delivered (the piece count for a split file).
 int SendFileByMail(std::string path, std::string sender, std::string receiver,
                    std::string mail_server, bool split_allowed, std::string name = "",
-                   const MailSecurity& security = MailSecurity());
+                   const MailSecurity& security = MailSecurity(),
+                   int64_t piece_size = kPieceSize);
 
 }  // namespace postrunner
 

@@ -1,6 +1,7 @@
 #include "driver/main_flow.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "driver/mail_dispatch.h"
 #include "driver/mail_security_options.h"
 #include "driver/presets.h"
+#include "driver/split_size.h"
 #include "driver/version.h"
 #include "ftp/ftp_upload.h"
 #include "join/join.h"
@@ -48,6 +50,7 @@ struct RunSettings {
   bool recurse = false;
   bool create_only = false;
   bool split_allowed = true;
+  int64_t piece_size = kPieceSize;
   bool ftp_mode = false;
 };
 
@@ -188,7 +191,8 @@ int Deliver(const RunSettings& s, ArchiveFile* archive) {
                                  s.ftp.remote_name.empty() ? name : s.ftp.remote_name,
                                  s.ftp.passive ? TRUE : FALSE, s.ftp.security) != FALSE
                  : secured && SendFileByMail(path, s.sender, s.receiver, s.mail_server,
-                                             s.split_allowed, name, security) != 0;
+                                             s.split_allowed, name, security,
+                                             s.piece_size) != 0;
   if (!delivered) {
     PrintLine("ERROR: File " + s.bare_name + " not sent to " + target);
     // The archive stays after a failed delivery.
@@ -229,6 +233,11 @@ int RunPostrunner(int argc, const char* const* argv) {
   if (HasOption("/NoSplit")) {
     PrintLine("Dont split ZIP files");
     s.split_allowed = false;
+  }
+  if (HasOption("/SplitSize:") && !ParseSplitSize(GetOptionValue("/SplitSize:"), &s.piece_size)) {
+    PrintReason("/SplitSize: takes a byte count of at least 3, with an optional K or M suffix");
+    PrintUsage();
+    return kExitUsage;
   }
   if (HasOption("/CreateOnly")) {
     PrintLine("CREATE ONLY Mode");

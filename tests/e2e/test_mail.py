@@ -163,6 +163,18 @@ def test_big_files_go_in_pieces(mail, smtp, workdir, size, pieces, eof):
     assert sorted(os.listdir(workdir)) == ["big file.bin"]
 
 
+def test_split_size_sets_the_piece_size(mail, smtp, workdir):
+    # 1K is 1024 bytes, rounded down to 1023 so the pieces' base64 texts join:
+    # 2047 bytes make three pieces, the last of one byte.
+    data = payload(2047, seed=5)
+    (workdir / "data.bin").write_bytes(data)
+    r = mail("/SplitSize:1K", "/File:data.bin")
+    assert r.lines == BANNER + split_lines("data.bin", (3, True), "application/octet-stream")
+    assert r.code == 0
+    assert len(smtp.messages) == 3
+    assert join_pieces([m.content for m in smtp.messages]) == ("application/octet-stream", data)
+
+
 def test_nosplit_sends_a_big_file_whole(mail, smtp, workdir, tmp_path):
     data = payload(2500000, seed=7)
     (workdir / "big.bin").write_bytes(data)

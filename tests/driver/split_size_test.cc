@@ -1,0 +1,28 @@
+// The /SplitSize: value: units, rounding to whole base64 groups, refusals.
+#include "driver/split_size.h"
+
+#include <gtest/gtest.h>
+
+namespace postrunner {
+namespace {
+
+TEST(SplitSizeTest, ReadsCountsWithUnitsRoundedDownToMultiplesOfThree) {
+  const struct {
+    const char* text;
+    int64_t size;  // 0: refused
+  } cases[] = {
+      {"998001", 998001}, {"3", 3},          {"5", 3},         {"1000", 999},
+      {"1K", 1023},       {"1k", 1023},      {"2M", 2097150},  {"10m", 10485759},
+      {"0003", 3},        {"2", 0},          {"0", 0},         {"", 0},
+      {"K", 0},           {"-6", 0},         {"6 ", 0},        {"6KB", 0},
+      {"1.5M", 0},        {"99999999999999999999", 0},         {"1125899906842624K", 0},
+  };
+  for (const auto& c : cases) {
+    int64_t size = -1;
+    EXPECT_EQ(ParseSplitSize(c.text, &size), c.size != 0) << c.text;
+    EXPECT_EQ(size, c.size != 0 ? c.size : -1) << c.text;
+  }
+}
+
+}  // namespace
+}  // namespace postrunner
