@@ -31,7 +31,10 @@ struct DeflateResult {
 // Output goes to `push` in pieces of at most 16384 bytes, except the data of
 // stored blocks, which is pushed in one piece of up to 65535 bytes. A short
 // push stops the run (output_failed; compressed_size then counts the bytes
-// taken). Allocates about 1 MB of working state for the call.
+// taken). Allocates about 1.2 MB of working state for the call. An input
+// longer than 64 KiB, with a second CPU online, has its search tables kept
+// partly on a second thread, joined before the call returns; the output is
+// the same as on one thread.
 DeflateResult DeflateCompress(int level, uint16_t* general_flags,
                               const DeflatePull& pull, const DeflatePush& push);
 

@@ -103,11 +103,11 @@ struct KeyedWalk {
     EndKey end;
     end.Set(scan, best_len);
     unsigned unchecked = 0;
-    unsigned q = prev[strstart & kWMask];
-    while (q >= examined && q > limit) q = prev[q & kWMask];
+    unsigned q = prev[strstart];
+    while (q >= examined && q > limit) q = prev[q];
     for (unsigned next; q > limit; q = next) {
       // The next candidate's bytes start loading while this one is tested.
-      next = prev[q & kWMask];
+      next = prev[q];
       __builtin_prefetch(window + next);
       const uint8_t* match = window + q;
       bool same = (Load64(match) & kMask) == key[0];
@@ -183,7 +183,7 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   // lookahead covers their keys, so their bytes are final; once it has
   // ended, nothing more is read, and a key that reaches past its end is
   // never usable for a later string either.
-  m.InsertKeys(strstart + 1);
+  m.keys->WaitFor(strstart + 1);
   KeyedWalk walk{m, scan, limit, head_rank, budget, best_len, cur_match};
   auto usable = [&](int level) {
     return level < kKeyLevels && walk.best_len + 1 >= kKeyBytes[level] &&

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <cstring>
+#include <thread>
 
 namespace postrunner {
 namespace deflate {
@@ -29,6 +30,7 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
 
   strstart = 0;
   key_next = 0;
+  keys = std::make_unique<KeyInserter>(this, false);
   block_start = 0;
   long n = Read(window, kWindowBytes);
   if (n <= 0) {
@@ -39,6 +41,7 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   eofile = false;
   lookahead = static_cast<unsigned>(n);
   if (lookahead < kMinLookahead) FillWindow();
+  keys->DataAvailable(KeysFinal());
 
   ins_h = 0;
   for (unsigned j = 0; j < kMinMatch - 1; j++) UpdateHash(window[j]);
@@ -64,18 +67,19 @@ void Matcher::FillWindow() {
       // window drop out of the chains. Inserted positions whose keys are
       // complete join the keyed chains first; the others wait for their
       // bytes.
-      unsigned data_end = strstart + lookahead;
-      unsigned keys_final = data_end >= kMaxKeyBytes ? data_end - (kMaxKeyBytes - 1) : 0;
-      InsertKeys(std::min(strstart, keys_final));
-      key_next -= kWSize;
+      keys->BeforeSlide(strstart, KeysFinal());
       std::memcpy(window, window + kWSize, kWSize);
       match_start -= kWSize;
       strstart -= kWSize;
       block_start -= kWSize;
       for (HashSlot& hs : slot) hs.head = static_cast<uint16_t>(hs.head >= kWSize ? hs.head - kWSize : 0);
       Rebase(prev, kWSize);
-      for (auto& heads : key_head) Rebase(heads, kHashLongSize);
-      for (auto& links : key_prev) Rebase(links, kWSize);
+      keys->AfterSlide();
+      if (!keys->threaded() && std::thread::hardware_concurrency() > 1) {
+        // Longer than one window: worth a second thread for the keyed chains.
+        keys.reset();
+        keys = std::make_unique<KeyInserter>(this, true);
+      }
       more += kWSize;
     }
     if (eofile) return;
@@ -87,7 +91,17 @@ void Matcher::FillWindow() {
     } else {
       lookahead += static_cast<unsigned>(n);
     }
+    keys->DataAvailable(KeysFinal());
   } while (lookahead < kMinLookahead && !eofile);
+}
+
+void Matcher::SlideKeys() {
+  for (auto& heads : key_head) Rebase(heads, kHashLongSize);
+  for (auto& links : key_prev) {
+    std::memcpy(links, links + kWSize, kWSize * sizeof links[0]);
+    Rebase(links, kWSize);
+  }
+  key_next -= kWSize;
 }
 
 uint64_t Matcher::FlushBlock(BlockRecorder* recorder, bool last) {

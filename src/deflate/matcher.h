@@ -10,11 +10,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "deflate/block_recorder.h"
 #include "deflate/deflate.h"
 #include "deflate/deflate_tables.h"
 #include "deflate/error_slot.h"
+#include "deflate/key_inserter.h"
 
 namespace postrunner {
 namespace deflate {
@@ -56,7 +58,9 @@ struct Matcher {
   // match of k - 1 bytes is in hand only candidates sharing k bytes can do
   // better, so the search follows these chains and uses the ranks to keep
   // the 3-byte chain's budget exactly.
-  uint16_t key_prev[kKeyLevels][kWSize];  // per key length, by position % 32768
+  // Per key length, by window position: an entry stays put until the
+  // window slides, so the chains can be filled ahead of the search.
+  uint16_t key_prev[kKeyLevels][kWindowBytes];
   uint16_t key_head[kKeyLevels][kHashLongSize] = {};
   uint16_t rank[kWSize];  // modulo 65536: ranks compared lie within 32768 insertions
 
@@ -65,6 +69,9 @@ struct Matcher {
   int64_t block_start = 0;  // negative once the window slid past it
   unsigned ins_h = 0;
   unsigned key_next = 0;  // first position not yet in the keyed chains
+  // Fills the keyed chains, on a second thread once the input is longer
+  // than one window and a second CPU is online.
+  std::unique_ptr<KeyInserter> keys;
   unsigned strstart = 0;
   unsigned match_start = 0;
   unsigned prev_length = 0;
@@ -107,23 +114,32 @@ struct Matcher {
     ins_h = h;
   }
 
-  // Inserts the positions from key_next up to (not including) `end` into
-  // the keyed chains. Their key bytes must be final: read from the input, or
-  // past its end for good. Keys are taken this late because a position is
-  // inserted into the 3-byte chain while up to 16 bytes of its key may not
-  // have been read yet; a key hashed from those stale bytes would put the
-  // position on the wrong chain and the search would miss it.
-  void InsertKeys(unsigned end) {
-    for (unsigned s = key_next; s < end; s++) {
+  // Inserts the positions from..end-1 into the keyed chains. Their key
+  // bytes must be final: read from the input, or past its end for good. Keys
+  // are taken this late because a position is inserted into the 3-byte
+  // chain while up to 16 bytes of its key may not have been read yet; a key
+  // hashed from those stale bytes would put the position on the wrong chain
+  // and the search would miss it.
+  void InsertKeys(unsigned from, unsigned end) {
+    for (unsigned s = from; s < end; s++) {
       uint64_t w[2];
       std::memcpy(w, window + s, sizeof w);
       for (int k = 0; k < kKeyLevels; k++) {
         unsigned h = KeyHash(kKeyBytes[k], w);
-        key_prev[k][s & kWMask] = key_head[k][h];
+        key_prev[k][s] = key_head[k][h];
         key_head[k][h] = static_cast<uint16_t>(s);
       }
     }
-    if (end > key_next) key_next = end;
+  }
+
+  // Moves the keyed chains down with the window by 32768 positions.
+  void SlideKeys();
+
+  // Positions below the result have final key bytes (see InsertKeys).
+  unsigned KeysFinal() const {
+    unsigned data_end = strstart + lookahead;
+    if (eofile) return data_end;
+    return data_end >= kMaxKeyBytes ? data_end - (kMaxKeyBytes - 1) : 0;
   }
 
   // Hash of the first `bytes` bytes of w (4, 6, 8 or 16): the top bits of
