@@ -62,7 +62,9 @@ TEST_P(BackgroundIoTest, WriteBehindPassesPushesInOrderAndStopsAfterAShortWrite)
       unsigned n = static_cast<unsigned>(std::min<size_t>(piece, output.size() - at));
       unsigned taken = behind.Push(output.data() + at, n);
       refused = taken == 0;
-      if (!refused) EXPECT_EQ(taken, n);
+      if (!refused) {
+        EXPECT_EQ(taken, n);
+      }
       at += n;
     }
     EXPECT_EQ(behind.Finish(), fail_at == 0);
