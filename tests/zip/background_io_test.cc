@@ -32,7 +32,7 @@ TEST_P(BackgroundIoTest, ReadAheadPassesTheSourceInOrderAndEnds) {
   ReadAhead ahead(source, GetParam().first, GetParam().second);
   ASSERT_TRUE(ahead.threaded());
   std::vector<unsigned char> got;
-  unsigned char buffer[1000];
+  unsigned char buffer[1024];  // asks go up to 1015 bytes
   for (unsigned ask = 1;; ask = ask % 999 + 17) {
     long n = ahead.Pull(buffer, ask);
     ASSERT_GE(n, 0);
