@@ -19,6 +19,7 @@
 #include "mail/partial_id.h"
 #include "platform/binary_file.h"
 #include "platform/console.h"
+#include "platform/progress.h"
 #include "platform/file_io.h"
 
 namespace postrunner {
@@ -124,12 +125,16 @@ int SendPieces(const std::string& path, const std::string& bare_name,
     return 0;
   }
   const std::string id = MakePartialId(CurrentPartialIdSources(), sender);
+  ProgressBegin("Mailing " + bare_name, static_cast<uint64_t>(size));
+  ScopedProgress progress_line;
 
   for (int64_t k = 1; k <= pieces; ++k) {
     const std::string subject = bare_name + " (part " + std::to_string(k) + " of " +
                                 std::to_string(pieces) + ")";
     const std::string temp_name = ReplaceAll(subject, ' ', '_');
     PrintLine(subject);
+    ProgressRelabel("Mailing " + bare_name + ", piece " + std::to_string(k) + " of " +
+                    std::to_string(pieces));
 
     PieceFile piece;
     if (!piece.Create(temp_name)) return 0;
@@ -165,6 +170,7 @@ int SendPieces(const std::string& path, const std::string& bare_name,
       return 0;
     }
     if (!message->SendMail()) return 0;
+    ProgressAdvance(static_cast<uint64_t>(length));
   }
   if (source.SeekToEnd() > size) {
     PrintReason(bare_name + ": the file grew while it was sent; its first " +

@@ -60,6 +60,15 @@ void ProgressBegin(const std::string& label, uint64_t total) {
   Draw(task, task.started);
 }
 
+void ProgressRelabel(const std::string& label) {
+  if (!g_enabled) return;
+  Task& task = CurrentTask();
+  std::lock_guard<std::mutex> lock(task.mutex);
+  if (!task.active) return;
+  task.label = label;
+  Draw(task, Clock::now());
+}
+
 void ProgressAdvance(uint64_t bytes) {
   if (!g_enabled) return;
   Task& task = CurrentTask();

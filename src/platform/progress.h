@@ -21,12 +21,24 @@ void EnableProgress(bool wanted);
 // known) and draws its line. Replaces any task still running.
 void ProgressBegin(const std::string& label, uint64_t total);
 
+// Renames the current task, keeping its counts; redraws at once.
+void ProgressRelabel(const std::string& label);
+
 // Counts `bytes` more done on the current task; redraws when the last
 // drawing is at least 0.1 s old.
 void ProgressAdvance(uint64_t bytes);
 
 // Ends the current task and clears its line.
 void ProgressEnd();
+
+// Ends the current task when it goes out of scope, on every path.
+class ScopedProgress {
+ public:
+  ScopedProgress() = default;
+  ~ScopedProgress() { ProgressEnd(); }
+  ScopedProgress(const ScopedProgress&) = delete;
+  ScopedProgress& operator=(const ScopedProgress&) = delete;
+};
 
 // The text drawn for a task: label, bytes done of total, rate and time
 // left, e.g. "db.dump: 12.5 of 40.0 MB, 20.1 MB/s, 0:02 left". `seconds`

@@ -9,6 +9,7 @@
 #include "platform/path.h"
 #include "platform/file_io.h"
 #include "platform/local_time.h"
+#include "platform/progress.h"
 #include "zip/crc32.h"
 #include "zip/zip_time.h"
 
@@ -85,6 +86,7 @@ ArchiveResult EntrySource::OpenFileName(const char* path) {
     return result;
   }
   owned_fd_ = std::move(fd);
+  ProgressBegin("Archiving " + std::string(BareNameView(path)), info.size);
   return ResultOk;
 }
 
@@ -146,11 +148,13 @@ size_t EntrySource::Read(unsigned char* buffer, size_t capacity) {
     return 0;
   }
   bytes_read_ += count;
+  ProgressAdvance(count);
   crc_ = Crc32Update(crc_, buffer, count);
   return count;
 }
 
 void EntrySource::Close() {
+  ProgressEnd();
   owned_fd_.Reset();
   input_fd_ = -1;
   memory_ = nullptr;

@@ -95,3 +95,45 @@ def test_debian_package_unpacks_runs_and_passes_lintian(tmp_path):
                               capture_output=True, text=True)
         errors = [l for l in lint.stdout.splitlines() if l.startswith("E:")]
         assert errors == [], lint.stdout
+
+
+def run_with_terminal_stderr(args, cwd, env):
+    """Runs the binary with stderr on a pseudo-terminal; returns
+    (exit code, stdout bytes, what the terminal received)."""
+    import pty
+    import threading
+    master, slave = pty.openpty()
+    seen = []
+
+    def drain():
+        while True:
+            try:
+                data = os.read(master, 4096)
+            except OSError:
+                return
+            if not data:
+                return
+            seen.append(data)
+
+    reader = threading.Thread(target=drain)
+    reader.start()
+    proc = subprocess.run([BIN, *args], cwd=cwd, env=env, stdout=subprocess.PIPE,
+                          stderr=slave, stdin=subprocess.DEVNULL, timeout=120)
+    os.close(slave)
+    reader.join(timeout=10)
+    os.close(master)
+    return proc.returncode, proc.stdout, b"".join(seen).decode("utf-8", "replace")
+
+
+def test_progress_line_only_on_a_terminal(workdir, env):
+    with open(workdir / "big.bin", "wb") as f:
+        f.write(os.urandom(1 << 20) * 24)
+    args = ["/CreateOnly", "/Zip:a.zip", "/File:big.bin"]
+    code, out, terminal = run_with_terminal_stderr(args, workdir, env)
+    assert code == 0
+    assert "Archiving big.bin" in terminal and "MB" in terminal
+    plain = subprocess.run([BIN, *args], cwd=workdir, env=env, capture_output=True)
+    assert plain.returncode == 0 and plain.stderr == b""
+    assert out == plain.stdout
+    code, out, terminal = run_with_terminal_stderr(args + ["/Quiet"], workdir, env)
+    assert code == 0 and terminal == "" and out == plain.stdout
