@@ -26,7 +26,6 @@ constexpr const char* kHelp[] = {
     "  /Zip                 pack the file into an archive before sending",
     "  /Zip:NAME            the archive's name (default Compressed.zip in the current folder)",
     "  /CreateOnly          write the archive and stop; no delivery options needed",
-    "  /Threads:N           compress folder entries on N threads (default: one per CPU)",
     "",
     "Mail (the default delivery):",
     "  /Receiver:ADDRESS    the receiver (required)",

@@ -5,6 +5,7 @@
 
 #include "ftp/ftp_transcript.h"
 #include "ftp/upload_source.h"
+#include "platform/progress.h"
 #include "platform/secret_file.h"
 #include "platform/user_account.h"
 
@@ -276,6 +277,8 @@ BOOL CFtpClient::Upload(const std::string& server, const std::string& remote_nam
   Curl().easy_reset(curl);
   OptionPointersGuard guard(curl);
   if (!Configure(curl, &transfer)) return FALSE;
+  ProgressBegin("Uploading " + remote_name, static_cast<uint64_t>(transfer.source.size()));
+  ScopedProgress progress_line;
   CURLcode code = Curl().easy_perform(curl);
   if (code == CURLE_OK && transfer.source.sent() == transfer.source.size()) return TRUE;
   TransferFailed(code, transfer);

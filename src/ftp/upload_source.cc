@@ -6,6 +6,7 @@
 
 #include "platform/file_info.h"
 #include "platform/file_io.h"
+#include "platform/progress.h"
 
 namespace postrunner {
 
@@ -35,6 +36,7 @@ size_t UploadSource::Read(char* buffer, size_t size, size_t count, void* user) {
   ssize_t got = ReadSome(self->fd_.get(), buffer, want);
   if (got < 0) return CURL_READFUNC_ABORT;
   self->sent_ += got;
+  ProgressAdvance(static_cast<uint64_t>(got));
   return static_cast<size_t>(got);
 }
 
