@@ -15,6 +15,7 @@
 
 #include "driver/file_checks.h"
 #include "driver/piece_file.h"
+#include "driver/split_size.h"
 #include "mail/mail_message.h"
 #include "mail/partial_id.h"
 #include "platform/binary_file.h"
@@ -115,7 +116,7 @@ int SendPieces(const std::string& path, const std::string& bare_name,
                const std::string& sender, const std::string& receiver,
                const std::string& mail_server, int64_t size, int64_t piece_size,
                CQXMailMessage* message) {
-  const int64_t pieces = (size + piece_size - 1) / piece_size;
+  const int64_t pieces = PieceCount(size, piece_size);
   PrintLine("Start Splitting file");
   CBinaryFile source;
   if (source.Open(path, kBinaryReadOnly) < 0 || source.SeekToStart() != 0) {
@@ -141,7 +142,7 @@ int SendPieces(const std::string& path, const std::string& bare_name,
     const int64_t offset = (k - 1) * piece_size;
     // The pieces hold the size measured at the start, whatever the file
     // does meanwhile: a total that changed could never be joined.
-    const int64_t length = std::min<int64_t>(piece_size, size - offset);
+    const int64_t length = PieceLength(size, piece_size, k);
     if (source.Seek(offset) != offset) {
       PrintReason(bare_name + ": " + ErrnoText(errno));
       return 0;
@@ -206,7 +207,7 @@ int DispatchFile(const std::string& path, const std::string& sender,
       return 0;
     }
   }
-  const int64_t pieces = size <= 0 ? 1 : (size + piece_size - 1) / piece_size;
+  const int64_t pieces = PieceCount(size, piece_size);
 
   if (!split_allowed || pieces == 1) {
     return SendOneMessage(path, bare_name, sender, receiver, mail_server, &message);

@@ -24,5 +24,17 @@ TEST(SplitSizeTest, ReadsCountsWithUnitsRoundedDownToMultiplesOfThree) {
   }
 }
 
+// A 5 GiB archive in the default pieces: counted with 64-bit sizes, the last
+// piece holds what is left, and nothing is cut for an empty file.
+TEST(SplitSizeTest, PiecesOfFilesPastFourGibibytes) {
+  const int64_t size = 5LL << 30;
+  EXPECT_EQ(PieceCount(size, 998001), 5380);
+  EXPECT_EQ(PieceLength(size, 998001, 5379), 998001);
+  EXPECT_EQ(PieceLength(size, 998001, 5380), 461741);
+  EXPECT_EQ(PieceCount(0, 998001), 1);
+  EXPECT_EQ(PieceCount(998001, 998001), 1);
+  EXPECT_EQ(PieceCount(998002, 998001), 2);
+}
+
 }  // namespace
 }  // namespace postrunner
