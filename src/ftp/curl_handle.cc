@@ -1,23 +1,11 @@
 #include "ftp/curl_handle.h"
 
-#include <dlfcn.h>
-
 #include <memory>
+
+#include "platform/shared_library.h"
 
 namespace postrunner {
 namespace {
-
-struct LibraryCloser {
-  void operator()(void* library) const { ::dlclose(library); }
-};
-
-// Resolves `name` into `*slot`; false when the symbol is missing.
-template <typename Function>
-bool Resolve(void* library, const char* name, Function* slot) {
-  void* symbol = ::dlsym(library, name);
-  *slot = reinterpret_cast<Function>(symbol);
-  return symbol != nullptr;
-}
 
 // The loaded library. curl_global_init is not thread-safe and must run
 // once; a function-local static gives exactly that, and its destructor
@@ -25,7 +13,7 @@ bool Resolve(void* library, const char* name, Function* slot) {
 // stack is gone.
 class CurlLibrary {
  public:
-  CurlLibrary() : library_(::dlopen(kCurlLibraryName, RTLD_NOW | RTLD_LOCAL)) {
+  CurlLibrary() : library_(LoadSharedLibrary(kCurlLibraryName)) {
     if (!library_) return;
     void* lib = library_.get();
     bool resolved = Resolve(lib, "curl_global_init", &api_.global_init) &&
@@ -51,7 +39,7 @@ class CurlLibrary {
   const CurlApi& api() const { return api_; }
 
  private:
-  std::unique_ptr<void, LibraryCloser> library_;
+  SharedLibrary library_;
   CurlApi api_{};
   bool ready_ = false;
 };

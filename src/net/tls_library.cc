@@ -1,24 +1,12 @@
 #include "net/tls_library.h"
 
-#include <dlfcn.h>
-
 #include <cstring>
 #include <memory>
 
+#include "platform/shared_library.h"
+
 namespace postrunner {
 namespace {
-
-struct LibraryCloser {
-  void operator()(void* library) const { ::dlclose(library); }
-};
-
-// Resolves `name` into `*slot`; false when the symbol is missing.
-template <typename Function>
-bool Resolve(void* library, const char* name, Function* slot) {
-  void* symbol = ::dlsym(library, name);
-  *slot = reinterpret_cast<Function>(symbol);
-  return symbol != nullptr;
-}
 
 #define PR_RESOLVE(name) Resolve(lib, #name, &api_.name)
 
@@ -27,7 +15,7 @@ bool Resolve(void* library, const char* name, Function* slot) {
 // the context before the library.
 class SslLibrary {
  public:
-  SslLibrary() : library_(::dlopen(kSslLibraryName, RTLD_NOW | RTLD_LOCAL)) {
+  SslLibrary() : library_(LoadSharedLibrary(kSslLibraryName)) {
     if (!library_) return;
     void* lib = library_.get();
     ready_ = PR_RESOLVE(TLS_client_method) && PR_RESOLVE(SSL_CTX_new) &&
@@ -84,7 +72,7 @@ class SslLibrary {
     context_ = nullptr;
   }
 
-  std::unique_ptr<void, LibraryCloser> library_;
+  SharedLibrary library_;
   SslApi api_{};
   bool ready_ = false;
   SSL_CTX* context_ = nullptr;
