@@ -205,6 +205,35 @@ int Deliver(const RunSettings& s, ArchiveFile* archive) {
   return kExitOk;
 }
 
+// Reads the mode flags and the archive name, printing a line for each mode
+// that is on. Returns 0 or the exit code of a bad value.
+int ReadModeOptions(RunSettings* s) {
+  if (HasOption("/NoSplit")) {
+    PrintLine("Dont split ZIP files");
+    s->split_allowed = false;
+  }
+  if (HasOption("/SplitSize:") && !ParseSplitSize(GetOptionValue("/SplitSize:"), &s->piece_size)) {
+    PrintReason("/SplitSize: takes a byte count of at least 3, with an optional K or M suffix");
+    PrintUsage();
+    return kExitUsage;
+  }
+  if (HasOption("/CreateOnly")) {
+    PrintLine("CREATE ONLY Mode");
+    s->create_only = true;
+  }
+  if (HasOption("/Recurse")) {
+    PrintLine("RECURSE Mode");
+    s->recurse = true;
+  }
+  if (HasOption("/Zip")) {
+    PrintLine("ZIP Mode");
+    s->archive_mode = true;
+    if (HasOption("/Zip:")) s->archive_name = WithForwardSlashes(GetOptionValue("/Zip:"));
+  }
+  if (s->archive_name.empty()) s->archive_name = kDefaultArchive;
+  return 0;
+}
+
 }  // namespace
 
 int RunPostrunner(int argc, const char* const* argv) {
@@ -230,29 +259,7 @@ int RunPostrunner(int argc, const char* const* argv) {
   PrintLine(kRule);
 
   RunSettings s;
-  if (HasOption("/NoSplit")) {
-    PrintLine("Dont split ZIP files");
-    s.split_allowed = false;
-  }
-  if (HasOption("/SplitSize:") && !ParseSplitSize(GetOptionValue("/SplitSize:"), &s.piece_size)) {
-    PrintReason("/SplitSize: takes a byte count of at least 3, with an optional K or M suffix");
-    PrintUsage();
-    return kExitUsage;
-  }
-  if (HasOption("/CreateOnly")) {
-    PrintLine("CREATE ONLY Mode");
-    s.create_only = true;
-  }
-  if (HasOption("/Recurse")) {
-    PrintLine("RECURSE Mode");
-    s.recurse = true;
-  }
-  if (HasOption("/Zip")) {
-    PrintLine("ZIP Mode");
-    s.archive_mode = true;
-    if (HasOption("/Zip:")) s.archive_name = WithForwardSlashes(GetOptionValue("/Zip:"));
-  }
-  if (s.archive_name.empty()) s.archive_name = kDefaultArchive;
+  if (int code = ReadModeOptions(&s)) return code;
 
   if (!s.create_only) {
     if (int code = ReadDeliveryOptions(&s)) return code;
