@@ -41,8 +41,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# Linked libraries are found by dpkg-shlibdeps; libcurl (FTP, FTPS, SFTP) is
-# loaded at run time, so it is declared by hand.
+# Linked libraries are found by dpkg-shlibdeps; libcurl (FTP, FTPS, SFTP) and
+# libssl (TLS mail) are loaded at run time, so they are declared by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4, libssl3")
 include(CPack)

@@ -84,6 +84,7 @@ def test_debian_package_unpacks_runs_and_passes_lintian(tmp_path):
     fields = subprocess.run(["dpkg-deb", "-f", str(debs[0])], capture_output=True,
                             text=True).stdout
     assert re.search(r"^Depends:.*libcurl4", fields, re.M)
+    assert re.search(r"^Depends:.*libssl3", fields, re.M)
     root = tmp_path / "root"
     subprocess.run(["dpkg-deb", "-x", str(debs[0]), str(root)], check=True)
     out = subprocess.run([str(root / "usr" / "bin" / "postrunner"), "--version"],
