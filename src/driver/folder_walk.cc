@@ -93,7 +93,8 @@ bool WalkFolder(Walk* walk, int folder, const std::string& prefix) {
 }  // namespace
 
 bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool recurse,
-                        const std::string& prefix, const std::string& archive_name) {
+                        const std::string& prefix, const std::string& archive_name,
+                        unsigned /*threads*/) {
   Walk walk;
   walk.handle = handle;
   walk.recurse = recurse;

@@ -15,6 +15,7 @@
 #include "driver/mail_security_options.h"
 #include "driver/presets.h"
 #include "driver/split_size.h"
+#include "driver/thread_count.h"
 #include "driver/version.h"
 #include "ftp/ftp_upload.h"
 #include "join/join.h"
@@ -51,6 +52,7 @@ struct RunSettings {
   bool create_only = false;
   bool split_allowed = true;
   int64_t piece_size = kPieceSize;
+  unsigned threads = 0;  // compressing threads; 0 = one per online CPU
   bool ftp_mode = false;
 };
 
@@ -124,7 +126,8 @@ int FillArchive(const RunSettings& s, std::unique_ptr<ArchiveHandle> archive, bo
                            : "ERROR: Unable to add the file into the compressed archive.";
   bool added = true;
   if (s.folder_mode) {
-    added = AddFolderToArchive(archive.get(), s.folder_path, s.recurse, "", s.archive_name);
+    added = AddFolderToArchive(archive.get(), s.folder_path, s.recurse, "", s.archive_name,
+                               s.threads);
   } else if (ArchiveResult r = ArchiveAddEntry(archive.get(), s.bare_name.c_str(),
                                                s.file_path.c_str(), 0, SourceFileName);
              r != ResultOk) {
@@ -162,6 +165,8 @@ int BuildArchive(RunSettings* s, ArchiveFile* file) {
     const int fd = file->descriptor();
     archive = ArchiveCreate(&fd, 0, TargetHandle);
     if (!archive) PrintReason(s->archive_name + ": " + ErrnoText(errno));
+    if (s->threads == 0) s->threads = DefaultThreadCount();
+    ArchiveSetThreads(archive.get(), s->threads);
   }
   if (!archive) {
     file->Discard();
@@ -214,6 +219,12 @@ int ReadModeOptions(RunSettings* s) {
   }
   if (HasOption("/SplitSize:") && !ParseSplitSize(GetOptionValue("/SplitSize:"), &s->piece_size)) {
     PrintReason("/SplitSize: takes a byte count of at least 3, with an optional K or M suffix");
+    PrintUsage();
+    return kExitUsage;
+  }
+  if (HasOption("/Threads:") && !ParseThreadCount(GetOptionValue("/Threads:"), &s->threads)) {
+    PrintReason("/Threads: takes a whole number of threads from 1 to " +
+                std::to_string(kMaxThreads));
     PrintUsage();
     return kExitUsage;
   }

@@ -42,6 +42,10 @@ std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
   return handle;
 }
 
+void ArchiveSetThreads(ArchiveHandle* handle, unsigned threads) {
+  if (handle != nullptr) handle->threads = threads;
+}
+
 ArchiveResult ArchiveAddEntry(ArchiveHandle* handle, const char* name, const void* source,
                               uint32_t size, uint32_t kind) {
   if (handle == nullptr) return ErrArguments;

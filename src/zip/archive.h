@@ -64,6 +64,7 @@ class ArchiveHandle {
   ArchiveHandle& operator=(const ArchiveHandle&) = delete;
 
   uint32_t mode = 2;  // 2 marks an archive being written
+  unsigned threads = 0;  // compressing threads; 0 = one per online CPU
   std::unique_ptr<ZipWriter> writer;
 };
 
@@ -71,6 +72,12 @@ class ArchiveHandle {
 // any failure.
 std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
                                              uint32_t kind);
+
+// Sets how many threads may compress this archive's entries (0 = one per
+// online CPU; 1 = all compression on the calling thread). The bytes of the
+// archive do not depend on it. Call before the first ArchiveAddEntry; a
+// null `handle` is ignored.
+void ArchiveSetThreads(ArchiveHandle* handle, unsigned threads);
 
 // Adds one entry called `name` (backslashes become '/'; a folder entry gets
 // a trailing '/') from `source` read according to `kind`; `size` is the

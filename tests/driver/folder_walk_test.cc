@@ -49,7 +49,7 @@ class FolderWalkTest : public ::testing::Test {
     auto archive = ArchiveCreate(archive_path.c_str(), 0, TargetFileName);
     EXPECT_TRUE(archive);
     if (!archive) return {};
-    *ok = AddFolderToArchive(archive.get(), folder.empty() ? top_ : folder, recurse, "");
+    *ok = AddFolderToArchive(archive.get(), folder.empty() ? top_ : folder, recurse, "", "", 1);
     std::vector<std::string> names;
     for (const ZipEntryRecord& r : archive->writer->records()) names.push_back(r.name);
     EXPECT_EQ(ArchiveClose(std::move(archive)), ResultOk);

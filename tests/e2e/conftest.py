@@ -24,6 +24,18 @@ class Run:
             self.lines.pop()
 
 
+def unprivileged():
+    """A prefix that runs the binary without the root powers that read any
+    file or folder, so that mode 000 fails as it does for other users."""
+    if os.geteuid() != 0:
+        return []
+    prefix = ["setpriv", "--bounding-set=-all", "--inh-caps=-all", "--"]
+    if subprocess.run(prefix + ["true"], stderr=subprocess.DEVNULL).returncode != 0:
+        pytest.skip("root's powers cannot be dropped here; "
+                    "FolderWalkTest injects the failure instead")
+    return prefix
+
+
 @pytest.fixture
 def workdir(tmp_path):
     d = tmp_path / "work"
@@ -45,15 +57,15 @@ def env(tmp_path):
 
 @pytest.fixture
 def run(workdir, env):
-    """run(*args, cwd=None, env=None, timeout=60) -> Run"""
+    """run(*args, cwd=None, env=None, timeout=60, prefix=()) -> Run"""
     assert BIN, "POSTRUNNER_BIN must name the binary under test"
 
     def _run(*args, cwd=None, env_override=None, timeout=60, stdin=None,
-             stderr_ok=False):
+             stderr_ok=False, prefix=()):
         e = dict(env)
         if env_override:
             e.update(env_override)
-        proc = subprocess.run([BIN, *args], cwd=str(cwd or workdir), env=e,
+        proc = subprocess.run([*prefix, BIN, *args], cwd=str(cwd or workdir), env=e,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               timeout=timeout, stdin=subprocess.DEVNULL)
         r = Run(proc)

@@ -15,7 +15,7 @@ import zipfile
 
 import pytest
 
-from conftest import BIN
+from conftest import BIN, unprivileged
 from smtp_util import SmtpSink, join_pieces, single_attachment, wait_until
 
 SENDER = "backup@src.test"
@@ -250,18 +250,6 @@ def test_piece_name_too_long_for_the_file_system_is_shortened(workdir, env, mime
     assert data == original
     assert b"\r\nSubject: " + name.encode() + b" (part 1 of 2)\r\n" in sink.messages[0].content
     assert leftovers(workdir, {name}) == []
-
-
-def unprivileged():
-    """A prefix that runs the binary without the root powers that read any
-    folder, so that a mode-000 folder fails as it does for other users."""
-    if os.geteuid() != 0:
-        return []
-    prefix = ["setpriv", "--bounding-set=-all", "--inh-caps=-all", "--"]
-    if subprocess.run(prefix + ["true"], stderr=subprocess.DEVNULL).returncode != 0:
-        pytest.skip("root's powers cannot be dropped here; "
-                    "FolderWalkTest injects the failure instead")
-    return prefix
 
 
 def test_unreadable_sub_folder_fails_the_walk_with_its_reason(workdir, env):

@@ -1,0 +1,24 @@
+#include "driver/thread_count.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace postrunner {
+
+bool ParseThreadCount(std::string_view text, unsigned* threads) {
+  if (text.empty()) return false;
+  unsigned count = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    count = count * 10 + static_cast<unsigned>(c - '0');
+    // Stops before the count could overflow, however many digits follow.
+    if (count > kMaxThreads) return false;
+  }
+  if (count == 0) return false;
+  *threads = count;
+  return true;
+}
+
+unsigned DefaultThreadCount() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+}  // namespace postrunner
