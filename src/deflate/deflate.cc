@@ -1,5 +1,5 @@
-// The compressor's entry: one working state per run, block recorder first,
-// then the matcher, then the lazy matcher over the whole input.
+// The compressor's entry: the block recorder first, then the matcher, then
+// the lazy matcher over the whole input.
 #include "deflate/deflate.h"
 
 #include <memory>
@@ -12,36 +12,38 @@ namespace postrunner {
 namespace deflate {
 namespace {
 
-// Everything one run needs, allocated once (about 1.26 MB on x86-64, most of
-// it the match finder's tables); nothing is allocated while compressing but
-// the key-chain thread's control block.
-struct DeflateState {
-  DeflateState(const DeflatePush& push, int level)
+// What one run needs beside the matcher, allocated per run; the matcher's
+// tables (about 1.2 MB, most of the state) may be kept between runs.
+// Nothing is allocated while compressing but the key-chain thread's control
+// block.
+struct OutputState {
+  OutputState(const DeflatePush& push, int level)
       : out(push, &errors), recorder(&out, &errors, level) {}
 
   ErrorSlot errors;
   BitWriter out;
   BlockRecorder recorder;
-  Matcher matcher;
 };
 
 }  // namespace
 
-DeflateResult DeflateCompressWith(int level, uint16_t* general_flags, const DeflatePull& pull,
-                                  const DeflatePush& push, LongestMatchFn search) {
+DeflateResult RunDeflate(Matcher* matcher, int level, uint16_t* general_flags,
+                         const DeflatePull& pull, const DeflatePush& push,
+                         LongestMatchFn search) {
   DeflateResult result;
   if (level < kMinLevel || level > kMaxLevel) {
     result.error = "bad pack level";
     return result;
   }
-  auto state = std::make_unique<DeflateState>(push, level);
+  auto state = std::make_unique<OutputState>(push, level);
   state->recorder.Init();
   if (general_flags != nullptr) {
     // Levels 1 and 2 would mark 0x0004; 3 to 7 mark nothing.
     if (level >= 8) *general_flags |= 0x0002;
   }
-  state->matcher.Init(level, &pull, &state->errors);
-  uint64_t compressed = state->matcher.DeflateLazy(&state->recorder, state->out, search);
+  matcher->Init(level, &pull, &state->errors);
+  uint64_t compressed = matcher->DeflateLazy(&state->recorder, state->out, search);
+  matcher->keys.reset();  // joins the key-chain thread
 
   result.output_failed = state->out.failed();
   result.compressed_size = state->out.bytes_pushed();
@@ -52,11 +54,29 @@ DeflateResult DeflateCompressWith(int level, uint16_t* general_flags, const Defl
   return result;
 }
 
+DeflateResult DeflateCompressWith(int level, uint16_t* general_flags, const DeflatePull& pull,
+                                  const DeflatePush& push, LongestMatchFn search) {
+  auto matcher = std::make_unique<Matcher>();
+  return RunDeflate(matcher.get(), level, general_flags, pull, push, search);
+}
+
 }  // namespace deflate
 
 DeflateResult DeflateCompress(int level, uint16_t* general_flags, const DeflatePull& pull,
                               const DeflatePush& push) {
   return deflate::DeflateCompressWith(level, general_flags, pull, push, deflate::LongestMatch);
+}
+
+Deflater::Deflater(bool helper_thread) : helper_thread_(helper_thread) {}
+
+Deflater::~Deflater() = default;
+
+DeflateResult Deflater::Compress(int level, uint16_t* general_flags, const DeflatePull& pull,
+                                 const DeflatePush& push) {
+  if (!matcher_) matcher_ = std::make_unique<deflate::Matcher>();
+  matcher_->key_thread_allowed = helper_thread_;
+  return deflate::RunDeflate(matcher_.get(), level, general_flags, pull, push,
+                             deflate::LongestMatch);
 }
 
 }  // namespace postrunner

@@ -19,6 +19,9 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   errors = error_slot;
   window_size = kWindowBytes;
   sliding = true;
+  // Reads near the end of the data may look at bytes past it; a reused
+  // window must hold the zeros a new one would.
+  std::memset(window, 0, sizeof window);
   std::fill(std::begin(slot), std::end(slot), HashSlot{});
   for (auto& heads : key_head) std::fill(std::begin(heads), std::end(heads), 0);
 
@@ -75,7 +78,7 @@ void Matcher::FillWindow() {
       for (HashSlot& hs : slot) hs.head = static_cast<uint16_t>(hs.head >= kWSize ? hs.head - kWSize : 0);
       Rebase(prev, kWSize);
       keys->AfterSlide();
-      if (!keys->threaded() && std::thread::hardware_concurrency() > 1) {
+      if (!keys->threaded() && key_thread_allowed && std::thread::hardware_concurrency() > 1) {
         // Longer than one window: worth a second thread for the keyed chains.
         keys.reset();
         keys = std::make_unique<KeyInserter>(this, true);

@@ -70,8 +70,9 @@ struct Matcher {
   unsigned ins_h = 0;
   unsigned key_next = 0;  // first position not yet in the keyed chains
   // Fills the keyed chains, on a second thread once the input is longer
-  // than one window and a second CPU is online.
+  // than one window, a second CPU is online and `key_thread_allowed`.
   std::unique_ptr<KeyInserter> keys;
+  bool key_thread_allowed = false;
   unsigned strstart = 0;
   unsigned match_start = 0;
   unsigned prev_length = 0;
@@ -165,7 +166,9 @@ struct Matcher {
   void FillWindow();
 
   // Initialises the matcher for `level` (4..8, checked by the caller):
-  // tables, parameters, the first window of input and the hash seed.
+  // window, tables, parameters, the first window of input and the hash
+  // seed. A matcher may be initialised again for each new input; it then
+  // behaves exactly as a new one.
   void Init(int level, const DeflatePull* input, ErrorSlot* error_slot);
 
   // Runs the lazy matcher over the whole input; returns the compressed size
@@ -177,9 +180,15 @@ struct Matcher {
   long Read(uint8_t* buffer, unsigned capacity);
 };
 
-// Runs the whole compressor with the given match search.
+// Runs the whole compressor with the given match search on a new matcher.
 DeflateResult DeflateCompressWith(int level, uint16_t* general_flags, const DeflatePull& pull,
                                   const DeflatePush& push, LongestMatchFn search);
+
+// Runs the whole compressor on `matcher`, which must not be in use
+// elsewhere; its key-chain thread, if one started, is joined before return.
+DeflateResult RunDeflate(Matcher* matcher, int level, uint16_t* general_flags,
+                         const DeflatePull& pull, const DeflatePush& push,
+                         LongestMatchFn search);
 
 }  // namespace deflate
 }  // namespace postrunner
