@@ -12,7 +12,9 @@
 #include "platform/directory_search.h"
 #include "platform/file_io.h"
 #include "platform/file_names.h"
+#include "platform/file_info.h"
 #include "platform/scoped_fd.h"
+#include "zip/parallel_entries.h"
 
 namespace postrunner {
 namespace {
@@ -25,6 +27,9 @@ struct Identity {
 
 struct Walk {
   ArchiveHandle* handle = nullptr;
+  // Set when files are compressed on several threads: every step then
+  // takes its turn through it, in walk order.
+  ParallelEntries* parallel = nullptr;
   bool recurse = false;
   bool has_archive = false;
   Identity archive;
@@ -33,10 +38,50 @@ struct Walk {
   std::vector<Identity> ancestors;  // folders being walked, top first
 };
 
+// Runs `step` now, or at its turn when files are compressed on several
+// threads. False when the walk must stop.
+bool Step(const Walk& walk, ParallelEntries::Action step) {
+  return walk.parallel != nullptr ? walk.parallel->QueueAction(std::move(step)) : step();
+}
+
 // Reports a folder that cannot be opened or read; the walk fails with it.
 bool FolderFailed(const Walk& walk, const std::string& prefix, int error) {
-  PrintReason(walk.top + prefix + ": cannot read the folder: " + ErrnoText(error));
+  std::string reason = walk.top + prefix + ": cannot read the folder: " + ErrnoText(error);
+  Step(walk, [reason] {
+    PrintReason(reason);
+    return false;
+  });
   return false;
+}
+
+// Reports a file that could not be added; the walk fails with it.
+bool FileFailed(const Walk& walk, const std::string& name, ArchiveResult result, int error) {
+  if (result == ResultOk) return true;
+  PrintArchiveFailure(result, error, walk.top + name, walk.archive_name);
+  return false;
+}
+
+// Adds the file `entry` of `folder` as `name`.
+bool AddFile(const Walk& walk, int folder, const DirEntry& entry, const std::string& name) {
+  std::string line = "Adding file " + entry.name;
+  Step(walk, [line] {
+    PrintLine(line);
+    return true;
+  });
+  // Opened through the folder's descriptor, exactly as the folder names
+  // it: however deep the folder lies, and whatever bytes the name holds.
+  std::string path = DescriptorPath(folder, entry.name);
+  if (walk.parallel == nullptr) {
+    ArchiveResult r = ArchiveAddEntry(walk.handle, name.c_str(), path.c_str(), 0, SourceFileName);
+    return FileFailed(walk, name, r, errno);
+  }
+  // Opened now, while the folder is: the file's turn may come much later.
+  ScopedFd file(OpenRegularFile(path.c_str()));
+  const int open_error = errno;
+  return walk.parallel->QueueFile(name, std::move(file), entry.name, open_error,
+                                  [&walk, name](ArchiveResult r, int error) {
+                                    return FileFailed(walk, name, r, error);
+                                  });
 }
 
 bool WalkFolder(Walk* walk, int folder, const std::string& prefix);
@@ -62,7 +107,13 @@ bool WalkSubfolder(Walk* walk, int folder, const DirEntry& entry, const std::str
 bool WalkFolder(Walk* walk, int folder, const std::string& prefix) {
   if (!prefix.empty()) {
     // A folder entry that cannot be added does not stop the walk.
-    ArchiveAddEntry(walk->handle, prefix.c_str(), nullptr, 0, SourceFolder);
+    ArchiveHandle* handle = walk->handle;
+    if (!Step(*walk, [handle, prefix] {
+          ArchiveAddEntry(handle, prefix.c_str(), nullptr, 0, SourceFolder);
+          return true;
+        })) {
+      return false;
+    }
   }
   std::vector<DirEntry> entries;
   if (!ListFolderAt(folder, &entries)) return FolderFailed(*walk, prefix, errno);
@@ -75,17 +126,7 @@ bool WalkFolder(Walk* walk, int folder, const std::string& prefix) {
       continue;
     }
     if (walk->has_archive && Identity{entry.device, entry.inode} == walk->archive) continue;
-    PrintLine("Adding file " + entry.name);
-    // Opened through the folder's descriptor, exactly as the folder names
-    // it: however deep the folder lies, and whatever bytes the name holds.
-    std::string path = DescriptorPath(folder, entry.name);
-    if (ArchiveResult r = ArchiveAddEntry(walk->handle, name.c_str(), path.c_str(), 0,
-                                          SourceFileName);
-        r != ResultOk) {
-      const int error = errno;
-      PrintArchiveFailure(r, error, walk->top + name, walk->archive_name);
-      return false;
-    }
+    if (!AddFile(*walk, folder, entry, name)) return false;
   }
   return true;
 }
@@ -94,7 +135,7 @@ bool WalkFolder(Walk* walk, int folder, const std::string& prefix) {
 
 bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool recurse,
                         const std::string& prefix, const std::string& archive_name,
-                        unsigned /*threads*/) {
+                        unsigned threads) {
   Walk walk;
   walk.handle = handle;
   walk.recurse = recurse;
@@ -112,7 +153,14 @@ bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool r
   }
   Identity id;
   if (DescriptorIdentity(top.get(), &id.device, &id.inode)) walk.ancestors.push_back(id);
-  return WalkFolder(&walk, top.get(), prefix);
+  if (threads == 0) threads = ArchiveThreads(handle);
+  if (threads < 2) return WalkFolder(&walk, top.get(), prefix);
+  ParallelEntries parallel(handle, threads);
+  walk.parallel = &parallel;
+  // The walk may stop early; what it queued before the failure still
+  // takes its turn, the failure's report last.
+  WalkFolder(&walk, top.get(), prefix);
+  return parallel.Finish();
 }
 
 }  // namespace postrunner

@@ -1,7 +1,9 @@
 #include "zip/archive.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <thread>
 
 #include "zip/zip_output.h"
 #include "zip/zip_writer.h"
@@ -42,16 +44,22 @@ std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
   return handle;
 }
 
-void ArchiveSetThreads(ArchiveHandle* handle, unsigned threads) {
-  if (handle != nullptr) handle->threads = threads;
-}
-
 ArchiveResult ArchiveAddEntry(ArchiveHandle* handle, const char* name, const void* source,
                               uint32_t size, uint32_t kind) {
   if (handle == nullptr) return ErrArguments;
   if (handle->mode != kModeWriting || !handle->writer) return ErrWrongHandle;
   errno = 0;
   return handle->writer->AddEntry(name, source, size, kind);
+}
+
+void ArchiveSetThreads(ArchiveHandle* handle, unsigned threads) {
+  if (handle == nullptr) return;
+  handle->threads = threads;
+}
+
+unsigned ArchiveThreads(const ArchiveHandle* handle) {
+  if (handle != nullptr && handle->threads != 0) return handle->threads;
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle) {

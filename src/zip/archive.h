@@ -73,11 +73,15 @@ class ArchiveHandle {
 std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
                                              uint32_t kind);
 
-// Sets how many threads may compress this archive's entries (0 = one per
-// online CPU; 1 = all compression on the calling thread). The bytes of the
-// archive do not depend on it. Call before the first ArchiveAddEntry; a
-// null `handle` is ignored.
+// Sets how many threads may compress for `handle`: 1 keeps all the work on
+// the caller's thread, 0 (the default) means one per online CPU. A folder
+// walk reads it; a single entry is always compressed on one thread. Ignored
+// for a null handle.
 void ArchiveSetThreads(ArchiveHandle* handle, unsigned threads);
+
+// The thread count `handle` allows: its setting, or for 0 the number of
+// online CPUs (at least 1).
+unsigned ArchiveThreads(const ArchiveHandle* handle);
 
 // Adds one entry called `name` (backslashes become '/'; a folder entry gets
 // a trailing '/') from `source` read according to `kind`; `size` is the

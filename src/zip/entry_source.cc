@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/ascii.h"
 #include "platform/directory_search.h"
@@ -68,6 +69,7 @@ void EntrySource::Reset() {
   bytes_read_ = 0;
   crc_ = 0;
   failure_ = ResultOk;
+  show_progress_ = false;
 }
 
 ArchiveResult EntrySource::OpenFileName(const char* path) {
@@ -77,16 +79,23 @@ ArchiveResult EntrySource::OpenFileName(const char* path) {
   // file name. Separators in what the user typed are the driver's business.
   ScopedFd fd(OpenRegularFile(path));
   if (!fd.valid()) return ErrOpenFile;
+  ArchiveResult result = OpenFile(fd.get(), BareNameView(path), true);
+  if (result == ResultOk) owned_fd_ = std::move(fd);
+  return result;
+}
+
+ArchiveResult EntrySource::OpenFile(int fd, std::string_view name, bool show_progress) {
+  Reset();
   FileInfo info;
   // Only a regular file is read: a FIFO or a device could block or never end.
-  if (!FileInfoOf(fd.get(), &info) || !info.is_regular) return ErrOpenFile;
-  ArchiveResult result = OpenDescriptor(fd.get(), 0, BareNameView(path));
+  if (fd < 0 || !FileInfoOf(fd, &info) || !info.is_regular) return ErrOpenFile;
+  ArchiveResult result = OpenDescriptor(fd, 0, name);
   if (result != ResultOk) {
     Reset();
     return result;
   }
-  owned_fd_ = std::move(fd);
-  ProgressBegin("Archiving " + std::string(BareNameView(path)), info.size);
+  show_progress_ = show_progress;
+  if (show_progress_) ProgressBegin("Archiving " + std::string(name), info.size);
   return ResultOk;
 }
 
@@ -148,13 +157,14 @@ size_t EntrySource::Read(unsigned char* buffer, size_t capacity) {
     return 0;
   }
   bytes_read_ += count;
-  ProgressAdvance(count);
+  if (show_progress_) ProgressAdvance(count);
   crc_ = Crc32Update(crc_, buffer, count);
   return count;
 }
 
 void EntrySource::Close() {
-  ProgressEnd();
+  if (show_progress_) ProgressEnd();
+  show_progress_ = false;
   owned_fd_.Reset();
   input_fd_ = -1;
   memory_ = nullptr;

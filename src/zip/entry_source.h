@@ -60,6 +60,13 @@ class EntrySource {
   // regular file (a FIFO, device, socket or folder).
   ArchiveResult OpenFileName(const char* path);
 
+  // Reads the disk file open on `fd`, which stays the caller's and must stay
+  // open until Close, from position 0; its bare name is `name` (a name
+  // beginning with '.' is hidden). The progress line follows the reading
+  // only when `show_progress`. ErrOpenFile when `fd` is not an open regular
+  // file.
+  ArchiveResult OpenFile(int fd, std::string_view name, bool show_progress);
+
   // Reads the caller's descriptor `*fd`, which stays open. A regular file is
   // read whole from position 0; anything else from where it stands, with
   // `expected_size` as its size (0 = unknown). ErrArguments for a null
@@ -102,6 +109,7 @@ class EntrySource {
   uint64_t bytes_read_ = 0;
   uint32_t crc_ = 0;
   ArchiveResult failure_ = ResultOk;
+  bool show_progress_ = false;
 };
 
 }  // namespace postrunner

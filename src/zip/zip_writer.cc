@@ -1,10 +1,13 @@
 #include "zip/zip_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <utility>
 
 #include "deflate/deflate.h"
+#include "platform/progress.h"
+#include "zip/compressed_entry.h"
 
 namespace postrunner {
 namespace {
@@ -23,8 +26,20 @@ bool LocalHeaderNeedsZip64(int64_t expected_size, uint16_t method) {
 
 }  // namespace
 
+std::string EntryName(const char* name, bool has_data) {
+  std::string entry_name = name;
+  std::replace(entry_name.begin(), entry_name.end(), '\\', '/');
+  if (!has_data && !entry_name.empty() && entry_name.back() != '/') entry_name += '/';
+  return entry_name;
+}
+
+uint16_t EntryMethod(std::string_view entry_name, bool has_data) {
+  return !has_data || HasStoredExtension(entry_name) ? kMethodStored : kMethodDeflated;
+}
+
 ZipWriter::ZipWriter(std::unique_ptr<ZipOutput> output)
-    : output_(std::move(output)), buffer_(kTransferBufferSize) {}
+    : output_(std::move(output)),
+      buffer_(kTransferBufferSize) {}
 
 bool ZipWriter::OutputIdentity(dev_t* device, ino_t* inode) const {
   return output_ && !closed_ && output_->Identity(device, inode);
@@ -80,7 +95,7 @@ ArchiveResult ZipWriter::RunCompressor(uint16_t* flags, uint64_t* compressed) {
     *compressed += put;
     return static_cast<unsigned>(put);
   };
-  DeflateResult result = DeflateCompress(kDeflateLevel, flags, pull, push);
+  DeflateResult result = deflater_.Compress(kDeflateLevel, flags, pull, push);
   if (!result.error.empty()) return ErrCompressor;
   if (result.output_failed) return ErrSizeMismatch;
   return ResultOk;
@@ -104,22 +119,20 @@ ArchiveResult ZipWriter::RewriteHeader(const ZipEntryRecord& record, uint64_t he
   return result;
 }
 
-ArchiveResult ZipWriter::PrepareEntry(const char* name, const void* source, uint32_t size,
-                                      uint32_t kind, PendingEntry* entry) {
+ArchiveResult ZipWriter::BeginEntry(const char* name, bool has_data, PendingEntry* entry) {
   if (sticky_ != ResultOk) return ErrAlreadyFailed;
   if (closed_) return ErrClosed;
   if (name == nullptr || *name == '\0') return ErrArguments;
   ZipEntryRecord& record = entry->record;
-  record.name = name;
-  std::replace(record.name.begin(), record.name.end(), '\\', '/');
-  entry->has_data = kind != SourceFolder;
-  if (!entry->has_data && record.name.back() != '/') record.name += '/';
+  record.name = EntryName(name, has_data);
+  entry->has_data = has_data;
   if (record.name.size() > kMax16) return ErrTooLarge;
-  record.method = (!entry->has_data || HasStoredExtension(record.name)) ? kMethodStored
-                                                                        : kMethodDeflated;
-  if (ArchiveResult opened = OpenSource(source, size, kind); opened != ResultOk) return opened;
+  record.method = EntryMethod(record.name, has_data);
+  return ResultOk;
+}
 
-  const EntryMetadata& meta = source_.metadata();
+void ZipWriter::DescribeEntry(const EntryMetadata& meta, PendingEntry* entry) {
+  ZipEntryRecord& record = entry->record;
   const bool size_known = meta.expected_size >= 0;
   const uint64_t expected = size_known ? static_cast<uint64_t>(meta.expected_size) : 0;
   record.flags = record.local_flags = kFlagDataDescriptor;
@@ -138,7 +151,6 @@ ArchiveResult ZipWriter::PrepareEntry(const char* name, const void* source, uint
   entry->header_at = written_;
   record.local_header_offset = output_->BaseOffset() + written_;
   entry->announced_size = record.compressed_size;
-  return ResultOk;
 }
 
 ArchiveResult ZipWriter::WriteLocalHeader(const PendingEntry& entry) {
@@ -189,15 +201,63 @@ ArchiveResult ZipWriter::FinishEntry(PendingEntry* entry) {
   return sticky_;
 }
 
+ArchiveResult ZipWriter::AddFromSource(PendingEntry* entry) {
+  DescribeEntry(source_.metadata(), entry);
+  ArchiveResult result = WriteLocalHeader(*entry);
+  if (result == ResultOk) result = WriteEntryData(entry);
+  source_.Close();
+  if (result == ResultOk) result = FinishEntry(entry);
+  if (result == ResultOk) records_.push_back(std::move(entry->record));
+  return result;
+}
+
 ArchiveResult ZipWriter::AddEntry(const char* name, const void* source, uint32_t size,
                                   uint32_t kind) {
   PendingEntry entry;
-  ArchiveResult result = PrepareEntry(name, source, size, kind, &entry);
-  if (result == ResultOk) result = WriteLocalHeader(entry);
-  if (result == ResultOk) result = WriteEntryData(&entry);
+  ArchiveResult result = BeginEntry(name, kind != SourceFolder, &entry);
+  if (result == ResultOk) result = OpenSource(source, size, kind);
+  if (result == ResultOk) result = AddFromSource(&entry);
   source_.Close();
-  if (result == ResultOk) result = FinishEntry(&entry);
-  if (result == ResultOk) records_.push_back(std::move(entry.record));
+  return result;
+}
+
+ArchiveResult ZipWriter::AddOpenFile(const char* name, int fd, std::string_view bare_name) {
+  PendingEntry entry;
+  ArchiveResult result = BeginEntry(name, true, &entry);
+  if (result == ResultOk) result = source_.OpenFile(fd, bare_name, true);
+  if (result == ResultOk) result = AddFromSource(&entry);
+  source_.Close();
+  return result;
+}
+
+ArchiveResult ZipWriter::AddCompressed(const char* name, CompressedEntry* ahead) {
+  PendingEntry entry;
+  ArchiveResult result = BeginEntry(name, true, &entry);
+  if (result == ResultOk && ahead->failure != ResultOk) {
+    errno = ahead->error;
+    return ahead->failure;
+  }
+  if (result != ResultOk) return result;
+  DescribeEntry(ahead->metadata, &entry);
+  if (ArchiveResult header = WriteLocalHeader(entry); header != ResultOk) return header;
+  ProgressBegin("Archiving " + ahead->bare_name, ahead->uncompressed_size);
+  ScopedProgress progress;
+  uint64_t compressed = 0;
+  const bool copied = ahead->data.Replay([this, &compressed](const unsigned char* p, size_t n) {
+    size_t put = PutRaw(p, n);
+    compressed += put;
+    return put == n;
+  });
+  if (sticky_ != ResultOk) return sticky_;
+  if (!copied) return ErrWrite;
+  ProgressAdvance(ahead->uncompressed_size);
+  ZipEntryRecord& record = entry.record;
+  record.flags |= ahead->flags;
+  record.crc = ahead->crc;
+  record.compressed_size = compressed;
+  record.uncompressed_size = ahead->uncompressed_size;
+  result = FinishEntry(&entry);
+  if (result == ResultOk) records_.push_back(std::move(record));
   return result;
 }
 

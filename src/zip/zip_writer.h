@@ -15,8 +15,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "deflate/deflate.h"
 #include "zip/archive.h"
 #include "zip/entry_source.h"
 #include "zip/zip_format.h"
@@ -29,6 +32,16 @@ inline constexpr int kDeflateLevel = 8;
 // Size of the transfer buffer for stored copies.
 inline constexpr size_t kTransferBufferSize = 16384;
 
+struct CompressedEntry;
+
+// The name an entry is listed under: `name` with backslashes turned into
+// '/', and a trailing '/' for a folder entry (`has_data` false).
+std::string EntryName(const char* name, bool has_data);
+
+// How the entry listed as `entry_name` keeps its data: stored for a folder
+// or a name with an extension of compressed data, deflated otherwise.
+uint16_t EntryMethod(std::string_view entry_name, bool has_data);
+
 class ZipWriter {
  public:
   // Writes to `output`, which must not be null.
@@ -38,6 +51,16 @@ class ZipWriter {
 
   // Adds one entry; see ArchiveAddEntry for the arguments and results.
   ArchiveResult AddEntry(const char* name, const void* source, uint32_t size, uint32_t kind);
+
+  // Adds the disk file open on `fd` (it stays the caller's) as `name`, with
+  // `bare_name` deciding its hidden bit; otherwise as AddEntry with a file
+  // name, progress line included.
+  ArchiveResult AddOpenFile(const char* name, int fd, std::string_view bare_name);
+
+  // Adds an entry whose data CompressAhead made away from the writer,
+  // giving the same bytes as AddOpenFile on its file. A failure recorded in
+  // `ahead` is the entry's result, with errno set to its error.
+  ArchiveResult AddCompressed(const char* name, CompressedEntry* ahead);
 
   // Writes the central directory and its end (once) and releases the
   // output. Returns ResultOk when the archive is complete.
@@ -58,11 +81,14 @@ class ZipWriter {
     bool has_data = true;          // false for a folder entry
   };
 
-  // The entry steps. Each returns ResultOk or why the entry fails; the
-  // source, opened by PrepareEntry, stays open until AddEntry closes it.
-  // Checks the call, opens the source and fills `*entry`; writes nothing.
-  ArchiveResult PrepareEntry(const char* name, const void* source, uint32_t size,
-                             uint32_t kind, PendingEntry* entry);
+  // The entry steps. Each returns ResultOk or why the entry fails.
+  // Checks the call and names the entry; writes nothing.
+  ArchiveResult BeginEntry(const char* name, bool has_data, PendingEntry* entry);
+  // Fills the record from what the source's headers say, before its data.
+  void DescribeEntry(const EntryMetadata& meta, PendingEntry* entry);
+  // Writes the entry whose source is open, closes the source and lists the
+  // entry when it succeeded.
+  ArchiveResult AddFromSource(PendingEntry* entry);
   // Writes the local header as it stands before the data is known.
   ArchiveResult WriteLocalHeader(const PendingEntry& entry);
   // Writes the data, stored or deflated, and records its CRC and sizes.
@@ -90,6 +116,7 @@ class ZipWriter {
   std::vector<ZipEntryRecord> records_;
   EntrySource source_;
   std::vector<unsigned char> buffer_;
+  Deflater deflater_;  // kept from entry to entry
 };
 
 }  // namespace postrunner

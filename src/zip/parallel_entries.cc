@@ -1,0 +1,221 @@
+#include "zip/parallel_entries.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+#include <utility>
+
+#include "zip/compressed_entry.h"
+#include "zip/zip_writer.h"
+
+namespace postrunner {
+namespace {
+
+// Memory an entry's finished data may take before it goes to a scratch file.
+constexpr size_t kMemoryPerEntry = size_t{1} << 20;
+// Entries queued at most, each holding an open file: far enough ahead that a
+// big file does not leave the other threads idle, few enough descriptors.
+constexpr size_t kJobsPerThread = 64;
+constexpr size_t kMaxJobs = 256;
+// Finished data waiting in memory: threads take no new entry beyond this.
+constexpr size_t kBudgetPerThread = size_t{2} << 20;
+constexpr size_t kBudgetBase = size_t{8} << 20;
+
+}  // namespace
+
+struct ParallelEntries::Job {
+  enum class State { kWaiting, kTaken, kDone };
+
+  Job() : entry(kMemoryPerEntry) {}
+
+  Action action;            // set for an action, which has no file
+  std::string name;         // the entry name as queued
+  CompressedEntry entry;
+  FileDone done;
+  State state = State::kDone;
+  bool stored = false;      // copied unchanged: left to the writer
+  size_t counted = 0;       // its share of buffered_
+};
+
+ParallelEntries::ParallelEntries(ArchiveHandle* handle, unsigned threads)
+    : handle_(handle),
+      max_jobs_(std::min(kJobsPerThread * threads, kMaxJobs)),
+      budget_(kBudgetPerThread * threads + kBudgetBase) {
+  for (unsigned i = 1; i < threads; i++) {
+    try {
+      workers_.emplace_back([this] { WorkerLoop(); });
+    } catch (const std::system_error&) {
+      break;  // fewer threads: the caller's thread still does all the work
+    }
+  }
+}
+
+ParallelEntries::~ParallelEntries() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  cancel_ = true;
+  work_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+ParallelEntries::Job* ParallelEntries::NextWaiting() {
+  if (buffered_ >= budget_) return nullptr;
+  for (const std::unique_ptr<Job>& job : jobs_) {
+    // A stored file costs no more to copy at its turn than ahead of it,
+    // and ahead of it a big one would pass through a scratch file.
+    if (job->state == Job::State::kWaiting && !job->stored) return job.get();
+  }
+  return nullptr;
+}
+
+void ParallelEntries::Compress(Job* job, Deflater* deflater) {
+  try {
+    CompressAhead(deflater, cancel_, &job->entry);
+  } catch (...) {
+    // Out of memory, say: the writer reads the file again itself.
+    job->entry.data.Clear();
+    job->entry.data_lost = true;
+  }
+}
+
+void ParallelEntries::WorkerLoop() {
+  Deflater deflater(false);
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    Job* job = nullptr;
+    work_.wait(lock, [&] { return stopping_ || cancel_ || (job = NextWaiting()) != nullptr; });
+    if (stopping_ || cancel_) return;
+    job->state = Job::State::kTaken;
+    lock.unlock();
+    Compress(job, &deflater);
+    lock.lock();
+    MarkDone(job);
+    finished_.notify_all();
+  }
+}
+
+void ParallelEntries::AwaitHead(std::unique_lock<std::mutex>& lock, bool* compress_here) {
+  Job* head = jobs_.front().get();
+  while (head->state != Job::State::kDone) {
+    if (head->state == Job::State::kWaiting) {
+      // Nobody took it yet: it is written straight from its file.
+      head->state = Job::State::kTaken;
+      *compress_here = true;
+      return;
+    }
+    // Another thread is on it: help with a later entry meanwhile.
+    if (Job* other = NextWaiting()) {
+      other->state = Job::State::kTaken;
+      lock.unlock();
+      Compress(other, &deflater_);
+      lock.lock();
+      MarkDone(other);
+      continue;
+    }
+    finished_.wait(lock);
+  }
+}
+
+void ParallelEntries::MarkDone(Job* job) {
+  job->state = Job::State::kDone;
+  job->counted = job->entry.data.memory_size();
+  buffered_ += job->counted;
+}
+
+ArchiveResult ParallelEntries::WriteHead(Job* job, bool compress_here) {
+  if (handle_ == nullptr || !handle_->writer) return ErrWrongHandle;
+  ZipWriter* writer = handle_->writer.get();
+  CompressedEntry& entry = job->entry;
+  errno = 0;
+  if (compress_here || entry.data_lost) {
+    entry.data.Clear();
+    return writer->AddOpenFile(job->name.c_str(), entry.file.get(), entry.bare_name);
+  }
+  return writer->AddCompressed(job->name.c_str(), &entry);
+}
+
+bool ParallelEntries::RunTurn() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  Job* head = jobs_.front().get();
+  bool compress_here = false;
+  AwaitHead(lock, &compress_here);
+  lock.unlock();
+  bool go_on = true;
+  if (head->action) {
+    go_on = head->action();
+  } else {
+    ArchiveResult result = WriteHead(head, compress_here);
+    const int error = errno;
+    go_on = head->done ? head->done(result, error) : result == ResultOk;
+  }
+  lock.lock();
+  buffered_ -= head->counted;
+  jobs_.pop_front();
+  lock.unlock();
+  work_.notify_all();  // memory was freed: threads may take new entries
+  if (!go_on) {
+    stopped_ = true;
+    cancel_ = true;  // what is still being compressed will not be written
+  }
+  return go_on;
+}
+
+bool ParallelEntries::Queue(std::unique_ptr<Job> job) {
+  if (stopped_) return false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+  }
+  work_.notify_one();
+  // Writes what is ready, then makes room for the next entry.
+  for (;;) {
+    bool head_done = false;
+    bool room = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      head_done = !jobs_.empty() && jobs_.front()->state == Job::State::kDone;
+      room = jobs_.size() < max_jobs_ && buffered_ < budget_;
+    }
+    if (!head_done && room) return true;
+    if (!RunTurn()) return false;
+  }
+}
+
+bool ParallelEntries::QueueFile(const std::string& name, ScopedFd file,
+                                const std::string& bare_name, int open_error, FileDone done) {
+  auto job = std::make_unique<Job>();
+  job->name = name;
+  job->done = std::move(done);
+  job->entry.entry_name = EntryName(name.c_str(), true);
+  job->entry.bare_name = bare_name;
+  job->stored = EntryMethod(job->entry.entry_name, true) == kMethodStored;
+  if (file.valid()) {
+    job->entry.file = std::move(file);
+    job->state = Job::State::kWaiting;
+  } else {
+    job->entry.failure = ErrOpenFile;
+    job->entry.error = open_error;
+  }
+  return Queue(std::move(job));
+}
+
+bool ParallelEntries::QueueAction(Action action) {
+  auto job = std::make_unique<Job>();
+  job->action = std::move(action);
+  return Queue(std::move(job));
+}
+
+bool ParallelEntries::Finish() {
+  for (;;) {
+    if (stopped_) return false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (jobs_.empty()) return true;
+    }
+    RunTurn();
+  }
+}
+
+}  // namespace postrunner
