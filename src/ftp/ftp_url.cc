@@ -112,20 +112,7 @@ std::string DefaultRemoteName(std::string_view local_path) {
 }
 
 std::string PercentEncodePath(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(text.size());
-  for (char c : text) {
-    if (IsUnreserved(c) || c == '/') {
-      encoded.push_back(c);
-    } else {
-      unsigned char byte = static_cast<unsigned char>(c);
-      encoded.push_back('%');
-      encoded.push_back(kHex[byte >> 4]);
-      encoded.push_back(kHex[byte & 0x0F]);
-    }
-  }
-  return encoded;
+  return PercentEncode(text, [](char c) { return IsUnreserved(c) || c == '/'; });
 }
 
 std::string BuildFtpUrl(const FtpServerAddress& server, std::string_view remote_name) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mail/base64.h"
+#include "platform/ascii.h"
 
 namespace postrunner {
 namespace {
@@ -55,21 +56,7 @@ bool IsAttributeChar(char c) {
 }
 
 // `value` percent-encoded as an RFC 2231 extended value, without charset.
-std::string PercentEncoded(std::string_view value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : value) {
-    if (IsAttributeChar(c)) {
-      out.push_back(c);
-    } else {
-      const auto b = static_cast<unsigned char>(c);
-      out.push_back('%');
-      out.push_back(kHex[b >> 4]);
-      out.push_back(kHex[b & 15]);
-    }
-  }
-  return out;
-}
+std::string PercentEncoded(std::string_view value) { return PercentEncode(value, IsAttributeChar); }
 
 }  // namespace
 

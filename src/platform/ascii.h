@@ -1,9 +1,10 @@
-// Case-insensitive byte-string comparison. Only ASCII letters are folded;
-// bytes 0x80-0xFF compare as they are, so names in any 8-bit encoding or in
-// UTF-8 are never changed or split.
+// Byte-string helpers: case-insensitive comparison and percent-encoding.
+// Only ASCII letters are folded; bytes 0x80-0xFF compare as they are, so
+// names in any 8-bit encoding or in UTF-8 are never changed or split.
 #ifndef POSTRUNNER_PLATFORM_ASCII_H_
 #define POSTRUNNER_PLATFORM_ASCII_H_
 
+#include <string>
 #include <string_view>
 
 namespace postrunner {
@@ -27,6 +28,10 @@ inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
          EqualNoCase(text.substr(0, prefix.size()), prefix);
 }
+
+// `text` with every byte for which `keep` is false written as '%' and two
+// upper-case hexadecimal digits; the other bytes as they are.
+std::string PercentEncode(std::string_view text, bool (*keep)(char));
 
 }  // namespace postrunner
 
