@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <system_error>
+#include <exception>
 #include <utility>
 
 #include "zip/compressed_entry.h"
@@ -44,7 +44,7 @@ ParallelEntries::ParallelEntries(ArchiveHandle* handle, unsigned threads)
   for (unsigned i = 1; i < threads; i++) {
     try {
       workers_.emplace_back([this] { WorkerLoop(); });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
       break;  // fewer threads: the caller's thread still does all the work
     }
   }
