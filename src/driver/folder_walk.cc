@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -44,6 +45,20 @@ bool Step(const Walk& walk, ParallelEntries::Action step) {
   return walk.parallel != nullptr ? walk.parallel->QueueAction(std::move(step)) : step();
 }
 
+// Runs `open` and returns its descriptor. When descriptors ran out while
+// files queued ahead of their turn hold theirs, writes those first and
+// tries once more. errno is open's.
+int OpenMakingRoom(const Walk& walk, const std::function<int()>& open) {
+  int fd = open();
+  if (fd >= 0 || walk.parallel == nullptr || (errno != EMFILE && errno != ENFILE)) return fd;
+  const int error = errno;
+  if (!walk.parallel->Finish()) {
+    errno = error;
+    return -1;
+  }
+  return open();
+}
+
 // Reports a folder that cannot be opened or read; the walk fails with it.
 bool FolderFailed(const Walk& walk, const std::string& prefix, int error) {
   std::string reason = walk.top + prefix + ": cannot read the folder: " + ErrnoText(error);
@@ -76,7 +91,7 @@ bool AddFile(const Walk& walk, int folder, const DirEntry& entry, const std::str
     return FileFailed(walk, name, r, errno);
   }
   // Opened now, while the folder is: the file's turn may come much later.
-  ScopedFd file(OpenRegularFile(path.c_str()));
+  ScopedFd file(OpenMakingRoom(walk, [&path] { return OpenRegularFile(path.c_str()); }));
   const int open_error = errno;
   return walk.parallel->QueueFile(name, std::move(file), entry.name, open_error,
                                   [&walk, name](ArchiveResult r, int error) {
@@ -88,7 +103,7 @@ bool WalkFolder(Walk* walk, int folder, const std::string& prefix);
 
 // Walks the sub-folder `entry` of `folder`, whose entry name is `name`.
 bool WalkSubfolder(Walk* walk, int folder, const DirEntry& entry, const std::string& name) {
-  ScopedFd sub(OpenFolderAt(folder, entry.name));
+  ScopedFd sub(OpenMakingRoom(*walk, [folder, &entry] { return OpenFolderAt(folder, entry.name); }));
   if (!sub.valid()) return FolderFailed(*walk, name, errno);
   Identity id;
   if (!DescriptorIdentity(sub.get(), &id.device, &id.inode)) {

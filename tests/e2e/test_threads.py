@@ -189,6 +189,27 @@ def test_walk_fails_at_the_same_entry_on_any_number_of_threads(run, workdir, kin
         assert other == results[0]
 
 
+def test_running_out_of_descriptors_makes_the_walk_wait_not_fail(run, workdir):
+    """Files opened ahead of their turn hold descriptors; when the process
+    runs out of them, the walk writes the queued files first and goes on."""
+    top = workdir / "many"
+    (top / "sub").mkdir(parents=True)
+    for k in range(300):
+        (top / ("f%03d.txt" % k)).write_bytes(b"line %d\n" % k * k)
+        (top / "sub" / ("g%03d.txt" % k)).write_bytes(b"x" * k)
+    settle_access_times(top)
+    few = ["prlimit", "--nofile=30:30"]
+    results = []
+    for threads in [1, 4]:
+        name = "t%d.zip" % threads
+        r = run("/CreateOnly", "/Recurse", "/Zip:" + name, "/Dir:many", "/Threads:%d" % threads,
+                prefix=few)
+        assert r.code == 0, r.stderr
+        results.append((r.stdout, listing(workdir / name)))
+    assert results[1] == results[0]
+    assert len(results[0][1]) == 601
+
+
 @pytest.mark.parametrize("value, accepted", [
     ("1", True), ("256", True), ("0", False), ("257", False), ("x", False), ("", False),
     ("-1", False), ("+2", False), ("2x", False), (" 2", False),
