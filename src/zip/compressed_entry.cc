@@ -1,23 +1,11 @@
 #include "zip/compressed_entry.h"
 
 #include <cerrno>
-#include <vector>
 
 #include "zip/zip_writer.h"
 
 namespace postrunner {
 namespace {
-
-// Copies the source into the buffer unchanged. False when the buffer failed.
-bool StoreAhead(EntrySource* source, const std::atomic<bool>& cancel, SpillBuffer* data) {
-  std::vector<unsigned char> piece(kTransferBufferSize);
-  while (!cancel.load(std::memory_order_relaxed)) {
-    size_t n = source->Read(piece.data(), piece.size());
-    if (n == 0) return true;
-    if (!data->Append(piece.data(), n)) return false;
-  }
-  return true;
-}
 
 // Deflates the source into the buffer. Returns ResultOk, ErrWrite for a
 // compressor error, or ErrSizeMismatch when the buffer failed.
@@ -39,6 +27,11 @@ ArchiveResult DeflateAhead(EntrySource* source, Deflater* deflater,
 
 void CompressAhead(Deflater* deflater, const std::atomic<bool>& cancel,
                    CompressedEntry* entry) {
+  if (EntryMethod(entry->entry_name, true) == kMethodStored) {
+    // Copying costs no more at its turn than ahead of it.
+    entry->redo_at_turn = true;
+    return;
+  }
   EntrySource source;
   if (source.OpenFile(entry->file.get(), entry->bare_name, false) != ResultOk) {
     entry->failure = ErrOpenFile;
@@ -46,19 +39,14 @@ void CompressAhead(Deflater* deflater, const std::atomic<bool>& cancel,
     return;
   }
   entry->metadata = source.metadata();
-  ArchiveResult data = ResultOk;
-  if (EntryMethod(entry->entry_name, true) == kMethodStored) {
-    if (!StoreAhead(&source, cancel, &entry->data)) data = ErrSizeMismatch;
-  } else {
-    data = DeflateAhead(&source, deflater, cancel, entry);
-  }
+  const ArchiveResult data = DeflateAhead(&source, deflater, cancel, entry);
   const int error = errno;
   if (source.failure() != ResultOk) {
     // The same result the writer gives a source that fails while read.
     entry->failure = source.failure() == ErrRead ? ErrRead : ErrWrite;
     entry->error = error;
   } else if (data == ErrSizeMismatch) {
-    entry->data_lost = true;
+    entry->redo_at_turn = true;
   } else if (data != ResultOk) {
     entry->failure = data;
     entry->error = 0;

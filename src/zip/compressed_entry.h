@@ -1,7 +1,7 @@
 // An archive entry's data made ahead of its turn, on any thread, so that
 // the archive's writer only has to copy it into place: the source is read
-// whole, its CRC-32 and size taken, and its data stored or deflated exactly
-// as ZipWriter would, into a SpillBuffer. ZipWriter::AddCompressed then
+// whole, its CRC-32 and size taken, and its data deflated exactly as
+// ZipWriter would, into a SpillBuffer. ZipWriter::AddCompressed then
 // writes the entry with the bytes AddOpenFile gives the same file.
 #ifndef POSTRUNNER_ZIP_COMPRESSED_ENTRY_H_
 #define POSTRUNNER_ZIP_COMPRESSED_ENTRY_H_
@@ -40,14 +40,14 @@ struct CompressedEntry {
   // compressor error), with the errno value that came with it.
   ArchiveResult failure = ResultOk;
   int error = 0;
-  // The scratch space for the data failed: the writer must read the file
-  // again itself. Not a failure of the entry.
-  bool data_lost = false;
+  // The writer must read the file itself at its turn: it is stored
+  // unchanged, or the scratch space for its data failed. Not a failure.
+  bool redo_at_turn = false;
 };
 
-// Reads `entry->file` from its start and stores or deflates it, as its
-// entry name decides, into entry->data, using `deflater` (one thread's
-// own). When `*cancel` becomes true the reading stops early and the result
+// Reads `entry->file` from its start and deflates it into entry->data,
+// using `deflater` (one thread's own); a file whose entry name says it is
+// stored unchanged is left for its turn. When `*cancel` becomes true the reading stops early and the result
 // means nothing. The file stays open in `entry`.
 void CompressAhead(Deflater* deflater, const std::atomic<bool>& cancel,
                    CompressedEntry* entry);

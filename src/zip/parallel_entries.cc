@@ -76,7 +76,7 @@ void ParallelEntries::Compress(Job* job, Deflater* deflater) {
   } catch (...) {
     // Out of memory, say: the writer reads the file again itself.
     job->entry.data.Clear();
-    job->entry.data_lost = true;
+    job->entry.redo_at_turn = true;
   }
 }
 
@@ -129,7 +129,7 @@ ArchiveResult ParallelEntries::WriteHead(Job* job, bool compress_here) {
   ZipWriter* writer = handle_->writer.get();
   CompressedEntry& entry = job->entry;
   errno = 0;
-  if (compress_here || entry.data_lost) {
+  if (compress_here || entry.redo_at_turn) {
     entry.data.Clear();
     return writer->AddOpenFile(job->name.c_str(), entry.file.get(), entry.bare_name);
   }
