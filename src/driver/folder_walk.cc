@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/archive_file.h"
+#include "driver/thread_count.h"
 #include "platform/console.h"
 #include "platform/directory_search.h"
 #include "platform/file_io.h"
@@ -168,7 +169,7 @@ bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool r
   }
   Identity id;
   if (DescriptorIdentity(top.get(), &id.device, &id.inode)) walk.ancestors.push_back(id);
-  if (threads == 0) threads = ArchiveThreads(handle);
+  if (threads == 0) threads = DefaultThreadCount();
   if (threads < 2) return WalkFolder(&walk, top.get(), prefix);
   ParallelEntries parallel(handle, threads);
   walk.parallel = &parallel;

@@ -165,8 +165,6 @@ int BuildArchive(RunSettings* s, ArchiveFile* file) {
     const int fd = file->descriptor();
     archive = ArchiveCreate(&fd, 0, TargetHandle);
     if (!archive) PrintReason(s->archive_name + ": " + ErrnoText(errno));
-    if (s->threads == 0) s->threads = DefaultThreadCount();
-    ArchiveSetThreads(archive.get(), s->threads);
   }
   if (!archive) {
     file->Discard();

@@ -1,9 +1,7 @@
 #include "zip/archive.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <thread>
 
 #include "zip/zip_output.h"
 #include "zip/zip_writer.h"
@@ -50,16 +48,6 @@ ArchiveResult ArchiveAddEntry(ArchiveHandle* handle, const char* name, const voi
   if (handle->mode != kModeWriting || !handle->writer) return ErrWrongHandle;
   errno = 0;
   return handle->writer->AddEntry(name, source, size, kind);
-}
-
-void ArchiveSetThreads(ArchiveHandle* handle, unsigned threads) {
-  if (handle == nullptr) return;
-  handle->threads = threads;
-}
-
-unsigned ArchiveThreads(const ArchiveHandle* handle) {
-  if (handle != nullptr && handle->threads != 0) return handle->threads;
-  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle) {

@@ -64,7 +64,6 @@ class ArchiveHandle {
   ArchiveHandle& operator=(const ArchiveHandle&) = delete;
 
   uint32_t mode = 2;  // 2 marks an archive being written
-  unsigned threads = 0;  // compressing threads; 0 = one per online CPU
   std::unique_ptr<ZipWriter> writer;
 };
 
@@ -72,16 +71,6 @@ class ArchiveHandle {
 // any failure.
 std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
                                              uint32_t kind);
-
-// Sets how many threads may compress for `handle`: 1 keeps all the work on
-// the caller's thread, 0 (the default) means one per online CPU. A folder
-// walk reads it; a single entry is always compressed on one thread. Ignored
-// for a null handle.
-void ArchiveSetThreads(ArchiveHandle* handle, unsigned threads);
-
-// The thread count `handle` allows: its setting, or for 0 the number of
-// online CPUs (at least 1).
-unsigned ArchiveThreads(const ArchiveHandle* handle);
 
 // Adds one entry called `name` (backslashes become '/'; a folder entry gets
 // a trailing '/') from `source` read according to `kind`; `size` is the

@@ -28,7 +28,8 @@ ArchiveResult DeflateAhead(EntrySource* source, Deflater* deflater,
 void CompressAhead(Deflater* deflater, const std::atomic<bool>& cancel,
                    CompressedEntry* entry) {
   if (EntryMethod(entry->entry_name, true) == kMethodStored) {
-    // Copying costs no more at its turn than ahead of it.
+    // Copying costs no more at its turn than ahead of it, and ahead of it a
+    // big file would pass through a scratch file.
     entry->redo_at_turn = true;
     return;
   }

@@ -33,7 +33,6 @@ struct ParallelEntries::Job {
   CompressedEntry entry;
   FileDone done;
   State state = State::kDone;
-  bool stored = false;      // copied unchanged: left to the writer
   size_t counted = 0;       // its share of buffered_
 };
 
@@ -63,9 +62,7 @@ ParallelEntries::~ParallelEntries() {
 ParallelEntries::Job* ParallelEntries::NextWaiting() {
   if (buffered_ >= budget_) return nullptr;
   for (const std::unique_ptr<Job>& job : jobs_) {
-    // A stored file costs no more to copy at its turn than ahead of it,
-    // and ahead of it a big one would pass through a scratch file.
-    if (job->state == Job::State::kWaiting && !job->stored) return job.get();
+    if (job->state == Job::State::kWaiting) return job.get();
   }
   return nullptr;
 }
@@ -190,7 +187,6 @@ bool ParallelEntries::QueueFile(const std::string& name, ScopedFd file,
   job->done = std::move(done);
   job->entry.entry_name = EntryName(name.c_str(), true);
   job->entry.bare_name = bare_name;
-  job->stored = EntryMethod(job->entry.entry_name, true) == kMethodStored;
   if (file.valid()) {
     job->entry.file = std::move(file);
     job->state = Job::State::kWaiting;

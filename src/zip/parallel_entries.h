@@ -75,9 +75,8 @@ class ParallelEntries {
   // `lock` holds mutex_ on entry and on return.
   void AwaitHead(std::unique_lock<std::mutex>& lock, bool* compress_here);
   ArchiveResult WriteHead(Job* job, bool compress_here);
-  // The first file to compress ahead that no thread has taken (stored files
-  // are left to their turn), or null, also while finished data exceeds the
-  // budget. Needs mutex_.
+  // The first file no thread has taken, or null, also while finished data
+  // exceeds the budget. Needs mutex_.
   Job* NextWaiting();
   // Marks `job` finished and counts its memory. Needs mutex_.
   void MarkDone(Job* job);

@@ -101,12 +101,7 @@ class FtpServer:
         return self
 
     def __exit__(self, *exc):
-        self._proc.terminate()
-        try:
-            self._proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self._proc.kill()
-            self._proc.wait()
+        stop_process(self._proc)
         self._proc.stdout.close()
 
     @property
@@ -133,6 +128,16 @@ class FtpServer:
 
     def verbs(self):
         return [verb for _, verb, _ in self.commands()]
+
+
+def stop_process(proc):
+    """Ends a server process: asks it to stop, and kills it after 5 s."""
+    proc.terminate()
+    try:
+        proc.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
 
 
 def free_port(host="127.0.0.1"):

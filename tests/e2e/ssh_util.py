@@ -7,7 +7,7 @@ import os
 import subprocess
 import time
 
-from ftp_util import free_port
+from ftp_util import free_port, stop_process
 
 SSHD = "/usr/sbin/sshd"
 
@@ -70,12 +70,7 @@ class SshServer:
         return False
 
     def _stop(self):
-        self._proc.terminate()
-        try:
-            self._proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self._proc.kill()
-            self._proc.wait()
+        stop_process(self._proc)
         self._proc.stderr.close()
 
     def __exit__(self, *exc):
