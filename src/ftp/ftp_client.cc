@@ -157,6 +157,13 @@ bool CFtpClient::Connect(const std::string& server, const std::string& user,
     Fail(error);
     return false;
   }
+  // libssh2 reads any key file; like ssh, an upload refuses one that other
+  // users may read.
+  if (connection->server.scheme == FtpScheme::kSftp && !security_.ssh_key.empty() &&
+      !CheckPrivateFile(security_.ssh_key, "SSH key file", &error)) {
+    Fail(error);
+    return false;
+  }
   if (HasLineBreak(connection->user) || HasLineBreak(connection->password)) {
     Fail(kNoConnectionText, "The FTP user name or password holds a line break");
     return false;

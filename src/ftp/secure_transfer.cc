@@ -1,5 +1,7 @@
 #include "ftp/secure_transfer.h"
 
+#include "ftp/host_key_crypto.h"
+#include "ftp/known_hosts.h"
 #include "platform/user_account.h"
 
 namespace postrunner {
@@ -32,11 +34,12 @@ std::string SshHost(std::string_view url_host) {
   return host;
 }
 
-// The name ssh writes in known hosts files: "host", or "[host]:port" for a
-// port other than 22.
-std::string KnownHostsName(const std::string& host, uint16_t port) {
-  if (port == 22) return host;
-  return "[" + host + "]:" + std::to_string(port);
+// The base64 text of the key libcurl found: it hands over the raw key with
+// its length, or a base64 text with length 0.
+std::string FoundKeyText(const curl_khkey* found) {
+  if (found == nullptr || found->key == nullptr) return "";
+  if (found->len == 0) return found->key;
+  return Base64Text(reinterpret_cast<const unsigned char*>(found->key), found->len);
 }
 
 }  // namespace
@@ -68,24 +71,48 @@ std::string ActiveTlsRefusal() {
 SshHostKeyCheck::SshHostKeyCheck(std::string host, uint16_t port, std::string known_hosts)
     : host_(SshHost(host)), port_(port), known_hosts_(std::move(known_hosts)) {}
 
-int SshHostKeyCheck::KeyCallback(CURL*, const curl_khkey*, const curl_khkey*, curl_khmatch match,
+int SshHostKeyCheck::KeyCallback(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch,
                                  void* self) {
   auto* check = static_cast<SshHostKeyCheck*>(self);
-  if (match == CURLKHMATCH_OK) return CURLKHSTAT_FINE;
-  std::string name = KnownHostsName(check->host_, check->port_);
-  std::string port = std::to_string(check->port_);
-  std::string add = "ssh-keyscan -p " + port + " " + check->host_ + " >> " + check->known_hosts_;
-  if (match == CURLKHMATCH_MISMATCH) {
-    check->rejection_ = "The SSH host key of " + name + " differs from the one in " +
-                        check->known_hosts_ +
-                        " (the server was reinstalled, or another machine answers); if the "
-                        "change is expected, remove the old key with ssh-keygen -R '" + name +
-                        "' -f " + check->known_hosts_ + " and add the new one with " + add;
-  } else {
-    check->rejection_ = "The SSH host key of " + name + " is not in " + check->known_hosts_ +
-                        "; compare its fingerprint with the server's, then add it with " + add;
+  try {
+    if (check->Decide(found)) return CURLKHSTAT_FINE;
+  } catch (...) {
+    // Only running out of memory gets here; the key is not trusted.
   }
   return CURLKHSTAT_REJECT;
+}
+
+bool SshHostKeyCheck::Decide(const curl_khkey* found) {
+  if (!HostKeyCryptoReady()) {
+    rejection_ = std::string(kCryptoLibraryName) + " could not be loaded to check the SSH host key";
+    return false;
+  }
+  // A file that cannot be read lists nothing.
+  std::string text;
+  ReadKnownHostsFile(known_hosts_, &text);
+  const HostKeyVerdict verdict =
+      CheckKnownHosts(text, host_, port_, FoundKeyText(found), &HashedHostName);
+  if (verdict == HostKeyVerdict::kKnown) return true;
+  const std::string name = KnownHostsName(host_, port_);
+  const std::string add = "ssh-keyscan -p " + std::to_string(port_) + " " + host_ + " >> " +
+                          known_hosts_;
+  switch (verdict) {
+    case HostKeyVerdict::kRevoked:
+      rejection_ = "The SSH host key of " + name + " is marked @revoked in " + known_hosts_ +
+                   "; a revoked key is never accepted";
+      break;
+    case HostKeyVerdict::kChanged:
+      rejection_ = "The SSH host key of " + name + " differs from the one in " + known_hosts_ +
+                   " (the server was reinstalled, or another machine answers); if the "
+                   "change is expected, remove the old key with ssh-keygen -R '" + name +
+                   "' -f " + known_hosts_ + " and add the new one with " + add;
+      break;
+    default:
+      rejection_ = "The SSH host key of " + name + " is not in " + known_hosts_ +
+                   "; compare its fingerprint with the server's, then add it with " + add;
+      break;
+  }
+  return false;
 }
 
 std::string KnownHostsFile(const std::string& chosen) {

@@ -29,20 +29,22 @@ void SetTlsOptions(CURL* curl, const std::string& ca_file, CurlOptions* options)
 // mended it. Passive mode is not affected.
 std::string ActiveTlsRefusal();
 
-// Decides on an SFTP server's host key by the known hosts file and keeps
-// the reason for a rejection. Lives for one upload; libcurl calls
-// KeyCallback with this object as its data.
+// Decides on an SFTP server's host key by the known hosts file
+// (known_hosts.h) and keeps the reason for a rejection. The decision is this
+// object's own, whatever the SSH library made of the file. Lives for one
+// upload; libcurl calls KeyCallback with this object as its data.
 class SshHostKeyCheck {
  public:
   // `host` (as it goes into the URL) and `port` name the server;
-  // `known_hosts` is the file libcurl checked the key against.
+  // `known_hosts` is the file the key is checked against.
   SshHostKeyCheck(std::string host, uint16_t port, std::string known_hosts);
 
   SshHostKeyCheck(const SshHostKeyCheck&) = delete;
   SshHostKeyCheck& operator=(const SshHostKeyCheck&) = delete;
 
-  // libcurl's host key callback: accepts only a key the file lists for this
-  // host; a missing or different key is refused and its reason kept.
+  // libcurl's host key callback: accepts only the key `found` when the
+  // file lists it for this host and port and does not revoke it; any other
+  // key is refused and its reason kept. Never throws.
   static int KeyCallback(CURL* curl, const curl_khkey* known, const curl_khkey* found,
                          curl_khmatch match, void* self);
 
@@ -50,6 +52,9 @@ class SshHostKeyCheck {
   const std::string& rejection() const { return rejection_; }
 
  private:
+  // Whether `found` may be trusted; sets the rejection when not.
+  bool Decide(const curl_khkey* found);
+
   std::string host_;
   uint16_t port_;
   std::string known_hosts_;

@@ -13,31 +13,45 @@ namespace {
 // A first line longer than this is no password or token.
 constexpr size_t kMaxSecretBytes = 64 * 1024;
 
-}  // namespace
-
-bool ReadSecretFile(const std::string& path, std::string* secret, std::string* reason) {
-  secret->clear();
-  const std::string what = "password file " + path;
+// Opens `path` for reading and checks that only its owner may use it.
+// Returns the descriptor, or -1 with `*reason` naming the file as `what`.
+int OpenPrivateFile(const std::string& path, const std::string& what, std::string* reason) {
+  const std::string shown = what + " " + path;
   // Never blocks: a FIFO in the file's place must not hang the run.
   ScopedFd file(OpenRegularFile(path.c_str()));
   if (!file.valid()) {
     bool not_regular = errno == EISDIR || errno == EINVAL;
-    *reason = not_regular ? "the " + what + " is not a regular file"
-                          : "cannot open the " + what + ": " + ErrnoText(errno);
-    return false;
+    *reason = not_regular ? "the " + shown + " is not a regular file"
+                          : "cannot open the " + shown + ": " + ErrnoText(errno);
+    return -1;
   }
   FileInfo info;
   if (!FileInfoOf(file.get(), &info)) {
-    *reason = "cannot examine the " + what + ": " + ErrnoText(errno);
-    return false;
+    *reason = "cannot examine the " + shown + ": " + ErrnoText(errno);
+    return -1;
   }
   if ((info.mode & 077) != 0) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.mode & 07777));
-    *reason = "the " + what + " is accessible by other users (mode " + mode +
+    *reason = "the " + shown + " is accessible by other users (mode " + mode +
               "); allow only its owner (chmod 600)";
-    return false;
+    return -1;
   }
+  return file.Release();
+}
+
+}  // namespace
+
+bool CheckPrivateFile(const std::string& path, const std::string& what, std::string* reason) {
+  ScopedFd file(OpenPrivateFile(path, what, reason));
+  return file.valid();
+}
+
+bool ReadSecretFile(const std::string& path, std::string* secret, std::string* reason) {
+  secret->clear();
+  const std::string what = "password file " + path;
+  ScopedFd file(OpenPrivateFile(path, "password file", reason));
+  if (!file.valid()) return false;
   std::string text;
   char buffer[4096];
   while (text.find('\n') == std::string::npos && text.size() < kMaxSecretBytes) {

@@ -1,8 +1,11 @@
 """SFTP delivery against OpenSSH's sshd on loopback: key login (with and
 without a passphrase), relative and absolute remote names, byte-exact; an
-unknown or changed host key and a folder without write permission fail with
-a reason on stderr and no secret anywhere."""
+unknown, changed or revoked host key, a key listed only for port 22, a
+private key other users may read and a folder without write permission fail
+with a reason on stderr and no secret anywhere."""
 import os
+import shutil
+import subprocess
 
 import pytest
 
@@ -32,6 +35,16 @@ def known_hosts(tmp_path, sshd):
     path = tmp_path / "known_hosts"
     path.write_text(sshd.known_hosts_line())
     return path
+
+
+def host_key(sshd):
+    """The server's key type and base64 key, as a known hosts line has them."""
+    return open(sshd.host_key + ".pub").read().split()[:2]
+
+
+def hash_names(path):
+    """Hashes every host name of the known hosts file at `path` in place."""
+    subprocess.run(["ssh-keygen", "-H", "-f", str(path)], check=True, capture_output=True)
 
 
 def sftp(run, sshd, key, known_hosts, name, *extra, passphrase=None):
@@ -89,6 +102,76 @@ def test_host_key_not_known_fails_and_says_how_to_add_it(run, workdir, tmp_path,
     assert r.stderr.count("\n") == 1
     assert "ssh-keyscan -p %d 127.0.0.1 >> %s" % (sshd.port, path) in r.stderr
     assert ("differs" in r.stderr) == (case == "changed")
+    assert not os.path.exists(os.path.join(sshd.home, "never.bin"))
+
+
+@pytest.mark.parametrize("case", ["revoked", "bare-host", "hashed-bare-host"])
+def test_host_key_revoked_or_listed_for_port_22_is_refused(run, workdir, tmp_path, sshd, keys,
+                                                           case):
+    kind, key = host_key(sshd)
+    path = tmp_path / "known_hosts"
+    if case == "revoked":
+        # Listed for this very server too: the revocation still wins.
+        path.write_text(sshd.known_hosts_line() + "@revoked * %s %s\n" % (kind, key))
+    else:
+        # A bare host names port 22, not the port this server listens on.
+        path.write_text("127.0.0.1 %s %s\n" % (kind, key))
+        if case == "hashed-bare-host":
+            hash_names(path)
+    (workdir / "never.bin").write_bytes(b"never sent")
+
+    r = sftp(run, sshd, keys["plain"], path, "never.bin")
+
+    assert r.code == 5, r.stdout + r.stderr
+    assert r.lines[-1] == "ERROR: File never.bin not sent to sftp://127.0.0.1:%d" % sshd.port
+    assert r.stderr.count("\n") == 1
+    if case == "revoked":
+        assert "is marked @revoked in %s" % path in r.stderr
+    else:
+        assert "is not in %s" % path in r.stderr
+        assert "ssh-keyscan -p %d 127.0.0.1 >> %s" % (sshd.port, path) in r.stderr
+    assert not os.path.exists(os.path.join(sshd.home, "never.bin"))
+
+
+@pytest.mark.parametrize("hashed", [False, True], ids=["plain", "hashed"])
+def test_host_key_found_among_other_entries(run, workdir, tmp_path, sshd, keys, hashed):
+    """Comments, host lists, markers and other keys for this host's other
+    ports do not hide the entry that names this server's port."""
+    kind, key = host_key(sshd)
+    other_kind, other_key = open(keygen(tmp_path / "other") + ".pub").read().split()[:2]
+    path = tmp_path / "known_hosts"
+    path.write_text("\n".join([
+        "# servers of the test",
+        "127.0.0.1 %s %s" % (other_kind, other_key),
+        "[127.0.0.1]:1 %s %s" % (other_kind, other_key),
+        "@revoked * %s %s" % (other_kind, other_key),
+        "@cert-authority * %s %s" % (other_kind, other_key),
+        "",
+        "other.test,[127.0.0.1]:%d %s %s comment" % (sshd.port, kind, key), ""]))
+    if hashed:
+        hash_names(path)
+        assert "127.0.0.1" not in path.read_text()
+    (workdir / "f.bin").write_bytes(b"found")
+
+    r = sftp(run, sshd, keys["plain"], path, "f.bin")
+
+    assert (r.code, r.stderr) == (0, ""), r.stdout
+    with open(os.path.join(sshd.home, "f.bin"), "rb") as stored:
+        assert stored.read() == b"found"
+
+
+def test_private_key_readable_by_others_is_refused(run, workdir, tmp_path, sshd, keys,
+                                                    known_hosts):
+    shared = tmp_path / "id_shared"
+    shutil.copy(keys["plain"], shared)
+    os.chmod(shared, 0o640)
+    (workdir / "never.bin").write_bytes(b"never sent")
+
+    r = sftp(run, sshd, str(shared), known_hosts, "never.bin")
+
+    assert r.code == 5
+    assert r.stderr == ("postrunner: the SSH key file %s is accessible by other users "
+                        "(mode 0640); allow only its owner (chmod 600)\n" % shared)
     assert not os.path.exists(os.path.join(sshd.home, "never.bin"))
 
 

@@ -1,0 +1,124 @@
+#include "ftp/known_hosts.h"
+
+#include "platform/ascii.h"
+#include "platform/file_io.h"
+#include "platform/file_info.h"
+#include "platform/scoped_fd.h"
+
+namespace postrunner {
+namespace {
+
+constexpr size_t kMaxKnownHostsBytes = 64 * 1024 * 1024;
+constexpr std::string_view kHashedPrefix = "|1|";
+
+// One entry of the file, as views into its line.
+struct Entry {
+  std::string_view marker;  // "@revoked", ... or empty
+  std::string_view hosts;
+  std::string_view key;
+};
+
+// The next blank-separated field of `*rest`, which then starts after it.
+std::string_view NextField(std::string_view* rest) {
+  size_t start = rest->find_first_not_of(" \t");
+  if (start == std::string_view::npos) {
+    *rest = {};
+    return {};
+  }
+  size_t end = rest->find_first_of(" \t", start);
+  if (end == std::string_view::npos) end = rest->size();
+  std::string_view field = rest->substr(start, end - start);
+  rest->remove_prefix(end);
+  return field;
+}
+
+// False for a blank line, a comment or a line without hosts, type and key.
+bool ParseEntry(std::string_view line, Entry* out) {
+  std::string_view first = NextField(&line);
+  if (first.empty() || first.front() == '#') return false;
+  if (first.front() == '@') {
+    out->marker = first;
+    first = NextField(&line);
+  }
+  out->hosts = first;
+  std::string_view type = NextField(&line);
+  out->key = NextField(&line);
+  return !out->hosts.empty() && !type.empty() && !out->key.empty();
+}
+
+// Whether one host pattern names `name`.
+bool PatternMatches(std::string_view pattern, const std::string& name,
+                    const HostNameHasher& hash) {
+  if (pattern.substr(0, kHashedPrefix.size()) == kHashedPrefix) {
+    std::string_view rest = pattern.substr(kHashedPrefix.size());
+    size_t bar = rest.find('|');
+    if (bar == std::string_view::npos) return false;
+    std::string made = hash(rest.substr(0, bar), name);
+    return !made.empty() && made == rest.substr(bar + 1);
+  }
+  if (pattern.find_first_of("*?!") != std::string_view::npos) return false;
+  return EqualNoCase(pattern, name);
+}
+
+bool HostsMatch(std::string_view hosts, const std::string& name, const HostNameHasher& hash) {
+  while (!hosts.empty()) {
+    size_t comma = hosts.find(',');
+    if (PatternMatches(hosts.substr(0, comma), name, hash)) return true;
+    if (comma == std::string_view::npos) break;
+    hosts.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string KnownHostsName(const std::string& host, uint16_t port) {
+  if (port == 22) return host;
+  return "[" + host + "]:" + std::to_string(port);
+}
+
+HostKeyVerdict CheckKnownHosts(std::string_view text, const std::string& host, uint16_t port,
+                               std::string_view key, const HostNameHasher& hash) {
+  // ssh hashes and compares the name in lower case.
+  std::string name = KnownHostsName(host, port);
+  for (char& c : name) c = FoldAscii(c);
+  if (key.empty()) return HostKeyVerdict::kUnknown;
+  bool listed = false;
+  bool known = false;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    Entry entry;
+    if (!ParseEntry(line, &entry)) continue;
+    if (entry.marker == "@revoked") {
+      if (entry.key == key) return HostKeyVerdict::kRevoked;
+      continue;
+    }
+    if (!entry.marker.empty() || !HostsMatch(entry.hosts, name, hash)) continue;
+    listed = true;
+    if (entry.key == key) known = true;
+  }
+  if (known) return HostKeyVerdict::kKnown;
+  return listed ? HostKeyVerdict::kChanged : HostKeyVerdict::kUnknown;
+}
+
+bool ReadKnownHostsFile(const std::string& path, std::string* text) {
+  text->clear();
+  ScopedFd file(OpenRegularFile(path.c_str()));
+  FileInfo info;
+  if (!file.valid() || !FileInfoOf(file.get(), &info) || info.size > kMaxKnownHostsBytes) {
+    return false;
+  }
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = ReadSome(file.get(), buffer, sizeof buffer);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (text->size() + static_cast<size_t>(n) > kMaxKnownHostsBytes) return false;
+    text->append(buffer, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace postrunner
