@@ -92,7 +92,7 @@ std::string ReplaceAll(std::string text, char from, char to) {
 
 int SendOneMessage(const std::string& path, const std::string& bare_name,
                    const std::string& sender, const std::string& receiver,
-                   const std::string& mail_server, CQXMailMessage* message) {
+                   const MailServer& mail_server, CQXMailMessage* message) {
   PrintLine("No Splitting needed");
   message->SetMailServer(mail_server);
   message->AddReceiver(receiver);
@@ -114,7 +114,7 @@ int SendOneMessage(const std::string& path, const std::string& bare_name,
 // 0 on failure.
 int SendPieces(const std::string& path, const std::string& bare_name,
                const std::string& sender, const std::string& receiver,
-               const std::string& mail_server, int64_t size, int64_t piece_size,
+               const MailServer& mail_server, int64_t size, int64_t piece_size,
                CQXMailMessage* message) {
   const int64_t pieces = PieceCount(size, piece_size);
   PrintLine("Start Splitting file");
@@ -182,7 +182,7 @@ int SendPieces(const std::string& path, const std::string& bare_name,
 
 // SendFileByMail's work, which may run out of memory.
 int DispatchFile(const std::string& path, const std::string& sender,
-                 const std::string& receiver, const std::string& mail_server,
+                 const std::string& receiver, const MailServer& mail_server,
                  bool split_allowed, const std::string& name, const MailSecurity& security,
                  int64_t piece_size) {
   const std::string bare_name = name.empty() ? BareName(path) : name;
@@ -218,7 +218,7 @@ int DispatchFile(const std::string& path, const std::string& sender,
 }  // namespace
 
 int SendFileByMail(std::string path, std::string sender, std::string receiver,
-                   std::string mail_server, bool split_allowed, std::string name,
+                   MailServer mail_server, bool split_allowed, std::string name,
                    const MailSecurity& security, int64_t piece_size) {
   try {
     return DispatchFile(path, sender, receiver, mail_server, split_allowed, name, security,

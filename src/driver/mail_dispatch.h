@@ -7,21 +7,22 @@
 #include <string>
 
 #include "mail/mail_security.h"
+#include "mail/mail_server.h"
 
 namespace postrunner {
 
 // Bytes of one piece of a split file: 999 blocks of 999 bytes.
 inline constexpr long long kPieceSize = 998001;
 
-// Mails `path` from `sender` to `receiver` through `mail_server`
-// ("host[:port]") under `name` (the bare name of `path` when empty): the
+// Mails `path` from `sender` to `receiver` through `mail_server` (parsed
+// by the caller) under `name` (the bare name of `path` when empty): the
 // name in the subject, the attachment and the reasons; with the TLS and AUTH
 // of `security`. A split file sends the size measured at the start; a piece
 // that cannot be read in full fails the send. Pieces are `piece_size` bytes
 // (a multiple of 3, at least 3). Returns 0 on failure, non-zero when the
 // file was delivered (the piece count for a split file).
 int SendFileByMail(std::string path, std::string sender, std::string receiver,
-                   std::string mail_server, bool split_allowed, std::string name = "",
+                   MailServer mail_server, bool split_allowed, std::string name = "",
                    const MailSecurity& security = MailSecurity(),
                    int64_t piece_size = kPieceSize);
 

@@ -1,15 +1,11 @@
 #include "driver/mail_security_options.h"
 
 #include <cstdlib>
-#include <vector>
 
 #include "driver/command_line.h"
 #include "driver/presets.h"
-#include "net/host_port.h"
 #include "platform/ascii.h"
 #include "platform/secret_file.h"
-#include "platform/socket.h"
-#include "platform/socket_names.h"
 
 namespace postrunner {
 namespace {
@@ -81,24 +77,9 @@ bool ReadSecret(MailSecurity* out, std::string* reason) {
   return false;
 }
 
-// Whether every address `server` resolves to is a loopback address.
-bool ServerIsLoopback(const std::string& server) {
-  HostPort target;
-  if (!ParseHostPort(server, 25, &target)) return false;
-  std::vector<SocketAddress> addresses;
-  if (SystemSocketApi().Resolve(target.host, target.port, SOCK_STREAM, &addresses) != 0 ||
-      addresses.empty()) {
-    return false;
-  }
-  for (const SocketAddress& address : addresses) {
-    if (!IsLoopbackAddress(address)) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
-bool ReadMailSecurity(const std::string& mail_server, MailSecurity* out, std::string* reason) {
+bool ReadMailSecurity(MailSecurity* out, std::string* reason) {
   *out = MailSecurity();
   bool given = false;
   if (!ReadTransport(&given, &out->transport, reason)) return false;
@@ -109,11 +90,6 @@ bool ReadMailSecurity(const std::string& mail_server, MailSecurity* out, std::st
   out->extended = given;
   if (!ReadMechanism(mechanism, out, reason)) return false;
   if (out->user.empty()) return true;
-  if (out->transport == MailTransport::kPlain && !ServerIsLoopback(mail_server)) {
-    *reason = "refusing to send credentials unencrypted to " + mail_server +
-              " (use /StartTLS or /TLS)";
-    return false;
-  }
   return ReadSecret(out, reason);
 }
 

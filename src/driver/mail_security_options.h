@@ -18,11 +18,11 @@ namespace postrunner {
 inline constexpr const char* kMailPasswordVariable = "POSTRUNNER_MAIL_PASSWORD";
 
 // Fills `*out` from the command line (SplitCommandLine must have run) and
-// the presets, for delivery through `mail_server`. Returns false with a
-// one-line `*reason` (never holding the secret) when a value is unknown, a
-// user has no secret, the password file is refused, or credentials would
-// go unencrypted to a server that is not on a loopback address.
-bool ReadMailSecurity(const std::string& mail_server, MailSecurity* out, std::string* reason);
+// the presets. Returns false with a one-line `*reason` (never holding the
+// secret) when a value is unknown, a user has no secret or the password
+// file is refused. Whether credentials may go without TLS is decided by the
+// conversation, on the address it is connected to (smtp_submission.h).
+bool ReadMailSecurity(MailSecurity* out, std::string* reason);
 
 }  // namespace postrunner
 

@@ -24,6 +24,7 @@
 #include "platform/console.h"
 #include "platform/progress.h"
 #include "platform/file_io.h"
+#include "platform/host_port.h"
 #include "platform/path.h"
 #include "platform/signal_cleanup.h"
 #include "zip/archive.h"
@@ -177,6 +178,17 @@ int BuildArchive(RunSettings* s, ArchiveFile* file) {
   return code;
 }
 
+// The mail server text, parsed here once for every layer below: the host
+// and the port (by default the one of `transport`). A text that names no
+// server keeps an empty host, and connecting to it fails.
+MailServer ParseMailServer(const std::string& text, MailTransport transport) {
+  MailServer server{text, {}};
+  if (!ParseHostPort(text, static_cast<uint16_t>(DefaultSmtpPort(transport)), &server.address)) {
+    server.address = HostPort{std::string(), 0};
+  }
+  return server;
+}
+
 // Delivers the file (in archive mode this run's archive, read through its
 // descriptor) and prints the result line. Returns the exit code.
 int Deliver(const RunSettings& s, ArchiveFile* archive) {
@@ -187,13 +199,14 @@ int Deliver(const RunSettings& s, ArchiveFile* archive) {
   // anything is sent.
   MailSecurity security;
   std::string reason;
-  bool secured = s.ftp_mode || ReadMailSecurity(s.mail_server, &security, &reason);
+  bool secured = s.ftp_mode || ReadMailSecurity(&security, &reason);
   if (!secured) PrintReason(reason);
+  const MailServer mail_server = ParseMailServer(s.mail_server, security.transport);
   bool delivered =
       s.ftp_mode ? SendFileByFtp(path, s.ftp.server, s.ftp.user, s.ftp.password,
                                  s.ftp.remote_name.empty() ? name : s.ftp.remote_name,
                                  s.ftp.passive ? TRUE : FALSE, s.ftp.security) != FALSE
-                 : secured && SendFileByMail(path, s.sender, s.receiver, s.mail_server,
+                 : secured && SendFileByMail(path, s.sender, s.receiver, mail_server,
                                              s.split_allowed, name, security,
                                              s.piece_size) != 0;
   if (!delivered) {

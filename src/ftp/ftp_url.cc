@@ -1,6 +1,6 @@
 #include "ftp/ftp_url.h"
 
-#include "net/host_port.h"
+#include "platform/host_port.h"
 #include "platform/ascii.h"
 #include "platform/path.h"
 

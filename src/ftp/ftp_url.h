@@ -34,7 +34,7 @@ struct FtpServerAddress {
 FtpScheme SchemeOf(std::string_view server);
 
 // Parses an optional "ftp://", "ftps://" or "sftp://" (any case), then the
-// host and port as net/host_port.h reads them, then an optional single '/'.
+// host and port as platform/host_port.h reads them, then an optional single '/'.
 // Without a port, `ftp_port` applies to plain FTP and 990 or 22 to the
 // others. Host names may hold only letters, digits, '-', '.', '_' and bytes
 // 0x80-0xFF, IPv6 addresses only hex digits, ':', '.' and a zone of

@@ -22,7 +22,7 @@ void CQXMailMessage::Reset(BOOL echo_errors) {
   body_text_.clear();
   sender_.clear();
   subject_.clear();
-  mail_server_.clear();
+  mail_server_ = MailServer();
   boundary_ = "---------------1V02Corvuspost";
   delimiter_ = "--" + boundary_;
   closing_delimiter_ = delimiter_ + "--";
@@ -40,7 +40,7 @@ void CQXMailMessage::AddReceiver(std::string address) {
 
 void CQXMailMessage::SetSender(std::string address) { sender_ = std::move(address); }
 
-void CQXMailMessage::SetMailServer(std::string host) { mail_server_ = std::move(host); }
+void CQXMailMessage::SetMailServer(MailServer server) { mail_server_ = std::move(server); }
 
 void CQXMailMessage::SetSubject(std::string text) { subject_ = std::move(text); }
 

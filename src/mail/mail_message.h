@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "mail/mail_security.h"
+#include "mail/mail_server.h"
 #include "platform/types.h"
 
 namespace postrunner {
@@ -62,8 +63,8 @@ class CQXMailMessage {
   // Appends a receiver; each gets its own conversation and "To: " line.
   void AddReceiver(std::string address);
   void SetSender(std::string address);
-  // "host", "host:port", "[ipv6]" or "[ipv6]:port"; port 25 by default.
-  void SetMailServer(std::string host);
+  // The server's text and the host and port parsed from it (mail_server.h).
+  void SetMailServer(MailServer server);
   void SetSubject(std::string text);
   // Appends `text` to the body text, with no separator.
   void AddBodyText(std::string text);
@@ -143,7 +144,7 @@ class CQXMailMessage {
   const std::string& body_text() const { return body_text_; }
   const std::string& sender() const { return sender_; }
   const std::string& subject() const { return subject_; }
-  const std::string& mail_server() const { return mail_server_; }
+  const MailServer& mail_server() const { return mail_server_; }
   const std::vector<std::string>& receivers() const { return receivers_; }
   const std::vector<std::string>& encoded_attachments() const { return encoded_; }
   const std::vector<std::string>& content_type_lines() const { return content_types_; }
@@ -175,7 +176,7 @@ class CQXMailMessage {
   std::string body_text_;
   std::string sender_;
   std::string subject_;
-  std::string mail_server_;
+  MailServer mail_server_;
   std::string boundary_;
   std::string delimiter_;
   std::string closing_delimiter_;

@@ -18,19 +18,22 @@ bool IsPositive(int code) { return code >= 200 && code <= 399; }
 
 }  // namespace
 
-SmtpConversation::SmtpConversation(const std::string& server, int timeout_seconds,
-                                   std::string* diagnostics, bool echo_errors)
-    : server_(server),
+SmtpConversation::SmtpConversation(const MailServer& server, int timeout_seconds,
+                                   std::string* diagnostics, bool echo_errors,
+                                   SocketApi& network)
+    : server_(server.text),
+      address_(server.address),
       timeout_(timeout_seconds),
       diagnostics_(diagnostics),
-      echo_errors_(echo_errors) {}
+      echo_errors_(echo_errors),
+      tls_(network) {}
 
 std::string SmtpConversation::SocketReason() const {
   return SocketErrorReason(socket_.GetErrorCode());
 }
 
-bool SmtpConversation::Connect(unsigned int default_port) {
-  if (socket_.ConnectTo(server_, default_port)) return true;
+bool SmtpConversation::Connect() {
+  if (socket_.ConnectTo(address_)) return true;
   *diagnostics_ += "SEND: Error connecting to the mailserver\n";
   reason_ = "cannot connect to the mail server " + server_ + ": " + SocketReason();
   return false;

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "mail/mail_server.h"
 #include "mail/smtp_data_writer.h"
 #include "mail/smtp_reply.h"
 #include "net/block_sock.h"
@@ -27,18 +28,19 @@ class SmtpConversation {
   // Writes a message text into the data writer.
   using MessageWriter = std::function<void(SmtpDataWriter&)>;
 
-  // A conversation with `server` ("host[:port]") in which every wait lasts
-  // at most `timeout_seconds`. Diagnostics are appended to `*diagnostics`,
-  // which must outlive the object; with `echo_errors` a failed command is
-  // also printed on standard output.
-  SmtpConversation(const std::string& server, int timeout_seconds, std::string* diagnostics,
-                   bool echo_errors);
+  // A conversation with `server` in which every wait lasts at most
+  // `timeout_seconds`. Diagnostics are appended to `*diagnostics`, which
+  // must outlive the object; with `echo_errors` a failed command is also
+  // printed on standard output. The connection goes through `network`
+  // (tests pass a fake peer), which must outlive the object.
+  SmtpConversation(const MailServer& server, int timeout_seconds, std::string* diagnostics,
+                   bool echo_errors, SocketApi& network = SystemSocketApi());
 
   SmtpConversation(const SmtpConversation&) = delete;
   SmtpConversation& operator=(const SmtpConversation&) = delete;
 
-  // Connects to the server (`default_port` unless the server names one).
-  bool Connect(unsigned int default_port = 25);
+  // Connects to the server's host and port.
+  bool Connect();
 
   // Changes the time-out of every later wait.
   void SetTimeout(int seconds) { timeout_ = seconds; }
@@ -89,13 +91,14 @@ class SmtpConversation {
   // Why the last read or send failed, from the socket's error code.
   std::string SocketReason() const;
 
-  const std::string server_;
+  const std::string server_;  // the text, for reasons
+  const HostPort address_;
   int timeout_;
   std::string* diagnostics_;
   const bool echo_errors_;
   // The socket runs over the TLS layer, which passes everything through
   // until a handshake is made.
-  TlsSocketApi tls_{SystemSocketApi()};
+  TlsSocketApi tls_;
   CQXBlockSock socket_{tls_};
   SmtpReplyReader replies_{&socket_};
   std::string reason_;

@@ -4,9 +4,7 @@
 #include "mail/smtp_conversation.h"
 #include "mail/smtp_reply.h"
 #include "net/block_sock.h"
-#include "net/host_port.h"
 #include "net/tls_socket_api.h"
-#include "platform/socket_names.h"
 
 namespace postrunner {
 namespace {
@@ -38,13 +36,9 @@ unsigned int DefaultSmtpPort(MailTransport transport) {
   return 25;
 }
 
-SmtpSubmission::SmtpSubmission(const MailSecurity& security, const std::string& server,
+SmtpSubmission::SmtpSubmission(const MailSecurity& security, const MailServer& server,
                                SmtpConversation* smtp)
-    : security_(security), server_(server), smtp_(smtp) {
-  HostPort target;
-  host_ = ParseHostPort(server, DefaultSmtpPort(security.transport), &target) ? target.host
-                                                                              : server;
-}
+    : security_(security), server_(server.text), host_(server.address.host), smtp_(smtp) {}
 
 bool SmtpSubmission::OpenTls() {
   std::string reason;
@@ -130,9 +124,10 @@ bool SmtpSubmission::ChooseMechanism(SaslMechanism* mechanism, std::string* reas
 
 bool SmtpSubmission::Authenticate(std::string* reason) {
   if (security_.user.empty()) return true;
-  const int fd = smtp_->socket()->GetSocket();
-  SocketAddress peer;
-  if (!smtp_->tls()->Secured(fd) && !(SocketEndAddress(fd, true, &peer) && IsLoopbackAddress(peer))) {
+  // The peer is read from the connected socket: a name looked up again
+  // could answer with another address than the one connected to.
+  CQXBlockSock* socket = smtp_->socket();
+  if (!smtp_->tls()->Secured(socket->GetSocket()) && !socket->PeerIsLoopback()) {
     *reason = "refusing to send credentials unencrypted to " + server_ +
               " (use /StartTLS or /TLS)";
     return false;

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "mail/mail_security.h"
+#include "mail/mail_server.h"
 #include "mail/smtp_extensions.h"
 
 namespace postrunner {
@@ -24,10 +25,10 @@ class SmtpConversation;
 
 class SmtpSubmission {
  public:
-  // `server` is the "/Mailserver:" text (its host is the name the
-  // certificate must carry); `smtp` is connected to it. Neither is owned;
-  // both must outlive this.
-  SmtpSubmission(const MailSecurity& security, const std::string& server, SmtpConversation* smtp);
+  // `server` is the mail server (its host is the name the certificate must
+  // carry); `smtp` is connected to it. `security` and `smtp` are not owned
+  // and must outlive this.
+  SmtpSubmission(const MailSecurity& security, const MailServer& server, SmtpConversation* smtp);
 
   SmtpSubmission(const SmtpSubmission&) = delete;
   SmtpSubmission& operator=(const SmtpSubmission&) = delete;
@@ -37,7 +38,11 @@ class SmtpSubmission {
   bool OpenTls();
 
   // EHLO `client_name`; with STARTTLS, the upgrade and EHLO again; then
-  // AUTH when a user is set. False at the first failure.
+  // AUTH when a user is set. Without TLS, AUTH goes only to a peer on a
+  // loopback address, as the connected socket names it; to any other peer
+  // nothing of the credentials is sent and the step fails ("refusing to
+  // send credentials unencrypted to <server> (use /StartTLS or /TLS)").
+  // False at the first failure.
   bool Introduce(const std::string& client_name);
 
   // False, with a reason naming both sizes, when the server's SIZE limit is

@@ -58,7 +58,7 @@ BOOL CQXMailMessage::TransmitToEach(std::string& diagnostics) {
   const std::vector<std::string> receivers = receivers_;
   const char* missing = sender_.empty()        ? "TRANSMIT: NO SENDER"
                         : receivers.empty()    ? "TRANSMIT: NO RECEIVERS"
-                        : mail_server_.empty() ? "TRANSMIT: NO SERVER"
+                        : mail_server_.text.empty() ? "TRANSMIT: NO SERVER"
                                                : nullptr;
   if (missing) {
     diagnostics += missing;
@@ -117,7 +117,7 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
 
   SmtpConversation smtp(mail_server_, timeout_, &diagnostics, echo_errors_ != FALSE);
   SmtpSubmission secure(security_, mail_server_, &smtp);
-  bool delivered = smtp.Connect(DefaultSmtpPort(security_.transport));
+  bool delivered = smtp.Connect();
   if (delivered) {
     // The greeting and every later wait (a TLS handshake included) get the
     // conversation's time-out, raised to its floor once the server is

@@ -12,12 +12,12 @@
 #include <new>
 #include <vector>
 
-#include "net/host_port.h"
 #include "net/socket_errors.h"
 #include "platform/console.h"
 #include "platform/file_io.h"
 #include "platform/local_time.h"
 #include "platform/scoped_fd.h"
+#include "platform/socket_names.h"
 
 namespace postrunner {
 namespace {
@@ -116,12 +116,26 @@ BOOL CQXBlockSock::CreateSocket(int type, int family) {
 
 BOOL CQXBlockSock::ConnectTo(const std::string& host, unsigned int port,
                              int type) {
+  HostPort target;
+  try {
+    // A text that is no server leaves the host empty: not resolvable.
+    if (!ParseHostPort(host, static_cast<uint16_t>(port & 0xFFFF), &target)) {
+      target = HostPort{std::string(), static_cast<uint16_t>(port & 0xFFFF)};
+    }
+  } catch (...) {
+    SetErrorCode(QXE_UNKNOWN);
+    return FALSE;
+  }
+  return ConnectTo(target, type);
+}
+
+BOOL CQXBlockSock::ConnectTo(const HostPort& target, int type) {
   WriteLog("CQXBlockSock::ConnectTo: Start");
   if (!CreateSocket(type)) return FALSE;
   api_->SetReuseAddress(socket_.get());
 
   try {
-    return ResolveAndConnect(host, port, type);
+    return ResolveAndConnect(target, type);
   } catch (...) {
     // Only running out of memory can get here; the attempt is given up.
     SetErrorCode(QXE_UNKNOWN);
@@ -130,20 +144,17 @@ BOOL CQXBlockSock::ConnectTo(const std::string& host, unsigned int port,
     std::snprintf(line, sizeof line,
                   "CQXBlockSock::ConnectTo: Exception in connect. RETURNING "
                   "FALSE (ERROR %u)",
-                  port & 0xFFFF);
+                  static_cast<unsigned>(target.port));
     WriteLog(line);
     return FALSE;
   }
 }
 
-BOOL CQXBlockSock::ResolveAndConnect(const std::string& host,
-                                     unsigned int port, int type) {
+BOOL CQXBlockSock::ResolveAndConnect(const HostPort& target, int type) {
   std::vector<SocketAddress> addresses;
-  HostPort target;
-  if (ParseHostPort(host, static_cast<uint16_t>(port & 0xFFFF), &target)) {
-    if (api_->Resolve(target.host, target.port, type, &addresses) != 0) {
-      addresses.clear();
-    }
+  if (!target.host.empty() &&
+      api_->Resolve(target.host, target.port, type, &addresses) != 0) {
+    addresses.clear();
   }
   char line[96];
   if (addresses.empty()) {
@@ -204,6 +215,12 @@ std::string CQXBlockSock::ResolveHost(const std::string& host) {
   } catch (...) {
     return std::string();
   }
+}
+
+bool CQXBlockSock::PeerIsLoopback() const {
+  SocketAddress peer;
+  return socket_.valid() && api_->PeerAddress(socket_.get(), &peer) == 0 &&
+         IsLoopbackAddress(peer);
 }
 
 BOOL CQXBlockSock::HaveSocket(const char* no_socket_line) {

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "net/sock_observer.h"
+#include "platform/host_port.h"
 #include "platform/socket.h"
 #include "platform/types.h"
 
@@ -74,6 +75,15 @@ class CQXBlockSock {
   // 10065/10051 unreachable), or CreateSocket's code.
   BOOL ConnectTo(const std::string& host, unsigned int port,
                  int type = SOCK_STREAM);
+
+  // The same for a server text parsed already: `target.host` without
+  // brackets or port (empty: not resolvable, code 30003), `target.port`.
+  BOOL ConnectTo(const HostPort& target, int type = SOCK_STREAM);
+
+  // Whether the socket is connected to a loopback address, as the
+  // connected socket itself names its peer (no name is looked up again).
+  // False without a socket or when the system cannot tell.
+  bool PeerIsLoopback() const;
 
   // The first address `host` (any form ConnectTo accepts; the port is
   // ignored) resolves to, as numeric text. When it does not resolve: the
@@ -138,9 +148,9 @@ class CQXBlockSock {
   int GetSocket() const { return socket_.get(); }
 
  private:
-  // ConnectTo after the socket is made: resolves `host` and tries each
+  // ConnectTo after the socket is made: resolves `target` and tries each
   // address. May throw std::bad_alloc; ConnectTo catches it.
-  BOOL ResolveAndConnect(const std::string& host, unsigned int port, int type);
+  BOOL ResolveAndConnect(const HostPort& target, int type);
   // The time-out in milliseconds, clamped to what poll accepts.
   int WaitMs() const;
   // TRUE when there is a socket; otherwise stores code 30004, logs

@@ -255,6 +255,10 @@ ssize_t TlsSocketApi::Receive(int fd, void* buffer, size_t size) {
   return 0;
 }
 
+int TlsSocketApi::PeerAddress(int fd, SocketAddress* out) {
+  return plain_->PeerAddress(fd, out);
+}
+
 int TlsSocketApi::Close(int fd) {
   if (Secured(fd)) EndSession();
   return plain_->Close(fd);

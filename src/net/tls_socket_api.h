@@ -60,6 +60,7 @@ class TlsSocketApi final : public SocketApi {
   int Wait(int fd, bool for_write, int timeout_ms) override;
   ssize_t Send(int fd, const void* data, size_t size) override;
   ssize_t Receive(int fd, void* buffer, size_t size) override;
+  int PeerAddress(int fd, SocketAddress* out) override;
   int Close(int fd) override;
 
  private:

@@ -69,6 +69,10 @@ class SocketApi {
   // when the peer has closed, or -1 with errno set.
   virtual ssize_t Receive(int fd, void* buffer, size_t size) = 0;
 
+  // The address the connected socket `fd` is connected to, as the system
+  // keeps it (getpeername), into `*out`. Returns 0, or -1 with errno set.
+  virtual int PeerAddress(int fd, SocketAddress* out) = 0;
+
   // Releases the descriptor. Returns 0, or -1 with errno set (the
   // descriptor is released either way).
   virtual int Close(int fd) = 0;

@@ -113,6 +113,17 @@ class PosixSocketApi final : public SocketApi {
     }
   }
 
+  int PeerAddress(int fd, SocketAddress* out) override {
+    SocketAddress address;
+    address.length = sizeof address.storage;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address.storage), &address.length) != 0) {
+      return -1;
+    }
+    address.family = address.storage.ss_family;
+    *out = address;
+    return 0;
+  }
+
   int Close(int fd) override {
     // Linux releases the descriptor even when close reports EINTR, so it
     // is never retried.

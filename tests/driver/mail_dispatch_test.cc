@@ -28,7 +28,8 @@ TEST(MailDispatchTest, PieceFileThatCannotBeRemovedIsReported) {
   system.remove_errno = EACCES;
   testing::internal::CaptureStderr();
   // Port 1 on loopback refuses at once: the first piece fails.
-  EXPECT_EQ(SendFileByMail("big.bin", "s@src.test", "r@dst.test", "127.0.0.1:1", true), 0);
+  EXPECT_EQ(SendFileByMail("big.bin", "s@src.test", "r@dst.test",
+                           MailServer{"127.0.0.1:1", {"127.0.0.1", 1}}, true), 0);
   const std::string reasons = testing::internal::GetCapturedStderr();
 
   EXPECT_EQ(reasons,

@@ -106,14 +106,28 @@ def tls_sink(certs, mode, stem="good", **options):
     return SmtpSink(keeper=OAuthKeeper, auth_require_tls=False, **options)
 
 
-class WireTap:
-    """Listens on 127.0.0.1, relays each connection to `port` and records
-    every byte both ways in .log."""
+def own_outside_address():
+    """An IPv4 address of this machine that is not a loopback address, or
+    None. A connection to it never leaves the machine, but its peer is not
+    loopback. (Connecting a UDP socket sends nothing; it only picks the
+    interface a packet would take.)"""
+    try:
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+            probe.connect(("192.0.2.1", 9))
+            address = probe.getsockname()[0]
+    except OSError:
+        return None
+    return None if address.startswith("127.") else address
 
-    def __init__(self, port):
+
+class WireTap:
+    """Listens on `host` (127.0.0.1 by default), relays each connection to
+    `port` on 127.0.0.1 and records every byte both ways in .log."""
+
+    def __init__(self, port, host="127.0.0.1"):
         self.log = bytearray()
         self._lock = threading.Lock()
-        self._listener = socket.create_server(("127.0.0.1", 0))
+        self._listener = socket.create_server((host, 0))
         self.port = self._listener.getsockname()[1]
         self._target = port
         threading.Thread(target=self._accept, daemon=True).start()

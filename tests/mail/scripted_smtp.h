@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "mail/mail_server.h"
 #include "platform/scoped_fd.h"
 
 namespace postrunner {
@@ -155,8 +156,10 @@ class ScriptedSmtpServer {
   ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
   ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;
 
-  // "127.0.0.1:<port>", for SetMailServer.
+  // "127.0.0.1:<port>", as reasons name the server.
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // The same parsed, for SetMailServer.
+  MailServer server() const { return {address(), {"127.0.0.1", static_cast<uint16_t>(port_)}}; }
 
   // Waits until every script has run, then returns what the peer read.
   std::vector<std::string> Transcript() {

@@ -106,7 +106,7 @@ class SmtpTest : public ::testing::Test {
     message_.SetWaits(SmtpWaits{1, 0});
     message_.SetTimeout(1);
     message_.SetSender("from@src.test");
-    message_.SetMailServer(server.address());
+    message_.SetMailServer(server.server());
     message_.SetSubject("hello");
     message_.AddBodyText("body line");
     for (auto& r : receivers) message_.AddReceiver(r);
@@ -501,7 +501,8 @@ TEST_F(SmtpTest, UnreachableServer) {
   message_.SetWaits(SmtpWaits{1, 0});
   message_.SetSender("from@src.test");
   message_.AddReceiver("to@dst.test");
-  message_.SetMailServer("127.0.0.1:" + std::to_string(port));
+  message_.SetMailServer(
+      {"127.0.0.1:" + std::to_string(port), {"127.0.0.1", static_cast<uint16_t>(port)}});
   std::string diagnostics;
   EXPECT_FALSE(message_.Transmit(diagnostics));
   EXPECT_EQ(diagnostics,

@@ -1,6 +1,7 @@
 // Secure submission apart from TLS itself: the EHLO extension parser, the
 // SASL responses (checked against the published examples of RFC 4616 and of
-// the XOAUTH2 mechanism), and a STARTTLS reply followed by injected bytes.
+// the XOAUTH2 mechanism), a STARTTLS reply followed by injected bytes, and
+// AUTH without TLS only to a peer the socket names as loopback.
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -11,7 +12,10 @@
 #include "mail/mail_message.h"
 #include "mail/sasl.h"
 #include "mail/scripted_smtp.h"
+#include "mail/smtp_conversation.h"
 #include "mail/smtp_extensions.h"
+#include "mail/smtp_submission.h"
+#include "net/fake_socket.h"
 
 namespace postrunner {
 namespace {
@@ -84,7 +88,7 @@ TEST(StartTlsTest, BytesAfterTheStartTlsReplyEndTheConversation) {
   message.SetTimeout(1);
   message.SetSender("from@src.test");
   message.AddReceiver("to@dst.test");
-  message.SetMailServer(server.address());
+  message.SetMailServer(server.server());
   MailSecurity security;
   security.extended = true;
   security.transport = MailTransport::kStartTls;
@@ -101,6 +105,41 @@ TEST(StartTlsTest, BytesAfterTheStartTlsReplyEndTheConversation) {
   EXPECT_EQ(transcript[0].rfind("EHLO ", 0), 0u);
   EXPECT_EQ(transcript[1], "STARTTLS");
   EXPECT_EQ(transcript[2], "<closed>");
+}
+
+TEST(PlainAuthTest, CredentialsGoInClearOnlyToAPeerTheSocketNamesAsLoopback) {
+  // The server's name resolves to loopback, but what counts is the address
+  // the socket is connected to: a name can answer differently each time.
+  const struct {
+    const char* peer;  // nullptr: the system cannot name the peer
+    bool authenticates;
+  } cases[] = {{"192.0.2.7", false}, {nullptr, false}, {"127.0.0.1", true}};
+  for (const auto& c : cases) {
+    FakeSocketApi network;
+    network.addresses = {FakeSocketApi::Ipv4("127.0.0.1", 25)};
+    if (c.peer) network.peer = FakeSocketApi::Ipv4(c.peer, 25);
+    network.incoming = {"220 hi\r\n", "250-hi\r\n250 AUTH PLAIN LOGIN\r\n", "235 ok\r\n"};
+    MailSecurity security;
+    security.extended = true;
+    security.user = "user";
+    security.secret = "s3cret-Pa55";
+    const MailServer server{"mail.example.com", {"mail.example.com", 25}};
+    std::string diagnostics;
+    SmtpConversation smtp(server, 1, &diagnostics, false, network);
+    SmtpSubmission submission(security, server, &smtp);
+    ASSERT_TRUE(smtp.Connect());
+    ASSERT_TRUE(submission.OpenTls() && smtp.AwaitGreeting());
+
+    EXPECT_EQ(submission.Introduce("client.test"), c.authenticates) << c.peer;
+    const std::string auth = "AUTH PLAIN " + SaslPlainResponse("user", "s3cret-Pa55") + "\r\n";
+    if (c.authenticates) {
+      EXPECT_EQ(network.sent, "EHLO client.test\r\n" + auth);
+    } else {
+      EXPECT_EQ(smtp.reason(), "refusing to send credentials unencrypted to mail.example.com "
+                               "(use /StartTLS or /TLS)");
+      EXPECT_EQ(network.sent, "EHLO client.test\r\n");
+    }
+  }
 }
 
 }  // namespace

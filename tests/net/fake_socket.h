@@ -35,6 +35,7 @@ class FakeSocketApi : public SocketApi {
   bool send_takes_nothing = false;       // every send returns 0
   std::deque<std::string> incoming;      // blocks Receive hands out
   int receive_errno = 0;                 // when no block is queued
+  SocketAddress peer;                    // PeerAddress; none (ENOTCONN) unless set
   // --- Record ---------------------------------------------------------
   std::vector<std::string> resolved_hosts;
   std::vector<uint16_t> resolved_ports;
@@ -143,6 +144,15 @@ class FakeSocketApi : public SocketApi {
     block.erase(0, n);
     if (block.empty()) incoming.pop_front();
     return static_cast<ssize_t>(n);
+  }
+
+  int PeerAddress(int, SocketAddress* out) override {
+    if (peer.family == AF_UNSPEC) {
+      errno = ENOTCONN;
+      return -1;
+    }
+    *out = peer;
+    return 0;
   }
 
   int Close(int fd) override {

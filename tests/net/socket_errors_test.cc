@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "net/block_sock.h"
-#include "net/host_port.h"
+#include "platform/host_port.h"
 #include "net/socket_errors.h"
 
 namespace postrunner {

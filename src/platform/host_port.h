@@ -1,10 +1,10 @@
-// Splits a server text as users write it ("/Mailserver:") into the host to
-// resolve and the port to connect to. Accepted forms: "host", "host:port",
-// "[ipv6]" and "[ipv6]:port"; a bare IPv6 address (two or more colons, no
-// brackets) is taken whole as the host. Without a port the caller's default
-// applies.
-#ifndef POSTRUNNER_NET_HOST_PORT_H_
-#define POSTRUNNER_NET_HOST_PORT_H_
+// Splits a server text as users write it ("/Mailserver:", "/FTPServer:"
+// after its scheme) into the host to resolve and the port to connect to.
+// Accepted forms: "host", "host:port", "[ipv6]" and "[ipv6]:port"; a bare
+// IPv6 address (two or more colons, no brackets) is taken whole as the host.
+// Without a port the caller's default applies.
+#ifndef POSTRUNNER_PLATFORM_HOST_PORT_H_
+#define POSTRUNNER_PLATFORM_HOST_PORT_H_
 
 #include <cstdint>
 #include <string>
@@ -26,4 +26,4 @@ bool ParseHostPort(std::string_view text, uint16_t default_port,
 
 }  // namespace postrunner
 
-#endif  // POSTRUNNER_NET_HOST_PORT_H_
+#endif  // POSTRUNNER_PLATFORM_HOST_PORT_H_

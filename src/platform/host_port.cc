@@ -1,4 +1,4 @@
-#include "net/host_port.h"
+#include "platform/host_port.h"
 
 namespace postrunner {
 namespace {
