@@ -169,7 +169,7 @@ bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool r
   }
   Identity id;
   if (DescriptorIdentity(top.get(), &id.device, &id.inode)) walk.ancestors.push_back(id);
-  if (threads == 0) threads = DefaultThreadCount();
+  threads = CompressingThreads(threads);
   if (threads < 2) return WalkFolder(&walk, top.get(), prefix);
   ParallelEntries parallel(handle, threads);
   walk.parallel = &parallel;

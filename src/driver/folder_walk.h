@@ -21,7 +21,8 @@ namespace postrunner {
 // false, with the reason printed (naming `archive_name` for a failed write),
 // at the first file or folder that could not be read or added. A missing
 // top folder adds nothing and counts as success. `threads` is the number of
-// compressing threads (0 = one per online CPU); output and result are the
+// compressing threads (0 = one per online CPU; never more than the online
+// CPUs); output and result are the
 // same for every count.
 bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool recurse,
                         const std::string& prefix, const std::string& archive_name,

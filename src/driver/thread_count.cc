@@ -19,6 +19,9 @@ bool ParseThreadCount(std::string_view text, unsigned* threads) {
   return true;
 }
 
-unsigned DefaultThreadCount() { return std::max(1u, std::thread::hardware_concurrency()); }
+unsigned CompressingThreads(unsigned requested) {
+  const unsigned online = std::max(1u, std::thread::hardware_concurrency());
+  return requested == 0 ? online : std::min(requested, online);
+}
 
 }  // namespace postrunner

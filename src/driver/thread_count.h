@@ -1,5 +1,7 @@
 // The number of compressing threads of a folder archive: the value of the
-// /Threads: option, or one per online CPU when it is absent.
+// /Threads: option, or one per online CPU when it is absent, and never more
+// than the online CPUs: threads beyond them only share the same CPUs, each
+// with its own compressor state.
 #ifndef POSTRUNNER_DRIVER_THREAD_COUNT_H_
 #define POSTRUNNER_DRIVER_THREAD_COUNT_H_
 
@@ -15,8 +17,10 @@ inline constexpr unsigned kMaxThreads = 256;
 // for anything else.
 bool ParseThreadCount(std::string_view text, unsigned* threads);
 
-// One thread per online CPU, at least 1 (also where the count is unknown).
-unsigned DefaultThreadCount();
+// The threads a folder archive may compress on: `requested` (0 = not set),
+// at most one per online CPU; one per online CPU when not set; at least 1
+// (also where the CPU count is unknown).
+unsigned CompressingThreads(unsigned requested);
 
 }  // namespace postrunner
 

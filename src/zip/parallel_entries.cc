@@ -38,16 +38,9 @@ struct ParallelEntries::Job {
 
 ParallelEntries::ParallelEntries(ArchiveHandle* handle, unsigned threads)
     : handle_(handle),
+      threads_(threads),
       max_jobs_(std::min(kJobsPerThread * threads, kMaxJobs)),
-      budget_(kBudgetPerThread * threads + kBudgetBase) {
-  for (unsigned i = 1; i < threads; i++) {
-    try {
-      workers_.emplace_back([this] { WorkerLoop(); });
-    } catch (const std::exception&) {
-      break;  // fewer threads: the caller's thread still does all the work
-    }
-  }
-}
+      budget_(kBudgetPerThread * threads + kBudgetBase) {}
 
 ParallelEntries::~ParallelEntries() {
   {
@@ -67,6 +60,24 @@ ParallelEntries::Job* ParallelEntries::NextWaiting() {
   return nullptr;
 }
 
+void ParallelEntries::Take(Job* job) {
+  job->state = Job::State::kTaken;
+  waiting_--;
+}
+
+void ParallelEntries::StartWorkerIfNeeded() {
+  if (cannot_start_ || workers_.size() + 1 >= threads_) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (waiting_ <= idle_ || buffered_ >= budget_) return;
+  }
+  try {
+    workers_.emplace_back([this] { WorkerLoop(); });
+  } catch (const std::exception&) {
+    cannot_start_ = true;  // fewer threads: the caller's thread still does all the work
+  }
+}
+
 void ParallelEntries::Compress(Job* job, Deflater* deflater) {
   try {
     CompressAhead(deflater, cancel_, &job->entry);
@@ -82,9 +93,11 @@ void ParallelEntries::WorkerLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Job* job = nullptr;
+    idle_++;
     work_.wait(lock, [&] { return stopping_ || cancel_ || (job = NextWaiting()) != nullptr; });
+    idle_--;
     if (stopping_ || cancel_) return;
-    job->state = Job::State::kTaken;
+    Take(job);
     lock.unlock();
     Compress(job, &deflater);
     lock.lock();
@@ -98,13 +111,13 @@ void ParallelEntries::AwaitHead(std::unique_lock<std::mutex>& lock, bool* compre
   while (head->state != Job::State::kDone) {
     if (head->state == Job::State::kWaiting) {
       // Nobody took it yet: it is written straight from its file.
-      head->state = Job::State::kTaken;
+      Take(head);
       *compress_here = true;
       return;
     }
     // Another thread is on it: help with a later entry meanwhile.
     if (Job* other = NextWaiting()) {
-      other->state = Job::State::kTaken;
+      Take(other);
       lock.unlock();
       Compress(other, &deflater_);
       lock.lock();
@@ -148,10 +161,13 @@ bool ParallelEntries::RunTurn() {
     go_on = head->done ? head->done(result, error) : result == ResultOk;
   }
   lock.lock();
+  const bool was_full = buffered_ >= budget_;
   buffered_ -= head->counted;
+  const bool room_again = was_full && buffered_ < budget_;
   jobs_.pop_front();
   lock.unlock();
-  work_.notify_all();  // memory was freed: threads may take new entries
+  // Only freed memory can give an idle thread something to take.
+  if (room_again) work_.notify_all();
   if (!go_on) {
     stopped_ = true;
     cancel_ = true;  // what is still being compressed will not be written
@@ -161,11 +177,16 @@ bool ParallelEntries::RunTurn() {
 
 bool ParallelEntries::Queue(std::unique_ptr<Job> job) {
   if (stopped_) return false;
+  const bool waiting = job->state == Job::State::kWaiting;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(std::move(job));
+    if (waiting) waiting_++;
   }
-  work_.notify_one();
+  if (waiting) {
+    work_.notify_one();
+    StartWorkerIfNeeded();
+  }
   // Writes what is ready, then makes room for the next entry.
   for (;;) {
     bool head_done = false;

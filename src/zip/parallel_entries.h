@@ -7,11 +7,15 @@
 // offsets.
 //
 // The caller's thread queues and writes; it also compresses while it would
-// otherwise wait, and copies files stored unchanged at their turn. Memory stays bounded: an entry's finished data waits in at
-// most 1 MiB of memory and beyond that in an unnamed scratch file, no thread
-// takes a new entry while the finished data in memory exceeds a budget of
-// 2 MiB per thread plus 8 MiB, and at most 64 entries per thread (256 in
-// all) are queued, each holding its open file. Everything queued runs its turn in
+// otherwise wait, and copies files stored unchanged at their turn. Other
+// threads start only as files are queued that no thread is free to take,
+// up to the count given, and each allocates its compressor's working state
+// when it first compresses: a run of few or tiny files starts few threads.
+// Memory stays bounded: an entry's finished data waits in at most 1 MiB of
+// memory and beyond that in an unnamed scratch file, no thread takes a new
+// entry while the finished data in memory exceeds a budget of 2 MiB per
+// thread plus 8 MiB, and at most 64 entries per thread (256 in all) are
+// queued, each holding its open file. Everything queued runs its turn in
 // order; a turn that fails stops the run, and what was queued after it is
 // dropped unwritten.
 #ifndef POSTRUNNER_ZIP_PARALLEL_ENTRIES_H_
@@ -43,8 +47,8 @@ class ParallelEntries {
   using Action = std::function<bool()>;
 
   // Adds to the open archive `handle`, which must outlive this object,
-  // using `threads` compressing threads in all (the caller's and
-  // threads - 1 more; at least 2).
+  // using at most `threads` compressing threads in all (the caller's and up
+  // to threads - 1 more, started as work comes; at least 2).
   ParallelEntries(ArchiveHandle* handle, unsigned threads);
   // Stops the other threads; entries whose turn has not come are dropped.
   ~ParallelEntries();
@@ -78,6 +82,11 @@ class ParallelEntries {
   // The first file no thread has taken, or null, also while finished data
   // exceeds the budget. Needs mutex_.
   Job* NextWaiting();
+  // Marks the waiting `job` as taken by the calling thread. Needs mutex_.
+  void Take(Job* job);
+  // Starts one more thread when a queued file waits that no idle thread
+  // can take and the count allows it. Caller's thread, without mutex_.
+  void StartWorkerIfNeeded();
   // Marks `job` finished and counts its memory. Needs mutex_.
   void MarkDone(Job* job);
   // Compresses `job` with `deflater`, then marks it finished.
@@ -86,9 +95,13 @@ class ParallelEntries {
   void WorkerLoop();
 
   ArchiveHandle* handle_;
+  const unsigned threads_;      // most compressing threads, the caller's included
   const size_t max_jobs_;       // most jobs queued at once
   const size_t budget_;         // most finished data in memory
   size_t buffered_ = 0;         // finished data in memory (guarded)
+  size_t waiting_ = 0;          // queued files no thread has taken (guarded)
+  size_t idle_ = 0;             // workers waiting for a job (guarded)
+  bool cannot_start_ = false;   // starting a thread failed (caller's thread)
   std::mutex mutex_;
   std::condition_variable work_;      // workers wait for a job or the stop
   std::condition_variable finished_;  // the writer waits for a job to finish
@@ -97,7 +110,7 @@ class ParallelEntries {
   bool stopped_ = false;        // a turn stopped the run (caller's thread)
   std::atomic<bool> cancel_{false};
   Deflater deflater_{false};    // the caller's thread's own, for help
-  std::vector<std::thread> workers_;
+  std::vector<std::thread> workers_;  // caller's thread only
 };
 
 }  // namespace postrunner

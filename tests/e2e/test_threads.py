@@ -1,11 +1,13 @@
 """/Threads:N, end to end: a folder archive is the same archive, byte for
 byte, on one thread or several (entries whose compressed form spills past
 the in-memory buffer included); a walk that fails in the middle fails the
-same way; values outside 1..256 are refused as usage errors."""
+same way; values outside 1..256 are refused as usage errors; a count far
+above the CPUs costs neither the memory nor the time of that many threads."""
 import os
 import random
 import struct
 import subprocess
+import sys
 import zipfile
 
 import pytest
@@ -225,3 +227,44 @@ def test_thread_count_outside_one_to_256_is_a_usage_error(run, workdir, value, a
     assert r.stderr == "postrunner: /Threads: takes a whole number of threads from 1 to 256\n"
     assert "Parameters you need to use:" in r.lines
     assert not (workdir / "Compressed.zip").exists()
+
+
+RSS_PROBE = """
+import resource, subprocess, sys, time
+started = time.monotonic()
+code = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL).returncode
+wall = time.monotonic() - started
+print(code, wall, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+"""
+
+
+def run_measured(binary, args, cwd, env):
+    """Runs the binary in a child of a fresh interpreter, whose children's
+    peak RSS is then the binary's alone: (exit code, seconds, KiB)."""
+    out = subprocess.run([sys.executable, "-c", RSS_PROBE, binary, *args], cwd=cwd, env=env,
+                         capture_output=True, check=True, timeout=600)
+    code, wall, rss = out.stdout.split()
+    return int(code), float(wall), int(rss)
+
+
+def test_many_threads_on_many_tiny_files_cost_no_more_than_the_cpus_do(workdir, env, capsys):
+    """/Threads:256 on 10,000 tiny files runs no more compressing threads
+    than there are CPUs and files for: the same archive as one thread, in
+    bounded memory. Times are printed, not asserted."""
+    if os.environ.get("POSTRUNNER_SANITIZED") == "1":
+        pytest.skip("the sanitizers' shadow memory makes peak RSS meaningless")
+    top = workdir / "tiny"
+    top.mkdir()
+    for k in range(10000):
+        (top / ("f%05d.txt" % k)).write_bytes(b"tiny file %d\n" % k)
+    settle_access_times(top)
+    figures = {}
+    for threads in [1, 256]:
+        args = ["/CreateOnly", "/Zip:t%d.zip" % threads, "/Dir:tiny", "/Threads:%d" % threads]
+        figures[threads] = run_measured(os.environ["POSTRUNNER_BIN"], args, workdir, env)
+        with capsys.disabled():
+            print("\n/Threads:%d on 10,000 tiny files: exit %d, %.2f s, peak RSS %.1f MiB"
+                  % (threads, *figures[threads][:2], figures[threads][2] / 1024))
+    assert figures[1][0] == 0 and figures[256][0] == 0
+    assert figures[256][2] < 64 * 1024
+    assert (workdir / "t256.zip").read_bytes() == (workdir / "t1.zip").read_bytes()
