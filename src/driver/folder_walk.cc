@@ -62,7 +62,10 @@ int OpenMakingRoom(const Walk& walk, const std::function<int()>& open) {
 
 // Reports a folder that cannot be opened or read; the walk fails with it.
 bool FolderFailed(const Walk& walk, const std::string& prefix, int error) {
-  std::string reason = walk.top + prefix + ": cannot read the folder: " + ErrnoText(error);
+  std::string folder = walk.top + prefix;
+  // The top folder is named as given, without the '/' the walk adds.
+  if (prefix.empty() && folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string reason = folder + ": cannot read the folder: " + ErrnoText(error);
   Step(walk, [reason] {
     PrintReason(reason);
     return false;
@@ -160,13 +163,10 @@ bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool r
   walk.archive_name = archive_name.empty() ? std::string("the archive") : archive_name;
   if (!walk.top.empty() && walk.top.back() != '/' && walk.top.back() != '\\') walk.top += '/';
   RaiseOpenFileLimit();
+  // A top folder that is missing or no folder (a mistyped path) fails the
+  // walk, as one that cannot be opened does: an empty archive would hide it.
   ScopedFd top(OpenFolder(folder));
-  if (!top.valid()) {
-    // A missing top folder gives an empty archive; one that exists but
-    // cannot be opened is a failure like any other folder.
-    if (errno == ENOENT || errno == ENOTDIR) return true;
-    return FolderFailed(walk, prefix, errno);
-  }
+  if (!top.valid()) return FolderFailed(walk, prefix, errno);
   Identity id;
   if (DescriptorIdentity(top.get(), &id.device, &id.inode)) walk.ancestors.push_back(id);
   threads = CompressingThreads(threads);

@@ -19,11 +19,11 @@ namespace postrunner {
 // <name>" before each file. Folders are opened relative to their parent, so
 // depth is no limit. Returns true when every file meant to go in was added,
 // false, with the reason printed (naming `archive_name` for a failed write),
-// at the first file or folder that could not be read or added. A missing
-// top folder adds nothing and counts as success. `threads` is the number of
-// compressing threads (0 = one per online CPU; never more than the online
-// CPUs); output and result are the
-// same for every count.
+// at the first file or folder that could not be read or added. A top
+// folder that is missing, is no folder or cannot be opened fails like any
+// other folder; an empty one adds nothing and succeeds. `threads` is the
+// number of compressing threads (0 = one per online CPU; never more than
+// the online CPUs); output and result are the same for every count.
 bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool recurse,
                         const std::string& prefix, const std::string& archive_name,
                         unsigned threads);

@@ -147,12 +147,15 @@ TEST_F(FolderWalkTest, TheArchiveInsideTheWalkedFolderIsLeftOut) {
   EXPECT_EQ(out, "Adding file keep.gz\n");
 }
 
-TEST_F(FolderWalkTest, EmptyAndMissingFoldersAddNothingAndSucceed) {
+TEST_F(FolderWalkTest, AnEmptyFolderAddsNothingAndAMissingOneFails) {
   bool ok = false;
   EXPECT_EQ(Walk(true, &ok), Names{});
   EXPECT_TRUE(ok);
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(Walk(true, &ok, root_ + "/missing/"), Names{});
-  EXPECT_TRUE(ok);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "postrunner: " + root_ + "/missing: cannot read the folder: No such file or directory\n");
+  EXPECT_FALSE(ok);
 }
 
 TEST_F(FolderWalkTest, ASubFolderThatCannotBeOpenedEndsTheWalkWithItsReason) {

@@ -142,12 +142,29 @@ def test_the_archive_inside_the_walked_folder_is_not_packed_into_itself(run, wor
     assert names(workdir / "Compressed.zip") == ["one.txt", "two.gz"]
 
 
-def test_empty_and_missing_folders_give_an_empty_archive(run, workdir):
+def test_an_empty_folder_gives_an_empty_archive(run, workdir):
     (workdir / "empty").mkdir()
-    for folder in ("empty", "missing"):
-        r = run("/CreateOnly", "/Dir:" + folder, "/Zip:" + folder + ".zip")
-        assert r.code == 0
-        assert (workdir / (folder + ".zip")).read_bytes() == b"PK\x05\x06" + bytes(18)
+    r = run("/CreateOnly", "/Dir:empty", "/Zip:empty.zip")
+    assert r.code == 0
+    assert (workdir / "empty.zip").read_bytes() == b"PK\x05\x06" + bytes(18)
+
+
+def test_a_dir_that_is_missing_or_no_folder_fails_with_code_3(run, workdir):
+    """A mistyped /Dir: is a failed walk, on any number of threads, not an
+    empty archive that looks like success."""
+    (workdir / "file.txt").write_bytes(b"not a folder")
+    for folder, reason in [("missing", "No such file or directory"),
+                           ("file.txt", "Not a directory"),
+                           (str(workdir / "bakcup") + "\\", "No such file or directory")]:
+        for threads in ("/Threads:1", "/Threads:2"):
+            r = run("/CreateOnly", "/Recurse", "/Dir:" + folder, "/Zip:out.zip", threads)
+            assert r.code == 3, (folder, threads)
+            assert r.lines == BANNER + ["CREATE ONLY Mode", "RECURSE Mode", "ZIP Mode",
+                                        "DIR Mode", FOLDER_FAILED]
+            shown = folder.rstrip("\\")
+            assert r.stderr == "postrunner: %s: cannot read the folder: %s\n" % (shown, reason)
+            # As after any failed entry, the archive lists what was added.
+            assert names(workdir / "out.zip") == []
 
 
 def test_extended_timestamps_are_utc_instants_in_any_zone(run, workdir):

@@ -200,6 +200,15 @@ def test_zip_mode_mails_the_archive_and_deletes_it(mail, smtp, workdir, tmp_path
     assert sorted(os.listdir(workdir)) == ["report.txt"]
 
 
+def test_a_mistyped_dir_mails_nothing(mail, smtp, workdir):
+    r = mail("/Recurse", "/Dir:" + str(workdir / "bakcup"))
+    assert r.code == 3
+    assert r.lines[-1] == "ERROR: Unable to add the foldercontent into the compressed archive."
+    assert r.stderr == "postrunner: %s: cannot read the folder: No such file or directory\n" % (
+        workdir / "bakcup")
+    assert smtp.messages == []
+
+
 def test_dir_mode_mails_the_folder_archive(mail, smtp, workdir, tmp_path):
     folder = tmp_path / "data"
     (folder / "sub").mkdir(parents=True)
