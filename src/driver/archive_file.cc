@@ -3,14 +3,55 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "driver/file_checks.h"
 #include "platform/console.h"
 #include "platform/directory_search.h"
+#include "platform/file_info.h"
 #include "platform/file_io.h"
 #include "platform/file_names.h"
 #include "platform/path.h"
 #include "platform/system_api.h"
 
 namespace postrunner {
+
+bool ArchiveFile::Open(const std::string& real_name, bool delivered) {
+  FileInfo info;
+  const bool exists = FileInfoOfPath(real_name.c_str(), &info);
+  if (exists && IsOutputChannel(info.device, info.inode)) {
+    // /dev/stdout, say: the lines printed while packing would land inside
+    // the archive.
+    PrintReason(real_name +
+                ": standard output or standard error goes there; "
+                "the program's lines would be mixed into the archive");
+    return false;
+  }
+  if (!exists || !(info.is_fifo || info.is_char_device)) {
+    // An old archive that cannot be deleted makes publishing the new one fail.
+    DeleteArchiveFile(real_name);
+    return Create(real_name);
+  }
+  if (delivered) {
+    PrintReason(real_name +
+                ": a FIFO or device cannot be read back to be sent; "
+                "use /CreateOnly, or name a file with /Zip:");
+    return false;
+  }
+  return OpenStream(real_name, info.is_fifo);
+}
+
+bool ArchiveFile::OpenStream(const std::string& real_name, bool fifo) {
+  real_name_ = real_name;
+  fd_.Reset(OpenStreamForWriting(real_name.c_str()));
+  if (!fd_.valid()) {
+    const int error = errno;
+    PrintReason(real_name + ": " +
+                (fifo && error == ENXIO ? std::string("no process reads the FIFO")
+                                        : ErrnoText(error)));
+    return false;
+  }
+  stream_ = true;
+  return true;
+}
 
 bool ArchiveFile::Create(const std::string& real_name) {
   real_name_ = real_name;
@@ -32,6 +73,7 @@ bool ArchiveFile::Create(const std::string& real_name) {
 std::string ArchiveFile::ReadPath() const { return DescriptorPath(fd_.get()); }
 
 bool ArchiveFile::Publish() {
+  if (stream_) return true;
   if (published_ || !fd_.valid()) return published_;
   int error = RenameNoReplace(temp_name_, real_name_);
   if (error != 0) {

@@ -5,6 +5,9 @@
 // each other's archive, and an archive that could not be finished (a full
 // disk, a signal) never appears under the real name. The run delivers from
 // the file it wrote, through its descriptor, never by its name.
+// An existing FIFO or character device under the name is the exception: a
+// stream that another process reads as it is written. It is written in
+// place, strictly forward, and never removed.
 #ifndef POSTRUNNER_DRIVER_ARCHIVE_FILE_H_
 #define POSTRUNNER_DRIVER_ARCHIVE_FILE_H_
 
@@ -25,10 +28,23 @@ class ArchiveFile {
   ArchiveFile(const ArchiveFile&) = delete;
   ArchiveFile& operator=(const ArchiveFile&) = delete;
 
+  // Opens the output of the archive `real_name`. An existing FIFO or
+  // character device is opened in place (stream() is then true); it is
+  // refused when the archive is to be `delivered`, as it could not be read
+  // back to be sent. For anything else an old file of that name is deleted
+  // and Create makes the temporary file. Whatever standard output or
+  // standard error goes to is refused: the program's own lines would be
+  // mixed into the archive. False, with the reason printed, on any refusal
+  // or failure; nothing has been written then.
+  bool Open(const std::string& real_name, bool delivered);
+
   // Creates the temporary file beside `real_name` and registers it for
   // removal on a signal. False (with the reason printed) when it cannot be
   // created, or when `real_name` names a folder.
   bool Create(const std::string& real_name);
+
+  // True when the archive goes to a FIFO or device in place.
+  bool stream() const { return stream_; }
 
   // The descriptor of the file, -1 before Create.
   int descriptor() const { return fd_.get(); }
@@ -38,19 +54,25 @@ class ArchiveFile {
 
   // Gives the finished archive its real name, unless something appeared
   // under that name since the run began (another run's archive): then the
-  // file is removed and false returned, with the reason printed.
+  // file is removed and false returned, with the reason printed. A stream
+  // has nothing to rename: true.
   bool Publish();
 
   // Removes the unpublished file (a delivered archive, or one that could not
-  // be finished). Harmless after Publish.
+  // be finished). Harmless after Publish. A stream is only closed.
   void Discard();
 
  private:
+  // Opens the existing FIFO (`fifo`) or character device `real_name` in
+  // place. False, with the reason printed, when it cannot be opened.
+  bool OpenStream(const std::string& real_name, bool fifo);
+
   std::string real_name_;
   std::string temp_name_;
   ScopedFd fd_;
   std::unique_ptr<RemoveOnSignal> on_signal_;
   bool published_ = false;
+  bool stream_ = false;
 };
 
 // Prints why adding `source` to, or closing, the archive `archive_name`

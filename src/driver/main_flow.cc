@@ -159,10 +159,8 @@ int BuildArchive(RunSettings* s, ArchiveFile* file) {
     return kExitUsage;
   }
   s->file_to_send = s->archive_name;
-  // An old archive that cannot be deleted makes publishing the new one fail.
-  DeleteArchiveFile(s->archive_name);
   std::unique_ptr<ArchiveHandle> archive;
-  if (file->Create(s->archive_name)) {
+  if (file->Open(s->archive_name, !s->create_only)) {
     const int fd = file->descriptor();
     archive = ArchiveCreate(&fd, 0, TargetHandle);
     if (!archive) PrintReason(s->archive_name + ": " + ErrnoText(errno));

@@ -6,6 +6,8 @@
 #ifndef POSTRUNNER_PLATFORM_CONSOLE_H_
 #define POSTRUNNER_PLATFORM_CONSOLE_H_
 
+#include <sys/types.h>
+
 #include <string_view>
 
 namespace postrunner {
@@ -18,6 +20,10 @@ void PrintLine(std::string_view text);
 // bytes in `reason` (CR, LF, NUL and the rest) become spaces so that one
 // reason is always one line. The caller must never pass a secret.
 void PrintReason(std::string_view reason);
+
+// Whether standard output or standard error goes to the file with this
+// identity, so that anything else written there would mix with their lines.
+bool IsOutputChannel(dev_t device, ino_t inode);
 
 // Whether standard error is a terminal (a person is watching).
 bool StandardErrorIsTerminal();

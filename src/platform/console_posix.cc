@@ -1,6 +1,7 @@
 #include "platform/console.h"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -39,6 +40,14 @@ void PrintReason(std::string_view reason) {
   std::fflush(stdout);
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
+}
+
+bool IsOutputChannel(dev_t device, ino_t inode) {
+  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode) return true;
+  }
+  return false;
 }
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -16,6 +16,8 @@ struct FileInfo {
   uint32_t mode = 0;          // st_mode: type and permission bits
   bool is_regular = false;    // a regular file (a "disk file")
   bool is_folder = false;
+  bool is_fifo = false;
+  bool is_char_device = false;
   bool owner_read = false;    // permission bits of the owner
   bool owner_write = false;
   bool owner_execute = false;
@@ -32,6 +34,10 @@ struct FileInfo {
 // the descriptor cannot be examined.
 bool FileInfoOf(int fd, FileInfo* info);
 
+// Fills `info` for the file `path` names, following links. Returns false
+// (errno set) when it cannot be examined (ENOENT when nothing is there).
+bool FileInfoOfPath(const char* path, FileInfo* info);
+
 // Opens `path` with `flags` (O_RDONLY to read; `mode` applies when `flags`
 // create the file) without ever blocking: a FIFO without a writer does not
 // hang the open. Anything but a regular file is refused (errno EISDIR for a
@@ -42,6 +48,12 @@ int OpenRegularFile(const char* path, int flags = O_RDONLY, mode_t mode = 0);
 // Creates or truncates `path` for writing (mode 0666 before umask) without
 // blocking on a FIFO; returns the descriptor in blocking mode, or -1.
 int CreateForWriting(const char* path);
+
+// Opens the existing FIFO or character device `path` for writing in place,
+// without creating or truncating anything and without blocking: a FIFO that
+// no process reads fails with ENXIO. Anything else is refused with EINVAL.
+// Returns the descriptor in blocking mode, or -1 with errno set.
+int OpenStreamForWriting(const char* path);
 
 // True when `fd` is an open descriptor.
 bool IsOpenDescriptor(int fd);

@@ -23,17 +23,14 @@ int BackToBlocking(int fd) {
   return owned.Release();
 }
 
-}  // namespace
-
-bool FileInfoOf(int fd, FileInfo* info) {
-  struct statx sx {};
-  if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
-    return false;
-  }
+// Fills `info` from what statx(2) gave.
+void FillInfo(const struct statx& sx, FileInfo* info) {
   *info = FileInfo{};
   info->mode = sx.stx_mode;
   info->is_regular = S_ISREG(sx.stx_mode);
   info->is_folder = S_ISDIR(sx.stx_mode);
+  info->is_fifo = S_ISFIFO(sx.stx_mode);
+  info->is_char_device = S_ISCHR(sx.stx_mode);
   info->owner_read = (sx.stx_mode & S_IRUSR) != 0;
   info->owner_write = (sx.stx_mode & S_IWUSR) != 0;
   info->owner_execute = (sx.stx_mode & S_IXUSR) != 0;
@@ -43,6 +40,23 @@ bool FileInfoOf(int fd, FileInfo* info) {
   info->create_time = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_mtime.tv_sec;
   info->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
   info->inode = sx.stx_ino;
+}
+
+}  // namespace
+
+bool FileInfoOf(int fd, FileInfo* info) {
+  struct statx sx {};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    return false;
+  }
+  FillInfo(sx, info);
+  return true;
+}
+
+bool FileInfoOfPath(const char* path, FileInfo* info) {
+  struct statx sx {};
+  if (::statx(AT_FDCWD, path, 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+  FillInfo(sx, info);
   return true;
 }
 
@@ -61,6 +75,18 @@ int OpenRegularFile(const char* path, int flags, mode_t mode) {
 int CreateForWriting(const char* path) {
   return BackToBlocking(
       OpenRetry(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY, 0666));
+}
+
+int OpenStreamForWriting(const char* path) {
+  ScopedFd fd(OpenRetry(path, O_WRONLY | O_NONBLOCK | O_NOCTTY));
+  if (!fd.valid()) return -1;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return -1;
+  if (!S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) {
+    errno = EINVAL;
+    return -1;
+  }
+  return BackToBlocking(fd.Release());
 }
 
 bool IsOpenDescriptor(int fd) { return fd >= 0 && ::fcntl(fd, F_GETFD) != -1; }

@@ -1,14 +1,18 @@
 """Archives made by the real binary: /Zip and /CreateOnly on a file, /Dir:
 with and without /Recurse, the "Adding file" lines, the archive failures
-with exit codes 2, 3 and 4, and what standard readers make of the result."""
+with exit codes 2, 3 and 4, what standard readers make of the result, and
+archives streamed into a FIFO or device."""
+import io
 import os
+import select
 import stat
 import struct
 import subprocess
+import threading
 import time
 import zipfile
 
-from conftest import BANNER
+from conftest import BANNER, BIN
 
 CANNOT_CREATE = "ERROR: Unable to create the compressed archive."
 FOLDER_FAILED = "ERROR: Unable to add the foldercontent into the compressed archive."
@@ -238,3 +242,95 @@ def test_a_file_that_cannot_be_added_ends_with_code_4(run, workdir):
         assert r.lines[-1] == FILE_FAILED
         # The archive is closed: a valid, empty archive remains.
         assert names(workdir / "Compressed.zip") == []
+
+
+def start_fifo_reader(fifo):
+    """Opens `fifo` for reading now (so that a writer finds a reader) and
+    collects what is written into it, up to the last writer's close, on a
+    thread. Returns (thread, chunks)."""
+    fd = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    chunks = []
+
+    def read_all():
+        try:
+            # No end of file is seen before a writer came: wait for its data.
+            select.select([fd], [], [], 60)
+            os.set_blocking(fd, True)
+            while chunk := os.read(fd, 65536):
+                chunks.append(chunk)
+        finally:
+            os.close(fd)
+
+    thread = threading.Thread(target=read_all, daemon=True)
+    thread.start()
+    return thread, chunks
+
+
+def test_a_fifo_named_by_zip_receives_the_archive_as_it_is_written(run, workdir):
+    files = {"a.txt": sample(400000), "b.gz": sample(200000, 2), "sub/c.txt": b"c"}
+    make_tree(workdir / "d", files)
+    fifo = workdir / "pipe.zip"
+    os.mkfifo(fifo)
+    for threads in ("/Threads:1", "/Threads:2"):
+        thread, chunks = start_fifo_reader(fifo)
+        r = run("/CreateOnly", "/Recurse", "/Zip:pipe.zip", "/Dir:d", threads)
+        assert r.code == 0, r.stderr
+        thread.join(60)
+        assert r.lines == BANNER + ["CREATE ONLY Mode", "RECURSE Mode", "ZIP Mode", "DIR Mode",
+                                    "Adding file a.txt", "Adding file b.gz", "Adding file c.txt"]
+        data = b"".join(chunks)
+        with zipfile.ZipFile(io.BytesIO(data)) as z:
+            assert z.testzip() is None
+            assert {n: z.read(n) for n in z.namelist() if not n.endswith("/")} == files
+            # Written strictly forward: every entry ends in a data descriptor.
+            assert all(i.flag_bits & 0x08 for i in z.infolist())
+        # The FIFO stays as it was, and no temporary file is left beside it.
+        assert stat.S_ISFIFO(os.lstat(fifo).st_mode)
+        assert sorted(os.listdir(workdir)) == ["d", "pipe.zip"]
+    # No reader: refused at once, not a hang.
+    r = run("/CreateOnly", "/Zip:pipe.zip", "/Dir:d", timeout=20)
+    assert r.code == 2
+    assert r.lines[-1] == CANNOT_CREATE
+    assert r.stderr == "postrunner: pipe.zip: no process reads the FIFO\n"
+
+
+def test_a_fifo_cannot_take_an_archive_that_is_to_be_sent(run, workdir):
+    (workdir / "a.txt").write_bytes(b"a")
+    os.mkfifo(workdir / "pipe.zip")
+    reader = os.open(workdir / "pipe.zip", os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        r = run("/Receiver:a@dst.test", "/Sender:b@src.test", "/Mailserver:127.0.0.1:1",
+                "/Zip:pipe.zip", "/File:a.txt")
+        # Refused before a byte is written or a connection is tried.
+        assert os.read(reader, 100) == b""
+    finally:
+        os.close(reader)
+    assert r.code == 2
+    assert r.lines == BANNER + ["ZIP Mode", "FILE Mode", CANNOT_CREATE]
+    assert r.stderr == ("postrunner: pipe.zip: a FIFO or device cannot be read back to be sent; "
+                        "use /CreateOnly, or name a file with /Zip:\n")
+
+
+def test_zip_to_a_device_is_written_in_place_but_never_into_standard_output(run, workdir, env):
+    (workdir / "d").mkdir()
+    (workdir / "d" / "a.txt").write_bytes(sample(100000))
+    modes = ["CREATE ONLY Mode", "ZIP Mode", "DIR Mode"]
+    # A character device other than standard output takes the archive.
+    r = run("/CreateOnly", "/Zip:/dev/null", "/Dir:d")
+    assert r.code == 0, r.stderr
+    assert r.lines == BANNER + modes + ["Adding file a.txt"]
+    assert stat.S_ISCHR(os.stat("/dev/null").st_mode)
+    # Standard output carries the program's lines: an archive there would be
+    # mixed with them, whether it is a pipe or a file.
+    refused = ("postrunner: /dev/stdout: standard output or standard error goes there; "
+               "the program's lines would be mixed into the archive\n")
+    r = run("/CreateOnly", "/Zip:/dev/stdout", "/Dir:d")
+    assert (r.code, r.lines, r.stderr) == (2, BANNER + modes + [CANNOT_CREATE], refused)
+    with open(workdir / "out.txt", "wb") as out:
+        proc = subprocess.run([BIN, "/CreateOnly", "/Zip:/dev/stdout", "/Dir:d"], cwd=workdir,
+                              env=env, stdout=out, stderr=subprocess.PIPE, timeout=60)
+    assert (proc.returncode, proc.stderr.decode()) == (2, refused)
+    assert (workdir / "out.txt").read_text().splitlines() == BANNER + modes + [CANNOT_CREATE]
+    # The link is left alone, and nothing is left beside it.
+    assert os.readlink("/dev/stdout") == "/proc/self/fd/1"
+    assert sorted(os.listdir(workdir)) == ["d", "out.txt"]
