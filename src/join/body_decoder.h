@@ -2,7 +2,8 @@
 // quoted-printable, and 7bit/8bit/binary (copied). They take a body as it
 // arrives, a piece of a line at a time, hold only a few bytes between calls
 // and write the decoded bytes to a ByteSink. A base64 text with a character
-// outside its alphabet, or data after its end, is an error, never data.
+// outside its alphabet, data after its end, or a last group neither
+// complete nor padded is an error, never data.
 #ifndef POSTRUNNER_JOIN_BODY_DECODER_H_
 #define POSTRUNNER_JOIN_BODY_DECODER_H_
 

@@ -15,6 +15,20 @@ std::string Folded(std::string text) {
   return text;
 }
 
+// The size= of a Content-Disposition (RFC 2183): decimal digits only, at
+// most 19 of them. Returns false when absent or not such a number, which
+// leaves nothing to check the file against.
+bool ParseSize(const std::string& text, uint64_t* size) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  *size = value;
+  return true;
+}
+
 }  // namespace
 
 EnclosedMessage::EnclosedMessage(std::string folder, std::string fallback_name)
@@ -121,6 +135,7 @@ bool EnclosedMessage::IsDelimiter(std::string_view text, bool* closing) const {
 void EnclosedMessage::StartFile(const HeaderBlock& header) {
   MimeValue disposition = ParseMimeValue(header.Get("content-disposition"));
   MimeValue type = ParseMimeValue(header.Get("content-type"));
+  has_size_ = ParseSize(disposition.Param("size"), &size_);
   name_ = SafeFileName(disposition.Param("filename"));
   if (name_.empty()) name_ = SafeFileName(type.Param("name"));
   if (name_.empty()) name_ = fallback_name_;
@@ -145,6 +160,11 @@ void EnclosedMessage::EndFile() {
   if (!decoder_) return;
   if (!decoder_->Finish()) {
     FailFile(out_->error().empty() ? decoder_->error() : out_->error());
+    return;
+  }
+  if (has_size_ && out_->bytes() != size_) {
+    FailFile("rebuilt " + std::to_string(out_->bytes()) + " bytes where the header gives size=" +
+             std::to_string(size_));
     return;
   }
   JoinedFile file;

@@ -4,7 +4,8 @@
 // body, which is either a single part (written as one file) or a multipart
 // whose attachments are each written as a file of their own. Every file
 // goes through an OutputFile, so it appears under its real name only when it
-// was decoded and written completely.
+// was decoded and written completely, and, when its Content-Disposition
+// gives size=, only when it has exactly that many bytes.
 #ifndef POSTRUNNER_JOIN_ENCLOSED_MESSAGE_H_
 #define POSTRUNNER_JOIN_ENCLOSED_MESSAGE_H_
 
@@ -70,6 +71,8 @@ class EnclosedMessage {
   std::string held_;         // the beginning of a line that arrived cut
   std::string pending_end_;  // line end held back in a part: it may belong to a delimiter
   std::string name_;         // of the file being written
+  bool has_size_ = false;    // its header gives its size
+  uint64_t size_ = 0;        // that size
   std::unique_ptr<OutputFile> out_;
   std::unique_ptr<BodyDecoder> decoder_;
   std::vector<JoinedFile> files_;

@@ -78,7 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
     Decoders, CutTest,
     ::testing::Values(
         Case{"Base64", "base64", {"YWJj", "ZGVm", "Zw==", "===="}, true, "abcdefg"},
-        Case{"Base64BlanksNoPadding", "base64", {"YW Jj ZA", "  "}, true, "abcd"},
+        Case{"Base64Blanks", "base64", {"YW Jj ZA", " ==  "}, true, "abcd"},
+        Case{"Base64NoPaddingAtAGroupEnd", "base64", {"YWJj", "ZGVm"}, true, "abcdef"},
+        Case{"Base64LastGroupUnpadded", "base64", {"YWJj", "ZA"}, false, ""},
         Case{"Base64BadByte", "base64", {"YWJj", "Z*Vm"}, false, ""},
         Case{"Base64DataAfterEnd", "base64", {"Zw==", "YWJj"}, false, ""},
         Case{"Base64EndsInGroup", "base64", {"YWJjZ"}, false, ""},
