@@ -1,198 +1,66 @@
 #include "join/join.h"
 
-#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
-#include "join/enclosed_message.h"
-#include "join/encoded_text.h"
-#include "join/line_reader.h"
-#include "join/mailbox_scan.h"
-#include "join/piece_sets.h"
-#include "join/safe_name.h"
+#include "join/mailbox_files.h"
+#include "join/mailbox_index.h"
+#include "join/set_join.h"
 #include "platform/console.h"
-#include "platform/file_info.h"
-#include "platform/file_io.h"
-#include "platform/scoped_fd.h"
 
 namespace postrunner {
 namespace {
 
-constexpr size_t kMaxIdShown = 200;
+// How long a join waits for a mail delivery to release the mbox: as long as
+// a mail conversation waits for its server.
+constexpr int kLockWaitMs = 120 * 1000;
+// Sets that wait in milliseconds instead, so that tests of a lock that is
+// never released end soon.
+constexpr const char* kLockWaitVariable = "POSTRUNNER_LOCK_WAIT_MS";
+constexpr long kMaxLockWaitMs = 3600L * 1000;
 
-// An id as it may be printed: control bytes become '?', long ids are cut.
-std::string Printable(std::string_view id) {
-  std::string out(id.substr(0, kMaxIdShown));
-  for (char& c : out) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7f) c = '?';
-  }
-  if (id.size() > kMaxIdShown) out += "...";
-  return out;
+int LockWaitMs() {
+  const char* value = std::getenv(kLockWaitVariable);
+  if (value == nullptr || *value == '\0') return kLockWaitMs;
+  char* end = nullptr;
+  const long ms = std::strtol(value, &end, 10);
+  if (*end != '\0' || ms < 0 || ms > kMaxLockWaitMs) return kLockWaitMs;
+  return static_cast<int>(ms);
 }
 
-// Opens the mailbox files one at a time, keeping the last one open.
-class FileCache {
- public:
-  explicit FileCache(const std::vector<std::string>& files) : files_(files) {}
-
-  // The descriptor of file `index`, -1 (with `*reason`) when it cannot be opened.
-  int Get(uint32_t index, std::string* reason) {
-    if (index != index_ || !fd_.valid()) {
-      fd_.Reset(OpenRegularFile(files_[index].c_str()));
-      index_ = index;
-      if (!fd_.valid()) *reason = "cannot read " + files_[index] + ": " + ErrnoText(errno);
-    }
-    return fd_.get();
-  }
-
-  const std::string& path(uint32_t index) const { return files_[index]; }
-
- private:
-  const std::vector<std::string>& files_;
-  ScopedFd fd_;
-  uint32_t index_ = 0;
-};
-
-// Calls `on_line(text, ending)` for each stored line of a piece's body, with
-// mboxrd quoting (">From ", ">>From ") undone. Returns false with `*reason`.
-template <typename OnLine>
-bool ReadPiece(const PieceRef& ref, FileCache* files, std::string* reason, OnLine on_line) {
-  int fd = files->Get(ref.file, reason);
-  if (fd < 0) return false;
-  LineReader reader(fd, ref.body_begin, ref.end);
-  Line line;
-  int got;
-  bool starts = true;
-  while ((got = reader.Next(&line)) > 0) {
-    std::string_view text = line.text;
-    if (ref.mbox && starts && !text.empty() && text[0] == '>') {
-      size_t quotes = text.find_first_not_of('>');
-      if (quotes != std::string_view::npos && text.substr(quotes, 5) == "From ") {
-        text.remove_prefix(1);
+// Joins the sets and the messages sent whole in the order they were found:
+// a batch of messages sent whole at a time, the sets found before each
+// message first. Later batches come from scans that begin where the last
+// batch ended.
+void JoinAll(MailboxFiles* files, const std::string& folder, MailboxIndex* index,
+             JoinOutcome* outcome) {
+  std::vector<PieceSet>& sets = index->sets().sets();
+  size_t next = 0;
+  for (;;) {
+    for (const WholeMessage& message : index->batch()) {
+      for (; next < sets.size() && sets[next].found_at < message.at; ++next) {
+        HandleSet(sets[next], folder, files, outcome);
       }
+      PieceSet whole;
+      whole.id = message.label;
+      whole.total = 1;
+      whole.whole = true;
+      whole.first_subject = message.subject;
+      whole.pieces[1].push_back(message.ref);
+      HandleSet(whole, folder, files, outcome);
     }
-    starts = !line.ending.empty();
-    on_line(text, line.ending);
-  }
-  if (got < 0) *reason = "cannot read " + files->path(ref.file) + ": " + ErrnoText(errno);
-  return got == 0;
-}
-
-// A hash of a piece's body that ignores how its lines end.
-bool BodyHash(const PieceRef& ref, FileCache* files, uint64_t* hash, std::string* reason) {
-  uint64_t h = 14695981039346656037u;
-  auto mix = [&h](std::string_view bytes) {
-    for (char c : bytes) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211u;
-  };
-  bool ok = ReadPiece(ref, files, reason, [&](std::string_view text, std::string_view ending) {
-    mix(text);
-    if (!ending.empty()) mix("\n");
-  });
-  *hash = h;
-  return ok;
-}
-
-// The first piece number whose copies differ, 0 when none. -1 on a read error.
-int64_t DifferingCopies(const PieceSet& set, FileCache* files, std::string* reason) {
-  for (const auto& [number, copies] : set.pieces) {
-    if (copies.size() < 2) continue;
-    uint64_t first = 0;
-    if (!BodyHash(copies[0], files, &first, reason)) return -1;
-    for (size_t i = 1; i < copies.size(); ++i) {
-      uint64_t other = 0;
-      if (!BodyHash(copies[i], files, &other, reason)) return -1;
-      if (other != first) return number;
-    }
-  }
-  return 0;
-}
-
-// The name for a file whose enclosed header names none: from the Subject of
-// piece 1 ("NAME (part 1 of N)"), else from the id.
-std::string FallbackName(const PieceSet& set) {
-  std::string name = SafeFileName(NameFromPartSubject(DecodeEncodedWords(set.first_subject)));
-  if (name.empty()) name = SafeFileName(set.id);
-  if (name.empty()) name = "joined";
-  return name;
-}
-
-// What came of the sets so far.
-struct Outcome {
-  bool ok = true;   // every set complete and written
-  int lines = 0;    // result lines printed
-};
-
-void Print(const std::string& line, Outcome* outcome) {
-  PrintLine(line);
-  ++outcome->lines;
-}
-
-// Rebuilds a complete set and prints a line per file. A message sent whole
-// that holds no attachment is passed over without a word.
-void JoinSet(const PieceSet& set, const std::string& folder, FileCache* files,
-             Outcome* outcome) {
-  EnclosedMessage message(folder, FallbackName(set));
-  std::string reason;
-  for (const auto& [number, copies] : set.pieces) {
-    bool ok = ReadPiece(copies[0], files, &reason,
-                        [&](std::string_view text, std::string_view ending) {
-                          message.Line(text, ending);
-                        });
-    if (!ok) {
-      message.Abort(reason);
+    if (!index->overflow()) break;
+    const MailboxPosition from = index->resume();
+    index->NextBatch();
+    std::string reason;
+    if (!index->Scan(files, from, &reason)) {
+      PrintReason(reason);
+      outcome->ok = false;
       break;
     }
   }
-  const std::string pieces = std::to_string(set.total) + (set.total == 1 ? " piece" : " pieces");
-  for (const JoinedFile& file : message.Finish()) {
-    if (file.written) {
-      Print("Joined " + file.name + " from " + pieces + ", " + std::to_string(file.bytes) +
-                " bytes", outcome);
-    } else if (!(set.whole && file.no_attachment)) {
-      Print("Not joined: " + file.name + " from set " + Printable(set.id) + " (" + pieces + ")",
-            outcome);
-      PrintReason(file.name + ": " + file.reason);
-      outcome->ok = false;
-    }
-  }
-}
-
-// Prints what became of one set.
-void HandleSet(const PieceSet& set, const std::string& folder, FileCache* files,
-               Outcome* outcome) {
-  const std::string id = Printable(set.id);
-  if (!set.problem.empty()) {
-    Print("Inconsistent set " + id + ": " + set.problem, outcome);
-    outcome->ok = false;
-    return;
-  }
-  if (!IsComplete(set)) {
-    const std::string missing = MissingPieces(set);
-    if (set.total != 0) {
-      Print("Incomplete set " + id + ": missing pieces " + missing + " of " +
-                std::to_string(set.total), outcome);
-    } else {
-      Print("Incomplete set " + id + ": missing " +
-                (missing.empty() ? std::string("the last piece")
-                                 : "pieces " + missing + " and the last piece") +
-                " (no piece gives the total)", outcome);
-    }
-    outcome->ok = false;
-    return;
-  }
-  std::string reason;
-  int64_t differing = DifferingCopies(set, files, &reason);
-  if (differing != 0) {
-    Print("Inconsistent set " + id + ": " +
-              (differing > 0 ? "piece " + std::to_string(differing) +
-                                   " appears twice with different bodies"
-                             : std::string("a piece cannot be read")), outcome);
-    if (differing < 0) PrintReason(reason);
-    outcome->ok = false;
-    return;
-  }
-  JoinSet(set, folder, files, outcome);
+  for (; next < sets.size(); ++next) HandleSet(sets[next], folder, files, outcome);
 }
 
 }  // namespace
@@ -204,23 +72,22 @@ int RunJoin(const std::string& path, const std::string& folder) {
     PrintReason(reason);
     return kJoinUnreadable;
   }
-  PieceSets sets;
-  int refused = 0;
-  std::vector<std::string> notes;
-  for (size_t i = 0; i < paths.size(); ++i) {
-    if (!ScanMailboxFile(paths[i], static_cast<uint32_t>(i), &sets, &refused, &notes, &reason)) {
-      PrintReason(reason);
-      return kJoinUnreadable;
-    }
+  // A mailbox that is one file may be an mbox that a delivery appends to.
+  const bool one_file = paths.size() == 1 && paths[0] == path;
+  MailboxFiles files(std::move(paths));
+  MailboxIndex index;
+  if ((one_file && !files.LockOnlyFile(LockWaitMs(), &reason)) ||
+      !index.Scan(&files, MailboxPosition{}, &reason)) {
+    PrintReason(reason);
+    return kJoinUnreadable;
   }
-  for (const std::string& note : notes) PrintReason(note);
-  FileCache files(paths);
-  Outcome outcome;
-  outcome.ok = refused == 0;
-  for (const PieceSet& set : sets.sets()) {
-    HandleSet(set, folder.empty() ? std::string(".") : folder, &files, &outcome);
+  for (const std::string& note : index.Notes()) PrintReason(note);
+  JoinOutcome outcome;
+  outcome.ok = index.refused() == 0;
+  JoinAll(&files, folder.empty() ? std::string(".") : folder, &index, &outcome);
+  if (outcome.lines == 0 && index.refused() == 0) {
+    PrintLine("No message/partial pieces found in " + path);
   }
-  if (outcome.lines == 0) PrintLine("No message/partial pieces found in " + path);
   return outcome.ok ? kJoinOk : kJoinFailed;
 }
 

@@ -84,30 +84,36 @@ struct Message {
   HeaderBlock header;
   bool in_header = true;
   bool usable = true;  // false once the header passed its bound
+  uint64_t begin = 0;         // its "From " line in an mbox
   uint64_t header_begin = 0;
   uint64_t body_begin = 0;
 };
 
 class FileScanner {
  public:
-  FileScanner(uint32_t index, bool mbox, PieceSets* sets, int* refused,
-              std::vector<std::string>* notes)
-      : index_(index), mbox_(mbox), sets_(sets), refused_(refused), notes_(notes) {}
+  FileScanner(uint32_t index, bool mbox, ScanTarget* target)
+      : index_(index), mbox_(mbox), target_(target) {}
 
-  // Runs over the lines of `reader`. Returns false on a read error.
-  bool Run(LineReader* reader) {
+  // Runs over the lines of `reader`, which begins where a message does.
+  // Returns false on a read error; sets `*stopped` when the target stopped it.
+  bool Run(LineReader* reader, bool* stopped) {
     Line line;
     int got;
     bool line_start = true;
     bool open = !mbox_;  // an mbox message opens at its "From " line
+    message_.begin = message_.header_begin = reader->position();
     uint64_t blank_at = 0;
     bool last_blank = false;
     while ((got = reader->Next(&line)) > 0) {
       const bool starts = line_start;
       line_start = !line.ending.empty();
       if (mbox_ && starts && line.text.substr(0, 5) == "From ") {
-        if (open) Finish(last_blank ? blank_at : line.offset);
+        if (open && !Finish(last_blank ? blank_at : line.offset)) {
+          *stopped = true;
+          return true;
+        }
         message_ = Message();
+        message_.begin = line.offset;
         message_.header_begin = reader->position();
         open = true;
         last_blank = false;
@@ -115,50 +121,47 @@ class FileScanner {
       }
       last_blank = starts && line.text.empty() && line_start;
       if (last_blank) blank_at = line.offset;
-      if (!open || !message_.in_header || !starts) continue;
-      if (line.text.empty() && line_start) {
-        message_.in_header = false;
-        message_.body_begin = line.offset + line.ending.size();
-      } else if (message_.usable && !message_.header.AddLine(line.text)) {
-        message_.usable = false;
-      }
+      if (open && message_.in_header && starts) HeaderLine(line);
     }
     if (got < 0) return false;
-    if (open) Finish(mbox_ && last_blank ? blank_at : reader->position());
+    *stopped = open && !Finish(mbox_ && last_blank ? blank_at : reader->position());
     return true;
   }
 
  private:
-  // The message that began earlier ends at `end`.
-  void Finish(uint64_t end) {
-    if (!message_.usable || message_.in_header) return;
+  // A line that begins in the header of the message at hand.
+  void HeaderLine(const Line& line) {
+    if (line.text.empty() && !line.ending.empty()) {
+      message_.in_header = false;
+      message_.body_begin = line.offset + line.ending.size();
+    } else if (message_.usable && !message_.header.AddLine(line.text)) {
+      message_.usable = false;
+    }
+  }
+
+  // The message that began earlier ends at `end`. Returns false when the
+  // target wants the scan to stop before it.
+  bool Finish(uint64_t end) {
+    if (!message_.usable || message_.in_header) return true;
     const HeaderBlock& header = message_.header;
+    const MailboxPosition at{index_, message_.begin};
     MimeValue type = ParseMimeValue(header.Get("content-type"));
-    std::string reason;
-    bool filed;
     if (type.value == "message/partial") {
-      PieceRef ref{index_, message_.body_begin, std::max(end, message_.body_begin), mbox_};
-      filed = sets_->Add(type.Param("id"), type.Param("number"), type.Param("total"),
-                         header.Get("subject"), ref, &reason);
-    } else if (MayHoldAttachments(type, header)) {
-      PieceRef ref{index_, message_.header_begin, std::max(end, message_.body_begin), mbox_};
-      std::string label = header.Get("message-id");
-      if (label.empty()) label = "message at byte " + std::to_string(message_.header_begin);
-      filed = sets_->AddWhole(label, header.Get("subject"), ref, &reason);
-    } else {
-      return;
+      target_->Piece(type, header,
+                     PieceRef{index_, message_.body_begin, std::max(end, message_.body_begin),
+                              mbox_},
+                     at);
+      return true;
     }
-    if (!filed) {
-      ++*refused_;
-      notes_->push_back(std::move(reason));
-    }
+    if (!MayHoldAttachments(type, header)) return true;
+    return target_->Whole(
+        header, PieceRef{index_, message_.header_begin, std::max(end, message_.body_begin), mbox_},
+        at);
   }
 
   uint32_t index_;
   bool mbox_;
-  PieceSets* sets_;
-  int* refused_;
-  std::vector<std::string>* notes_;
+  ScanTarget* target_;
   Message message_;
 };
 
@@ -189,20 +192,17 @@ bool ListMailboxFiles(const std::string& path, std::vector<std::string>* files,
   return ListEmlTree(path, 0, &seen, files, reason);
 }
 
-bool ScanMailboxFile(const std::string& path, uint32_t index, PieceSets* sets, int* refused,
-                     std::vector<std::string>* notes, std::string* reason) {
-  ScopedFd fd(OpenRegularFile(path.c_str()));
+bool ScanMailboxFile(int fd, uint32_t index, uint64_t from, ScanTarget* target, bool* stopped) {
+  *stopped = false;
   FileInfo info;
-  if (!fd.valid() || !FileInfoOf(fd.get(), &info)) return CannotRead(path, errno, reason);
-  if (!info.is_regular) return CannotRead(path, EINVAL, reason);
+  if (!FileInfoOf(fd, &info)) return false;
   char head[5] = {};
-  ssize_t n = ::pread(fd.get(), head, sizeof head, 0);
-  if (n < 0) return CannotRead(path, errno, reason);
+  ssize_t n = ::pread(fd, head, sizeof head, 0);
+  if (n < 0) return false;
   const bool mbox = n == 5 && std::string_view(head, 5) == "From ";
-  LineReader reader(fd.get(), 0, info.size);
-  FileScanner scanner(index, mbox, sets, refused, notes);
-  if (!scanner.Run(&reader)) return CannotRead(path, errno, reason);
-  return true;
+  LineReader reader(fd, std::min(from, info.size), info.size);
+  FileScanner scanner(index, mbox, target);
+  return scanner.Run(&reader, stopped);
 }
 
 }  // namespace postrunner

@@ -2,14 +2,15 @@
 // file, a Maildir (a folder with cur/ and new/), a folder searched
 // recursively for .eml files, or a single message file. Any file that begins
 // with an mbox "From " line is read as an mbox, whatever its name. Messages
-// are found by their offsets in one streaming pass per file; only the header
-// fields a piece needs are kept.
+// are found by their offsets in one streaming pass per file, which keeps
+// nothing but the header of the message at hand.
 #ifndef POSTRUNNER_JOIN_MAILBOX_SCAN_H_
 #define POSTRUNNER_JOIN_MAILBOX_SCAN_H_
 
 #include <string>
 #include <vector>
 
+#include "join/mime_header.h"
 #include "join/piece_sets.h"
 
 namespace postrunner {
@@ -20,13 +21,26 @@ namespace postrunner {
 bool ListMailboxFiles(const std::string& path, std::vector<std::string>* files,
                       std::string* reason);
 
-// Files every message/partial piece of the file `path` (number `index` of
-// the list) into `sets`, and every message sent whole that may hold an
-// attachment as a set of its own. Pieces that cannot belong to a set are counted in
-// `*refused`, each with a line in `*notes`. Returns false, with `*reason`,
-// when the file cannot be read.
-bool ScanMailboxFile(const std::string& path, uint32_t index, PieceSets* sets, int* refused,
-                     std::vector<std::string>* notes, std::string* reason);
+// Receives the messages a scan finds that matter to a join.
+class ScanTarget {
+ public:
+  virtual ~ScanTarget() = default;
+  // A message/partial piece beginning at `at`; `type` is its Content-Type,
+  // `ref` covers its body.
+  virtual void Piece(const MimeValue& type, const HeaderBlock& header, const PieceRef& ref,
+                     MailboxPosition at) = 0;
+  // A message sent whole that may hold attachments, beginning at `at`;
+  // `ref` covers its header and body. Returning false ends the scan before
+  // this message, so that a later scan may begin at `at`.
+  virtual bool Whole(const HeaderBlock& header, const PieceRef& ref, MailboxPosition at) = 0;
+};
+
+// Scans the mailbox file open as `fd`, number `index` of the list, from
+// offset `from` (0, or where a message found by an earlier scan begins) to
+// its end as it is now, and hands its messages to `target`. Sets `*stopped`
+// when the target stopped the scan. Returns false (errno set) when the file
+// cannot be read.
+bool ScanMailboxFile(int fd, uint32_t index, uint64_t from, ScanTarget* target, bool* stopped);
 
 }  // namespace postrunner
 

@@ -33,27 +33,20 @@ void NoteProblem(PieceSet* set, std::string problem) {
 
 }  // namespace
 
-bool PieceSets::Add(std::string_view id, std::string_view number, std::string_view total,
-                    std::string_view subject, const PieceRef& ref, std::string* reason) {
-  if (id.empty()) {
-    *reason = "a message/partial piece without id= was ignored";
-    return false;
-  }
-  if (id.size() > kMaxIdLength) {
-    *reason = "a message/partial piece with an id longer than " +
-              std::to_string(kMaxIdLength) + " bytes was ignored";
-    return false;
-  }
+PieceFiled PieceSets::Add(std::string_view id, std::string_view number, std::string_view total,
+                          std::string_view subject, const PieceRef& ref, MailboxPosition at) {
+  if (id.empty()) return PieceFiled::kNoId;
+  if (id.size() > kMaxIdLength) return PieceFiled::kLongId;
   const bool known = by_id_.count(std::string(id)) != 0;
   const bool first = number == "1";
-  if (!Charge((known ? 0 : 2 * id.size()) + (first ? std::min(subject.size(), kMaxSubject) : 0),
-              reason)) {
-    return false;
+  if (!Charge((known ? 0 : 2 * id.size()) + (first ? std::min(subject.size(), kMaxSubject) : 0))) {
+    return PieceFiled::kIndexFull;
   }
   auto [it, fresh] = by_id_.emplace(std::string(id), sets_.size());
   if (fresh) {
     sets_.emplace_back();
     sets_.back().id = std::string(id);
+    sets_.back().found_at = at;
   }
   PieceSet& set = sets_[it->second];
 
@@ -61,7 +54,7 @@ bool PieceSets::Add(std::string_view id, std::string_view number, std::string_vi
   if (n == 0) {
     NoteProblem(&set, "piece number \"" + Shown(number) + "\" is not from 1 to " +
                           std::to_string(kMaxPieces));
-    return true;
+    return PieceFiled::kKept;
   }
   if (!total.empty()) {
     const uint32_t t = ParseCount(total);
@@ -82,30 +75,15 @@ bool PieceSets::Add(std::string_view id, std::string_view number, std::string_vi
     NoteProblem(&set, "piece " + std::to_string(set.pieces.rbegin()->first) +
                           " is beyond the total of " + std::to_string(set.total));
   }
-  return true;
+  return PieceFiled::kKept;
 }
 
-bool PieceSets::Charge(size_t bytes, std::string* reason) {
-  index_bytes_ += kPieceOverhead + bytes;
-  if (indexed_ >= kMaxPieces || index_bytes_ > kMaxIndexBytes) {
-    *reason = "the mailbox holds more pieces than one run indexes; the rest were ignored";
+bool PieceSets::Charge(size_t bytes) {
+  if (indexed_ >= kMaxPieces || index_bytes_ + kPieceOverhead + bytes > kMaxIndexBytes) {
     return false;
   }
+  index_bytes_ += kPieceOverhead + bytes;
   ++indexed_;
-  return true;
-}
-
-bool PieceSets::AddWhole(std::string_view label, std::string_view subject, const PieceRef& ref,
-                         std::string* reason) {
-  label = label.substr(0, kMaxIdLength);
-  subject = subject.substr(0, kMaxSubject);
-  if (!Charge(label.size() + subject.size(), reason)) return false;
-  PieceSet& set = sets_.emplace_back();
-  set.id = std::string(label);
-  set.total = 1;
-  set.whole = true;
-  set.first_subject = std::string(subject);
-  set.pieces[1].push_back(ref);
   return true;
 }
 
