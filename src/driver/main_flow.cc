@@ -26,6 +26,7 @@
 #include "platform/file_io.h"
 #include "platform/host_port.h"
 #include "platform/path.h"
+#include "platform/process_setup.h"
 #include "platform/signal_cleanup.h"
 #include "zip/archive.h"
 
@@ -257,6 +258,13 @@ int ReadModeOptions(RunSettings* s) {
 }  // namespace
 
 int RunPostrunner(int argc, const char* const* argv) {
+  // Before anything opens a file: no file may take a standard descriptor.
+  if (!OpenClosedStandardDescriptors()) {
+    PrintReason("a standard descriptor is closed and /dev/null cannot be opened: " +
+                ErrnoText(errno));
+    return kExitUsage;
+  }
+  if (!IgnoreWriteSignals()) PrintReason("cannot ignore SIGPIPE and SIGXFSZ: " + ErrnoText(errno));
   if (!SetRawCommandLine(argc, argv)) return kExitUsage;
   InstallSignalCleanup();
   SplitCommandLine();

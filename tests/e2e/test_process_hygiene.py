@@ -1,0 +1,120 @@
+"""The process around the run: standard descriptors the caller closed,
+signals a failed write raises, secrets kept out of core files and other
+processes' reach, and reasons and warnings on standard error for command
+lines that would otherwise go wrong without a word."""
+import base64
+import collections
+import mailbox
+import os
+import signal
+import socket
+import subprocess
+import zipfile
+
+import pytest
+from aiosmtpd.smtp import SMTP, AuthResult
+
+import smtp_util
+from conftest import BIN, unprivileged
+from smtp_util import SmtpSink
+from test_linux_cli import readme_options
+
+
+def make_tree(workdir):
+    (workdir / "src" / "sub").mkdir(parents=True)
+    for i in range(12):
+        (workdir / "src" / ("f%02d.txt" % i)).write_bytes(os.urandom(3000) * 4)
+    (workdir / "src" / "sub" / "deep.txt").write_text("deep\n")
+
+
+def zip_names(path):
+    with zipfile.ZipFile(path) as z:
+        assert z.testzip() is None
+        return sorted(z.namelist())
+
+
+def leftovers(folder):
+    return sorted(n for n in os.listdir(folder) if n.endswith(".tmp") or n.startswith("core"))
+
+
+# --- closed standard descriptors ---------------------------------------------
+
+@pytest.mark.parametrize("closed", ["1", "1 2"])
+def test_closed_standard_descriptors_never_receive_a_file(workdir, env, closed):
+    make_tree(workdir)
+    redirect = " ".join(fd + ">&-" for fd in closed.split())
+    proc = subprocess.run(["sh", "-c", 'exec "$0" "$@" ' + redirect, BIN,
+                           "/CreateOnly", "/Zip:a.zip", "/Dir:src"],
+                          cwd=workdir, env=env, stdin=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, timeout=60)
+    assert proc.returncode == 0
+    assert proc.stderr == b""
+    # The "Adding file" lines went nowhere, not into the archive.
+    assert zip_names(workdir / "a.zip") == ["f%02d.txt" % i for i in range(12)]
+
+
+# --- SIGPIPE and SIGXFSZ: a failed write takes the failure path -------------
+
+def run_with_gone_reader(args, cwd, env):
+    """Runs the binary with standard output a pipe nobody reads any more."""
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        proc = subprocess.run([BIN, *args], cwd=cwd, env=env, stdout=write_end,
+                              stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=60)
+    finally:
+        os.close(write_end)
+    return proc.returncode, proc.stderr.decode("latin-1")
+
+
+def test_standard_output_going_away_does_not_stop_the_work(workdir, env):
+    make_tree(workdir)
+    code, err = run_with_gone_reader(["/CreateOnly", "/Zip:a.zip", "/Dir:src"], workdir, env)
+    assert (code, err) == (0, "")
+    assert len(zip_names(workdir / "a.zip")) == 12
+    assert leftovers(workdir) == []
+    # A delivery still happens, and the exit code tells how it went.
+    sink = SmtpSink()
+    try:
+        code, err = run_with_gone_reader(
+            ["/Receiver:r@dst.test", "/Sender:s@src.test", "/Mailserver:" + sink.address,
+             "/Dir:src", "/Zip:b.zip"], workdir, env)
+        assert (code, err) == (0, "")
+        assert len(sink.messages) == 1
+    finally:
+        sink.stop()
+    code, err = run_with_gone_reader(
+        ["/Receiver:r@dst.test", "/Sender:s@src.test", "/Mailserver:127.0.0.1:1",
+         "/File:src/f00.txt"], workdir, env)
+    assert code == 5
+    assert err.startswith("postrunner: ") and "127.0.0.1" in err
+    assert sorted(os.listdir(workdir)) == ["a.zip", "src"]
+
+
+FSIZE = ["prlimit", "--fsize=%d" % (100 * 1024), "--"]
+
+
+@pytest.mark.parametrize("source, code", [("/File:big.bin", 4), ("/Dir:.", 3)])
+def test_archive_past_the_file_size_limit_is_removed_with_a_reason(run, workdir, source,
+                                                                   code):
+    (workdir / "big.bin").write_bytes(os.urandom(300 * 1024))
+    r = run("/CreateOnly", "/Zip:out.zip", source, prefix=FSIZE)
+    assert r.code == code
+    assert r.lines[-1].startswith("ERROR: Unable to add the ")
+    assert "postrunner: out.zip: File too large\n" in r.stderr
+    assert sorted(os.listdir(workdir)) == ["big.bin"]
+
+
+def test_join_past_the_file_size_limit_is_removed_with_a_reason(run, workdir, tmp_path):
+    data = os.urandom(300 * 1024)
+    message = (b"From: a@b.test\nSubject: big\nMIME-Version: 1.0\n"
+               b"Content-Type: application/octet-stream; name=\"big.bin\"\n"
+               b"Content-Transfer-Encoding: base64\n\n" + base64.encodebytes(data))
+    mailbox.mbox(str(tmp_path / "box")).add(message)
+    r = run("/Join:" + str(tmp_path / "box"), "/JoinTo:" + str(workdir), prefix=FSIZE)
+    assert r.code == 5
+    assert len(r.lines) == 1 and r.lines[0].startswith("Not joined: big.bin from set ")
+    assert "File too large" in r.stderr
+    assert os.listdir(workdir) == []
+
+
