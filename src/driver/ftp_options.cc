@@ -7,6 +7,7 @@
 #include "driver/presets.h"
 #include "ftp/ftp_url.h"
 #include "platform/console.h"
+#include "platform/secret_memory.h"
 
 namespace postrunner {
 namespace {
@@ -28,6 +29,18 @@ int MissingCredential() {
 }
 
 }  // namespace
+
+FtpSettings::~FtpSettings() {
+  WipeSecret(&password);
+  WipeSecret(&security.ssh_passphrase);
+}
+
+bool FtpSecretGiven() {
+  const char* password = std::getenv(kPasswordVariable);
+  const char* passphrase = std::getenv(kPassphraseVariable);
+  return !GetOptionValue("/FTPPassword:").empty() || (password != nullptr && *password) ||
+         (passphrase != nullptr && *passphrase);
+}
 
 bool FtpRequested() {
   if (HasOption("/FTPServer:")) return true;

@@ -22,7 +22,15 @@ struct FtpSettings {
   std::string remote_name;
   bool passive = false;
   FtpSecurity security;
+
+  // Wipes the password and the SSH key's passphrase.
+  ~FtpSettings();
 };
+
+// Whether a non-empty "/FTPPassword:", POSTRUNNER_FTP_PASSWORD or
+// POSTRUNNER_SSH_PASSPHRASE is given (a password file is read only by the
+// upload).
+bool FtpSecretGiven();
 
 // Whether the run delivers by FTP: "/FTPServer:" is given, or neither it nor
 // "/Receiver:" is and the registry presets an FTP server.

@@ -79,6 +79,11 @@ bool ReadSecret(MailSecurity* out, std::string* reason) {
 
 }  // namespace
 
+bool MailSecretGiven() {
+  const char* value = std::getenv(kMailPasswordVariable);
+  return !GetOptionValue("/MailPassword:").empty() || (value != nullptr && *value != '\0');
+}
+
 bool ReadMailSecurity(MailSecurity* out, std::string* reason) {
   *out = MailSecurity();
   bool given = false;

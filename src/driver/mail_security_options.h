@@ -17,6 +17,10 @@ namespace postrunner {
 // The environment variable that may hold the password or token.
 inline constexpr const char* kMailPasswordVariable = "POSTRUNNER_MAIL_PASSWORD";
 
+// Whether a non-empty "/MailPassword:" or POSTRUNNER_MAIL_PASSWORD is given
+// (SplitCommandLine must have run).
+bool MailSecretGiven();
+
 // Fills `*out` from the command line (SplitCommandLine must have run) and
 // the presets. Returns false with a one-line `*reason` (never holding the
 // secret) when a value is unknown, a user has no secret or the password

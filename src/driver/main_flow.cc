@@ -27,6 +27,7 @@
 #include "platform/host_port.h"
 #include "platform/path.h"
 #include "platform/process_setup.h"
+#include "platform/secret_memory.h"
 #include "platform/signal_cleanup.h"
 #include "zip/archive.h"
 
@@ -277,6 +278,11 @@ int RunPostrunner(int argc, const char* const* argv) {
       return kExitOk;
     case InfoRequest::kNone:
       break;
+  }
+  // A secret given on the command line or in the environment is in memory
+  // from the start; one in a file makes the process non-dumpable when read.
+  if ((MailSecretGiven() || FtpSecretGiven()) && !ProtectSecretMemory()) {
+    PrintReason("cannot keep the secrets out of core dumps: " + ErrnoText(errno));
   }
   // The receiving side is a mode of its own: it prints only its result lines.
   if (HasOption("/Join:")) return RunJoin(GetOptionValue("/Join:"), GetOptionValue("/JoinTo:"));

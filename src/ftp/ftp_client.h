@@ -21,6 +21,7 @@
 #include "ftp/ftp_url.h"
 #include "ftp/internet_client.h"
 #include "ftp/secure_transfer.h"
+#include "platform/secret_memory.h"
 #include "platform/types.h"
 
 namespace postrunner {
@@ -88,6 +89,8 @@ class CFtpClient : public CInternetClient {
     std::string user;
     std::string password;
     bool passive = false;
+
+    ~Connection() { WipeSecret(&password); }
   };
 
   struct Transfer;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "mail/sasl.h"
+#include "platform/secret_memory.h"
 
 namespace postrunner {
 
@@ -32,6 +33,9 @@ struct MailSecurity {
   SaslMechanism mechanism = SaslMechanism::kPlain;
   // PEM file of certificates trusted beside the system store; may be empty.
   std::string ca_file;
+
+  // Wipes the secret: no copy leaves it behind in freed memory.
+  ~MailSecurity() { WipeSecret(&secret); }
 };
 
 // The port a server text without its own port gets for `transport`: 25,

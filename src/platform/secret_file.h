@@ -11,10 +11,11 @@
 namespace postrunner {
 
 // Reads the first line of the regular file `path` (without its line end,
-// CR LF or LF) into `*secret`. Returns false with `*reason` set, naming the
-// path but never the content, when the file cannot be opened or read, is
-// not a regular file, has any group or other permission bit set, or holds an
-// empty first line.
+// CR LF or LF) into `*secret`, having made the process non-dumpable first
+// (ProtectSecretMemory); the read buffers are wiped. Returns false with
+// `*reason` set, naming the path but never the content, when the file cannot
+// be opened or read, is not a regular file, has any group or other
+// permission bit set, or holds an empty first line or one over 16 KiB.
 bool ReadSecretFile(const std::string& path, std::string* secret, std::string* reason);
 
 // Checks that `path` is a regular file that can be opened and grants group

@@ -118,3 +118,102 @@ def test_join_past_the_file_size_limit_is_removed_with_a_reason(run, workdir, tm
     assert os.listdir(workdir) == []
 
 
+# --- secrets stay out of core files and other processes' reach ---------------
+
+class SilentServer:
+    """Accepts connections on loopback and never says a word, so the client
+    waits for the greeting with its secret loaded."""
+
+    def __init__(self):
+        self.sock = socket.create_server(("127.0.0.1", 0))
+        self.port = self.sock.getsockname()[1]
+
+    def wait_for_client(self):
+        self.sock.settimeout(30)
+        conn, _ = self.sock.accept()
+        return conn
+
+
+def core_pattern_is_local():
+    """Whether a core file would be written in the process's own folder."""
+    try:
+        pattern = open("/proc/sys/kernel/core_pattern").read().strip()
+    except OSError:
+        return False
+    return pattern != "" and "/" not in pattern and not pattern.startswith("|")
+
+
+@pytest.mark.parametrize("where", ["file", "environment", "ftp"])
+def test_a_process_holding_a_secret_is_not_dumpable(workdir, env, where):
+    (workdir / "a.txt").write_text("x")
+    secret = "pw-" + os.urandom(8).hex()
+    server = SilentServer()
+    e = dict(env)
+    if where == "ftp":
+        args = ["/FTPServer:127.0.0.1:%d" % server.port, "/FTPUser:u", "/File:a.txt"]
+        e["POSTRUNNER_FTP_PASSWORD"] = secret
+    else:
+        args = ["/Receiver:r@dst.test", "/Sender:s@src.test", "/MailUser:u",
+                "/Mailserver:127.0.0.1:%d" % server.port, "/File:a.txt"]
+        if where == "file":
+            (workdir / "pw").write_text(secret + "\n")
+            os.chmod(workdir / "pw", 0o600)
+            args.append("/MailPasswordFile:pw")
+        else:
+            e["POSTRUNNER_MAIL_PASSWORD"] = secret
+    # Root's powers would let it read any process: the run and the reader
+    # are plain processes of one user.
+    plain = unprivileged()
+    proc = subprocess.Popen(["prlimit", "--core=unlimited", "--", *plain, BIN, *args],
+                            cwd=workdir, env=e, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        conn = server.wait_for_client()
+        reader = subprocess.run([*plain, "cat", "/proc/%d/environ" % proc.pid],
+                                capture_output=True)
+        assert reader.returncode != 0 and secret.encode() not in reader.stdout
+        proc.send_signal(signal.SIGQUIT)
+        assert proc.wait(30) == -signal.SIGQUIT
+        conn.close()
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        server.sock.close()
+    if core_pattern_is_local():
+        assert leftovers(workdir) == []
+
+
+class LongLineSMTP(SMTP):
+    """aiosmtpd with command lines of any length, such as a long AUTH line."""
+    line_length_limit = 1 << 20
+    command_size_limit = 1 << 20
+    command_size_limits = collections.defaultdict(lambda: 1 << 20)
+
+
+def test_a_secret_file_with_an_overlong_first_line_is_refused(run, workdir, monkeypatch):
+    (workdir / "a.txt").write_text("x")
+    passwords = []
+
+    def accept_anything(server, session, envelope, mechanism, auth_data):
+        passwords.append(auth_data.password)
+        return AuthResult(success=True)
+
+    monkeypatch.setattr(smtp_util, "SMTP", LongLineSMTP)
+    sink = SmtpSink(auth_require_tls=False, authenticator=accept_anything)
+    try:
+        for length, code in ((16 * 1024, 0), (8 << 20, 5)):
+            (workdir / "pw").write_bytes(b"p" * length + b"\r\nsecond line\n")
+            os.chmod(workdir / "pw", 0o600)
+            r = run("/Receiver:r@dst.test", "/Sender:s@src.test", "/MailUser:u",
+                    "/MailPasswordFile:pw", "/Mailserver:" + sink.address, "/File:a.txt")
+            assert r.code == code
+        assert passwords == [b"p" * 16 * 1024]
+        assert len(sink.messages) == 1
+        assert r.lines[-1] == "ERROR: File a.txt not sent to r@dst.test"
+        assert r.stderr == "postrunner: the password file pw has a first line over 16 KiB: " \
+                           "no password or token\n"
+    finally:
+        sink.stop()
+
+

@@ -59,5 +59,18 @@ TEST_F(SecretFileTest, RefusesSharedEmptySpecialAndMissingFiles) {
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
+TEST_F(SecretFileTest, TakesAFirstLineOfUpTo16KiBOnly) {
+  std::string secret, error;
+  const std::string longest(16 * 1024, 'p');
+  EXPECT_TRUE(ReadSecretFile(Write(longest + "\r\nnext\n", 0600), &secret, &error)) << error;
+  EXPECT_EQ(secret, longest);
+  EXPECT_TRUE(ReadSecretFile(Write(longest, 0600), &secret, &error)) << error;
+  EXPECT_EQ(secret, longest);
+  EXPECT_FALSE(ReadSecretFile(Write(longest + "p\n", 0600), &secret, &error));
+  EXPECT_EQ(error, "the password file " + dir_ +
+                       "/secret has a first line over 16 KiB: no password or token");
+  EXPECT_EQ(secret, "");
+}
+
 }  // namespace
 }  // namespace postrunner
