@@ -21,8 +21,10 @@ std::string Environment(const char* name) {
   return value ? value : "";
 }
 
-// The usage text, then the designed message, for a missing user or password.
-int MissingCredential() {
+// `reason` on standard error; the usage text, then the designed message, on
+// standard output, for a missing user or password.
+int MissingCredential(const std::string& reason) {
+  PrintReason(reason);
   PrintUsage();
   PrintLine("ERROR: Set the FTP Username");
   return kExitUsage;
@@ -55,7 +57,9 @@ int ReadFtpOptions(FtpSettings* out) {
 
   // An SFTP login without a user name uses the local one, as ssh does.
   out->user = OptionOrPreset("/FTPUser:", "FTPUser");
-  if (out->user.empty() && !HasOption("/FTPUser:") && !sftp) return MissingCredential();
+  if (out->user.empty() && !HasOption("/FTPUser:") && !sftp) {
+    return MissingCredential("no FTP user: give /FTPUser:NAME or the registry preset FTPUser");
+  }
 
   if (HasOption("/FTPPassword:")) {
     out->password = GetOptionValue("/FTPPassword:");
@@ -64,7 +68,11 @@ int ReadFtpOptions(FtpSettings* out) {
     if (out->password.empty()) {
       security.password_file = OptionOrPreset("/FTPPasswordFile:", "FTPPasswordFile");
       bool key_login = sftp && !security.ssh_key.empty();
-      if (security.password_file.empty() && !key_login) return MissingCredential();
+      if (security.password_file.empty() && !key_login) {
+        return MissingCredential(std::string("no FTP password: give /FTPPassword:, ") +
+                                 kPasswordVariable + " or /FTPPasswordFile:" +
+                                 (sftp ? " (or /SSHKey:)" : ""));
+      }
     }
   }
 

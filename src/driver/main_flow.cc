@@ -59,8 +59,11 @@ struct RunSettings {
   bool ftp_mode = false;
 };
 
-// A missing option in mail mode: the message, then the usage text.
-int MissingOption(const char* message) {
+// A missing option in mail mode: `reason` (which value is missing and what
+// gives it; none when a reason was printed already) on standard error, the
+// message and the usage text on standard output.
+int MissingOption(const char* message, const std::string& reason) {
+  if (!reason.empty()) PrintReason(reason);
   PrintLine(message);
   PrintUsage();
   return kExitUsage;
@@ -73,7 +76,7 @@ int CheckAddress(const char* role, const std::string& address, const char* unset
   const std::string problem = AddressProblem(address);
   if (problem.empty()) return 0;
   PrintReason(std::string("the ") + role + " address \"" + address + "\" " + problem);
-  return MissingOption(unset_message);
+  return MissingOption(unset_message, "");
 }
 
 // Reads the delivery options (unless create only). Returns 0 or the exit
@@ -83,7 +86,9 @@ int ReadDeliveryOptions(RunSettings* s) {
     s->ftp_mode = true;
     return ReadFtpOptions(&s->ftp);
   }
-  if (!HasOption("/Receiver:")) return MissingOption("ERROR: Set the receiver");
+  if (!HasOption("/Receiver:")) {
+    return MissingOption("ERROR: Set the receiver", "no receiver: give /Receiver:ADDRESS");
+  }
   s->receiver = GetOptionValue("/Receiver:");
   if (int code = CheckAddress("receiver", s->receiver, "ERROR: Set the receiver")) return code;
   s->mail_server = HasOption("/Mailserver:") ? GetOptionValue("/Mailserver:")
@@ -92,7 +97,10 @@ int ReadDeliveryOptions(RunSettings* s) {
     s->sender = GetOptionValue("/Sender:");
   } else {
     s->sender = ReadPreset("Sender", "");
-    if (s->sender.empty()) return MissingOption("ERROR: Set the sender");
+    if (s->sender.empty()) {
+      return MissingOption("ERROR: Set the sender",
+                           "no sender: give /Sender:ADDRESS or the registry preset Sender");
+    }
   }
   return CheckAddress("sender", s->sender, "ERROR: Set the sender");
 }
@@ -102,7 +110,9 @@ int ChooseSource(RunSettings* s) {
   if (HasOption("/Dir:")) {
     PrintLine("DIR Mode");
     s->folder_path = WithForwardSlashes(GetOptionValue("/Dir:"));
-    if (s->folder_path.empty()) return MissingOption("ERROR: Incomplete Parameter /Dir:");
+    if (s->folder_path.empty()) {
+      return MissingOption("ERROR: Incomplete Parameter /Dir:", "/Dir: names no folder");
+    }
     s->folder_mode = true;
     s->archive_mode = true;
     if (s->folder_path.back() != '/') s->folder_path += '/';
@@ -113,7 +123,8 @@ int ChooseSource(RunSettings* s) {
     PrintLine("FILE Mode");
     s->file_path = WithForwardSlashes(GetOptionValue("/Filename:"));
   } else {
-    return MissingOption("ERROR: Set the file to send");
+    return MissingOption("ERROR: Set the file to send",
+                         "nothing to send: give /File:PATH, /Filename:PATH or /Dir:FOLDER");
   }
   if (!s->folder_mode) s->file_to_send = s->file_path;
   return 0;
@@ -157,6 +168,8 @@ int BuildArchive(RunSettings* s, ArchiveFile* file) {
                           SameExistingFile(s->file_path, s->archive_name))) {
     // Checked before the old archive is deleted: deleting it would delete
     // the very file to be packed.
+    PrintReason("the file to pack is the archive " + s->archive_name +
+                " itself: give /Zip: another name");
     PrintLine("In File and Zip Mode the filename to zip and te zipfile need to have different names");
     return kExitUsage;
   }

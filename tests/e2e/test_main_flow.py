@@ -283,7 +283,8 @@ def test_registry_file_encodings_and_faults(run, tmp_path, user_file, reason):
             stderr_ok=True)
     if reason is None:
         assert r.lines == BANNER + ["ERROR: Set the sender"] + USAGE
-        assert r.stderr == ""
+        assert r.stderr == ("postrunner: no sender: give /Sender:ADDRESS or the registry "
+                            "preset Sender\n")
     else:
         # What cannot be read counts as empty: the machine's sender applies.
         assert "ERROR: Set the sender" not in r.lines

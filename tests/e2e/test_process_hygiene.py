@@ -217,3 +217,25 @@ def test_a_secret_file_with_an_overlong_first_line_is_refused(run, workdir, monk
         sink.stop()
 
 
+# --- usage errors name the missing value on standard error -----------------
+
+@pytest.mark.parametrize("args, line, reason", [
+    ([], "ERROR: Set the receiver", "no receiver: give /Receiver:"),
+    (["/Receiver:r", "/File:x"], "ERROR: Set the sender", "no sender: give /Sender:"),
+    (["/Receiver:r", "/Sender:s"], "ERROR: Set the file to send",
+     "nothing to send: give /File:PATH, /Filename:PATH or /Dir:"),
+    (["/CreateOnly", "/Dir:"], "ERROR: Incomplete Parameter /Dir:", "/Dir: names no folder"),
+    (["/FTPServer:h", "/File:x"], "ERROR: Set the FTP Username", "no FTP user: give /FTPUser:"),
+    (["/FTPServer:h", "/FTPUser:u", "/File:x"], "ERROR: Set the FTP Username",
+     "no FTP password: give /FTPPassword:, POSTRUNNER_FTP_PASSWORD or /FTPPasswordFile:"),
+    (["/CreateOnly", "/Zip:x.zip", "/File:x.zip"], "In File and Zip Mode the filename to zip "
+     "and te zipfile need to have different names", "the file to pack is the archive x.zip"),
+])
+def test_usage_errors_name_the_missing_value_on_standard_error(run, args, line, reason):
+    r = run(*args)
+    assert r.code == 1
+    assert line in r.lines
+    assert len(r.stderr.splitlines()) == 1
+    assert r.stderr.startswith("postrunner: " + reason)
+
+
