@@ -49,6 +49,8 @@ int SplitCommandLine() {
 
 bool HasOption(const std::string& name) { return FindOption(name) != 0; }
 
+size_t OptionIndex(const std::string& name) { return FindOption(name); }
+
 std::string GetOptionValue(const std::string& name) {
   size_t index = FindOption(name);
   if (index == 0) return "";

@@ -26,6 +26,10 @@ int SplitCommandLine();
 // Whether some token from index 1 on begins with `name`.
 bool HasOption(const std::string& name);
 
+// The index of the first token from 1 on that begins with `name`, the one
+// that counts; 0 when none does.
+size_t OptionIndex(const std::string& name);
+
 // What follows `name` in the first token from index 1 on that begins with
 // it; "" when none does. The value is neither trimmed nor unquoted.
 std::string GetOptionValue(const std::string& name);

@@ -99,6 +99,10 @@ constexpr const char* kHelp[] = {
 
 }  // namespace
 
+bool IsInfoArgument(const std::string& token) {
+  return token == "--help" || token == "-h" || token == "--version";
+}
+
 InfoRequest FindInfoRequest() {
   const auto& tokens = TokenList();
   bool version = false;

@@ -5,6 +5,8 @@
 #ifndef POSTRUNNER_DRIVER_HELP_TEXT_H_
 #define POSTRUNNER_DRIVER_HELP_TEXT_H_
 
+#include <string>
+
 namespace postrunner {
 
 // What the command line asks of the program before any run.
@@ -14,6 +16,9 @@ enum class InfoRequest { kNone, kHelp, kVersion };
 // "--help" or "-h", else kVersion when one is exactly "--version".
 // SplitCommandLine must have run.
 InfoRequest FindInfoRequest();
+
+// Whether `token` is one of "--help", "-h" and "--version", exactly.
+bool IsInfoArgument(const std::string& token);
 
 // Writes the help text for Linux users to standard output.
 void PrintHelp();

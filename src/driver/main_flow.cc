@@ -11,6 +11,7 @@
 #include "driver/folder_walk.h"
 #include "driver/ftp_options.h"
 #include "driver/help_text.h"
+#include "driver/ignored_arguments.h"
 #include "driver/mail_dispatch.h"
 #include "driver/mail_security_options.h"
 #include "driver/presets.h"
@@ -292,6 +293,7 @@ int RunPostrunner(int argc, const char* const* argv) {
     case InfoRequest::kNone:
       break;
   }
+  WarnAboutIgnoredArguments();
   // A secret given on the command line or in the environment is in memory
   // from the start; one in a file makes the process non-dumpable when read.
   if ((MailSecretGiven() || FtpSecretGiven()) && !ProtectSecretMemory()) {

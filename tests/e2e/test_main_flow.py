@@ -146,9 +146,11 @@ def test_ftp_checks_print_usage_before_the_message(run):
 def test_mode_lines_come_in_fixed_order(run, workdir):
     (workdir / "a.txt").write_text("x")
     r = run("/Zip:out.zip", "/Recurse", "/CreateOnly", "/NoSplit",
-            "/Sender:ignored", "/File:a.txt", "/Zip")
+            "/Sender:ignored", "/File:a.txt", "/Zip", stderr_ok=True)
     assert r.lines[:8] == BANNER + ["Dont split ZIP files", "CREATE ONLY Mode",
                                     "RECURSE Mode", "ZIP Mode", "FILE Mode"]
+    assert r.stderr == ("postrunner: /Zip is given more than once; argument 7 is ignored, "
+                        "the first one counts\n")
 
 
 def test_create_only_without_archive_does_nothing_else(run, workdir):

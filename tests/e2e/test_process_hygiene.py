@@ -239,3 +239,27 @@ def test_usage_errors_name_the_missing_value_on_standard_error(run, args, line, 
     assert r.stderr.startswith("postrunner: " + reason)
 
 
+# --- ignored arguments are warned about --------------------------------------
+
+def test_ignored_arguments_are_warned_about_and_change_nothing(run, workdir):
+    make_tree(workdir)
+    plain = run("/CreateOnly", "/zip:out.zip", "/Dir:src")
+    assert plain.code == 0 and plain.stderr == ""
+    r = run("/CreateOnly", "/zip:out.zip", "/Dir:src", "/Recurce", "/StartTSL", "--hlep",
+            "src", "/MailPasword:hunter2", "/Dir:other", "/ZIP", "", stderr_ok=True)
+    assert (r.code, r.lines) == (0, plain.lines)
+    assert "RECURSE Mode" not in r.lines
+    assert r.stderr.splitlines() == [
+        "postrunner: /Recurce matches no option and is ignored",
+        "postrunner: /StartTSL matches no option and is ignored",
+        "postrunner: --hlep matches no option and is ignored",
+        "postrunner: argument 7 matches no option and is ignored",
+        "postrunner: /MailPasword: matches no option and is ignored",
+        "postrunner: /Dir: is given more than once; argument 9 is ignored, the first one counts",
+        "postrunner: /Zip is given more than once; argument 10 is ignored, the first one counts",
+        "postrunner: argument 11 matches no option and is ignored",
+    ]
+    # Every documented option is known.
+    options = readme_options()
+    r = run(*[o + "x" if o.endswith(":") else o for o in options], stderr_ok=True)
+    assert "matches no option" not in r.stderr and "more than once" not in r.stderr
