@@ -20,7 +20,8 @@ class SslLibrary {
     void* lib = library_.get();
     ready_ = PR_RESOLVE(TLS_client_method) && PR_RESOLVE(SSL_CTX_new) &&
              PR_RESOLVE(SSL_CTX_free) && PR_RESOLVE(SSL_CTX_ctrl) &&
-             PR_RESOLVE(SSL_CTX_set_options) && PR_RESOLVE(SSL_CTX_set_verify) && PR_RESOLVE(SSL_CTX_set_default_verify_paths) &&
+             PR_RESOLVE(SSL_CTX_set_options) && PR_RESOLVE(SSL_CTX_set_verify) &&
+             PR_RESOLVE(SSL_CTX_set_default_verify_paths) &&
              PR_RESOLVE(SSL_CTX_load_verify_locations) && PR_RESOLVE(SSL_new) &&
              PR_RESOLVE(SSL_free) && PR_RESOLVE(SSL_ctrl) && PR_RESOLVE(SSL_set_fd) &&
              PR_RESOLVE(SSL_set1_host) && PR_RESOLVE(SSL_get0_param) &&
@@ -35,25 +36,29 @@ class SslLibrary {
   SslLibrary(const SslLibrary&) = delete;
   SslLibrary& operator=(const SslLibrary&) = delete;
 
-  bool ready() const { return ready_; }
+  [[nodiscard]] bool ready() const { return ready_; }
   const SslApi& api() const { return api_; }
 
   SSL_CTX* Context(const std::string& ca_file, std::string* reason) {
     if (context_ != nullptr && context_ca_file_ == ca_file) return context_;
     DropContext();
     SSL_CTX* context = api_.SSL_CTX_new(api_.TLS_client_method());
-    if (context == nullptr) {
+    // A context that would also speak protocols older than TLS 1.2 is
+    // never used.
+    if (context == nullptr ||
+        api_.SSL_CTX_ctrl(context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr) != 1) {
       *reason = "cannot set up TLS: " + TakeSslErrorReason();
+      if (context != nullptr) api_.SSL_CTX_free(context);
       return nullptr;
     }
-    api_.SSL_CTX_ctrl(context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
     api_.SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
     // Many servers close without the TLS close message after QUIT; SMTP's
     // own framing shows whether a reply was cut short.
     api_.SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
     // A machine without a system store still verifies against `ca_file`;
-    // with neither, every chain fails to verify.
-    api_.SSL_CTX_set_default_verify_paths(context);
+    // with neither, every chain fails to verify. So a missing system store
+    // is no failure here.
+    (void)api_.SSL_CTX_set_default_verify_paths(context);
     api_.ERR_clear_error();
     if (!ca_file.empty() &&
         api_.SSL_CTX_load_verify_locations(context, ca_file.c_str(), nullptr) != 1) {
