@@ -33,7 +33,7 @@ std::string_view NextField(std::string_view* rest) {
 }
 
 // False for a blank line, a comment or a line without hosts, type and key.
-bool ParseEntry(std::string_view line, Entry* out) {
+[[nodiscard]] bool ParseEntry(std::string_view line, Entry* out) {
   std::string_view first = NextField(&line);
   if (first.empty() || first.front() == '#') return false;
   if (first.front() == '@') {
@@ -47,6 +47,7 @@ bool ParseEntry(std::string_view line, Entry* out) {
 }
 
 // Whether one host pattern names `name`.
+[[nodiscard]]
 bool PatternMatches(std::string_view pattern, const std::string& name,
                     const HostNameHasher& hash) {
   if (pattern.substr(0, kHashedPrefix.size()) == kHashedPrefix) {
@@ -60,6 +61,7 @@ bool PatternMatches(std::string_view pattern, const std::string& name,
   return EqualNoCase(pattern, name);
 }
 
+[[nodiscard]]
 bool HostsMatch(std::string_view hosts, const std::string& name, const HostNameHasher& hash) {
   while (!hosts.empty()) {
     size_t comma = hosts.find(',');
@@ -68,6 +70,23 @@ bool HostsMatch(std::string_view hosts, const std::string& name, const HostNameH
     hosts.remove_prefix(comma + 1);
   }
   return false;
+}
+
+// ReadKnownHostsFile, leaving what it read so far when it fails.
+[[nodiscard]] bool ReadWholeFile(const std::string& path, std::string* text) {
+  ScopedFd file(OpenRegularFile(path.c_str()));
+  FileInfo info;
+  if (!file.valid() || !FileInfoOf(file.get(), &info) || info.size > kMaxKnownHostsBytes) {
+    return false;
+  }
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = ReadSome(file.get(), buffer, sizeof buffer);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (text->size() + static_cast<size_t>(n) > kMaxKnownHostsBytes) return false;
+    text->append(buffer, static_cast<size_t>(n));
+  }
 }
 
 }  // namespace
@@ -106,19 +125,10 @@ HostKeyVerdict CheckKnownHosts(std::string_view text, const std::string& host, u
 
 bool ReadKnownHostsFile(const std::string& path, std::string* text) {
   text->clear();
-  ScopedFd file(OpenRegularFile(path.c_str()));
-  FileInfo info;
-  if (!file.valid() || !FileInfoOf(file.get(), &info) || info.size > kMaxKnownHostsBytes) {
-    return false;
-  }
-  char buffer[16384];
-  for (;;) {
-    ssize_t n = ReadSome(file.get(), buffer, sizeof buffer);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    if (text->size() + static_cast<size_t>(n) > kMaxKnownHostsBytes) return false;
-    text->append(buffer, static_cast<size_t>(n));
-  }
+  if (ReadWholeFile(path, text)) return true;
+  // Without a @revoked line further on, a key listed early would be trusted.
+  text->clear();
+  return false;
 }
 
 }  // namespace postrunner

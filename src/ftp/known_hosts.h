@@ -35,12 +35,14 @@ using HostNameHasher = std::function<std::string(std::string_view salt, std::str
 
 // Decides on the key whose base64 text is `key` for `host` on `port` by
 // the known hosts file `text`. Host names compare without regard to case.
+[[nodiscard]]
 HostKeyVerdict CheckKnownHosts(std::string_view text, const std::string& host, uint16_t port,
                                std::string_view key, const HostNameHasher& hash);
 
-// Reads the known hosts file `path` into `*text`. False when it cannot be
-// opened or read, is not a regular file, or is larger than 64 MiB.
-bool ReadKnownHostsFile(const std::string& path, std::string* text);
+// Reads the known hosts file `path` into `*text`. False, with `*text`
+// empty, when it cannot be opened or read, is not a regular file, or is
+// larger than 64 MiB: a part of the file is never used.
+[[nodiscard]] bool ReadKnownHostsFile(const std::string& path, std::string* text);
 
 }  // namespace postrunner
 

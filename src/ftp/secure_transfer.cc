@@ -87,9 +87,9 @@ bool SshHostKeyCheck::Decide(const curl_khkey* found) {
     rejection_ = std::string(kCryptoLibraryName) + " could not be loaded to check the SSH host key";
     return false;
   }
-  // A file that cannot be read lists nothing.
+  // A file that cannot be read in full lists nothing: the text stays empty.
   std::string text;
-  ReadKnownHostsFile(known_hosts_, &text);
+  (void)ReadKnownHostsFile(known_hosts_, &text);
   const HostKeyVerdict verdict =
       CheckKnownHosts(text, host_, port_, FoundKeyText(found), &HashedHostName);
   if (verdict == HostKeyVerdict::kKnown) return true;
