@@ -42,14 +42,14 @@ struct Walk {
 
 // Runs `step` now, or at its turn when files are compressed on several
 // threads. False when the walk must stop.
-bool Step(const Walk& walk, ParallelEntries::Action step) {
+[[nodiscard]] bool Step(const Walk& walk, ParallelEntries::Action step) {
   return walk.parallel != nullptr ? walk.parallel->QueueAction(std::move(step)) : step();
 }
 
 // Runs `open` and returns its descriptor. When descriptors ran out while
 // files queued ahead of their turn hold theirs, writes those first and
 // tries once more. errno is open's.
-int OpenMakingRoom(const Walk& walk, const std::function<int()>& open) {
+[[nodiscard]] int OpenMakingRoom(const Walk& walk, const std::function<int()>& open) {
   int fd = open();
   if (fd >= 0 || walk.parallel == nullptr || (errno != EMFILE && errno != ENFILE)) return fd;
   const int error = errno;
@@ -61,51 +61,57 @@ int OpenMakingRoom(const Walk& walk, const std::function<int()>& open) {
 }
 
 // Reports a folder that cannot be opened or read; the walk fails with it.
-bool FolderFailed(const Walk& walk, const std::string& prefix, int error) {
+[[nodiscard]] bool FolderFailed(const Walk& walk, const std::string& prefix, int error) {
   std::string folder = walk.top + prefix;
   // The top folder is named as given, without the '/' the walk adds.
   if (prefix.empty() && folder.size() > 1 && folder.back() == '/') folder.pop_back();
   std::string reason = folder + ": cannot read the folder: " + ErrnoText(error);
-  Step(walk, [reason] {
+  // The walk fails with this report, whether or not the run had stopped already.
+  (void)Step(walk, [reason] {
     PrintReason(reason);
     return false;
   });
   return false;
 }
 
-// Reports a file that could not be added; the walk fails with it.
-bool FileFailed(const Walk& walk, const std::string& name, ArchiveResult result, int error) {
+// Reports an entry that could not be added; the walk fails with it.
+[[nodiscard]]
+bool EntryFailed(const Walk& walk, const std::string& name, ArchiveResult result, int error) {
   if (result == ResultOk) return true;
   PrintArchiveFailure(result, error, walk.top + name, walk.archive_name);
   return false;
 }
 
 // Adds the file `entry` of `folder` as `name`.
+[[nodiscard]]
 bool AddFile(const Walk& walk, int folder, const DirEntry& entry, const std::string& name) {
   std::string line = "Adding file " + entry.name;
-  Step(walk, [line] {
-    PrintLine(line);
-    return true;
-  });
+  if (!Step(walk, [line] {
+        PrintLine(line);
+        return true;
+      })) {
+    return false;
+  }
   // Opened through the folder's descriptor, exactly as the folder names
   // it: however deep the folder lies, and whatever bytes the name holds.
   std::string path = DescriptorPath(folder, entry.name);
   if (walk.parallel == nullptr) {
     ArchiveResult r = ArchiveAddEntry(walk.handle, name.c_str(), path.c_str(), 0, SourceFileName);
-    return FileFailed(walk, name, r, errno);
+    return EntryFailed(walk, name, r, errno);
   }
   // Opened now, while the folder is: the file's turn may come much later.
   ScopedFd file(OpenMakingRoom(walk, [&path] { return OpenRegularFile(path.c_str()); }));
   const int open_error = errno;
   return walk.parallel->QueueFile(name, std::move(file), entry.name, open_error,
                                   [&walk, name](ArchiveResult r, int error) {
-                                    return FileFailed(walk, name, r, error);
+                                    return EntryFailed(walk, name, r, error);
                                   });
 }
 
-bool WalkFolder(Walk* walk, int folder, const std::string& prefix);
+[[nodiscard]] bool WalkFolder(Walk* walk, int folder, const std::string& prefix);
 
 // Walks the sub-folder `entry` of `folder`, whose entry name is `name`.
+[[nodiscard]]
 bool WalkSubfolder(Walk* walk, int folder, const DirEntry& entry, const std::string& name) {
   ScopedFd sub(OpenMakingRoom(*walk, [folder, &entry] { return OpenFolderAt(folder, entry.name); }));
   if (!sub.valid()) return FolderFailed(*walk, name, errno);
@@ -125,11 +131,12 @@ bool WalkSubfolder(Walk* walk, int folder, const DirEntry& entry, const std::str
 
 bool WalkFolder(Walk* walk, int folder, const std::string& prefix) {
   if (!prefix.empty()) {
-    // A folder entry that cannot be added does not stop the walk.
-    ArchiveHandle* handle = walk->handle;
-    if (!Step(*walk, [handle, prefix] {
-          ArchiveAddEntry(handle, prefix.c_str(), nullptr, 0, SourceFolder);
-          return true;
+    // A folder entry that cannot be added fails the walk as a file does:
+    // what follows would land in a broken archive.
+    if (!Step(*walk, [walk, prefix] {
+          ArchiveResult r =
+              ArchiveAddEntry(walk->handle, prefix.c_str(), nullptr, 0, SourceFolder);
+          return EntryFailed(*walk, prefix, r, errno);
         })) {
       return false;
     }
@@ -175,8 +182,9 @@ bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool r
   walk.parallel = &parallel;
   // The walk may stop early; what it queued before the failure still
   // takes its turn, the failure's report last.
-  WalkFolder(&walk, top.get(), prefix);
-  return parallel.Finish();
+  const bool walked = WalkFolder(&walk, top.get(), prefix);
+  const bool finished = parallel.Finish();
+  return walked && finished;
 }
 
 }  // namespace postrunner

@@ -231,7 +231,7 @@ bool ParallelEntries::Finish() {
       std::lock_guard<std::mutex> lock(mutex_);
       if (jobs_.empty()) return true;
     }
-    RunTurn();
+    if (!RunTurn()) return false;
   }
 }
 

@@ -1,6 +1,6 @@
 // The folder walk on real folders: order, prefixes and folder entries,
 // what is left out (system entries, the archive itself, link loops), and
-// how a failed file ends the walk.
+// how a failed file or folder entry ends the walk.
 #include "driver/folder_walk.h"
 
 #include <sys/stat.h>
@@ -189,6 +189,22 @@ TEST_F(FolderWalkTest, AFileThatCannotBeAddedEndsTheWholeWalk) {
   EXPECT_FALSE(ok);
   EXPECT_EQ(names, (Names{"a/", "a/1.gz"}));
   EXPECT_EQ(out, "Adding file 1.gz\nAdding file 2.gz\n");
+}
+
+TEST_F(FolderWalkTest, AFolderEntryThatCannotBeAddedEndsTheWalkWithItsReason) {
+  Folder("a");  // empty: no later entry would fail in its place
+  for (unsigned threads : {1u, 2u}) {
+    // Too small for even the folder entry's local header.
+    std::vector<unsigned char> block(16);
+    auto archive = ArchiveCreate(block.data(), static_cast<uint32_t>(block.size()), TargetMemory);
+    ASSERT_TRUE(archive);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(AddFolderToArchive(archive.get(), top_, true, "", "", threads));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "postrunner: the archive: the archive writer failed (result 0x00000400)\n")
+        << threads << " threads";
+    EXPECT_NE(ArchiveClose(std::move(archive)), ResultOk);
+  }
 }
 
 }  // namespace
