@@ -50,11 +50,11 @@ class BitWriter {
   void CopyStored(const uint8_t* data, unsigned length);
 
   // Bits sent so far, alignment padding included.
-  uint64_t bits_sent() const { return bits_sent_; }
+  [[nodiscard]] uint64_t bits_sent() const { return bits_sent_; }
   // Bytes the push function has taken.
-  uint64_t bytes_pushed() const { return bytes_pushed_; }
+  [[nodiscard]] uint64_t bytes_pushed() const { return bytes_pushed_; }
   // True once a push took fewer bytes than it was handed.
-  bool failed() const { return failed_; }
+  [[nodiscard]] bool failed() const { return failed_; }
 
  private:
   void PutShort(unsigned w) {

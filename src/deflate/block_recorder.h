@@ -31,19 +31,20 @@ class BlockRecorder {
   // Records a literal (dist 0, lc the byte) or a match (dist >= 1, lc =
   // length - 3). `block_input` is the count of input bytes since the block
   // started. Returns true when the block should end now.
-  bool Tally(unsigned dist, unsigned lc, int64_t block_input);
+  [[nodiscard]] bool Tally(unsigned dist, unsigned lc, int64_t block_input);
 
   // Emits the current block and starts a new one. `input` points at the
   // block's input bytes, or is null when they have left the window (the
   // block then cannot be stored); `stored_len` is its length. A last block
   // is byte-aligned and the output handed over. Returns the compressed
   // length in whole bytes so far.
-  uint64_t FlushBlock(const uint8_t* input, uint64_t stored_len, bool last);
+  [[nodiscard]] uint64_t FlushBlock(const uint8_t* input, uint64_t stored_len, bool last);
 
   // Compressed length so far in bits.
-  uint64_t compressed_bits() const { return compressed_len_; }
+  [[nodiscard]] uint64_t compressed_bits() const { return compressed_len_; }
 
   // Distance code of a distance already decremented by one.
+  [[nodiscard]]
   unsigned DCode(unsigned dist) const { return dist < 256 ? dist_code_[dist] : dist_code_[256 + (dist >> 7)]; }
 
   // Lengths of the dynamic trees as last built (for tests).
@@ -54,7 +55,7 @@ class BlockRecorder {
   void InitBlock();
   void ScanTree(const CodeTree& tree, int max_code);
   void SendTree(const CodeTree& tree, int max_code);
-  int BuildBlTree();
+  [[nodiscard]] int BuildBlTree();
   void SendAllTrees(int lcodes, int dcodes, int blcodes);
   void CompressBlock(const uint16_t* lcode, const uint16_t* llen, const uint16_t* dcode,
                      const uint16_t* dlen);

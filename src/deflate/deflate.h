@@ -37,6 +37,7 @@ struct DeflateResult {
 // push stops the run (output_failed; compressed_size then counts the bytes
 // taken). Allocates about 1.2 MB of working state for the call and runs on
 // the caller's thread alone.
+[[nodiscard]]
 DeflateResult DeflateCompress(int level, uint16_t* general_flags,
                               const DeflatePull& pull, const DeflatePush& push);
 
@@ -57,6 +58,7 @@ class Deflater {
   Deflater& operator=(const Deflater&) = delete;
 
   // As DeflateCompress.
+  [[nodiscard]]
   DeflateResult Compress(int level, uint16_t* general_flags, const DeflatePull& pull,
                          const DeflatePush& push);
 

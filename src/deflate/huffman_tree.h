@@ -41,7 +41,7 @@ struct TreeDesc {
 };
 
 // Returns the low `len` bits of `code` in reverse order.
-unsigned BitReverse(unsigned code, int len);
+[[nodiscard]] unsigned BitReverse(unsigned code, int len);
 
 // Assigns canonical codes (bit-reversed) to codes 0..max_code from their
 // lengths, given the number of codes of each length in bl_count[0..15].
@@ -64,7 +64,7 @@ class TreeBuilder {
   void Build(TreeDesc* desc, int64_t* opt_len, int64_t* static_len);
 
  private:
-  bool Smaller(const CodeTree& tree, int n, int m) const {
+  [[nodiscard]] bool Smaller(const CodeTree& tree, int n, int m) const {
     return tree.freq[n] < tree.freq[m] ||
            (tree.freq[n] == tree.freq[m] && depth_[n] <= depth_[m]);
   }

@@ -22,17 +22,17 @@ namespace postrunner {
 namespace deflate {
 namespace {
 
-inline uint16_t Load16(const uint8_t* p) {
+[[nodiscard]] inline uint16_t Load16(const uint8_t* p) {
   uint16_t v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-inline uint32_t Load32(const uint8_t* p) {
+[[nodiscard]] inline uint32_t Load32(const uint8_t* p) {
   uint32_t v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-inline uint64_t Load64(const uint8_t* p) {
+[[nodiscard]] inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, sizeof v);
   return v;
@@ -40,7 +40,7 @@ inline uint64_t Load64(const uint8_t* p) {
 
 // Length of the common prefix of scan and match, at most 258, given that
 // their first two bytes are equal (and so, by the hash, the third).
-inline unsigned MatchLength(const uint8_t* scan, const uint8_t* match) {
+[[nodiscard]] inline unsigned MatchLength(const uint8_t* scan, const uint8_t* match) {
   for (unsigned len = 2; len < kMaxMatch; len += 8) {
     uint64_t diff = Load64(scan + len) ^ Load64(match + len);
     if (diff != 0) return len + static_cast<unsigned>(__builtin_ctzll(diff)) / 8;
@@ -58,7 +58,7 @@ struct EndKey {
     offset = wide ? best - 7 : best - 3;
     value = wide ? Load64(scan + offset) : Load32(scan + offset);
   }
-  bool Matches(const uint8_t* match) const {
+  [[nodiscard]] bool Matches(const uint8_t* match) const {
     return wide ? Load64(match + offset) == value : Load32(match + offset) == value;
   }
 };
@@ -78,7 +78,7 @@ struct KeyedWalk {
 
   // Runs the level given at run time.
   template <int kLevel>
-  bool RunLevel(int level) {
+  [[nodiscard]] bool RunLevel(int level) {
     if constexpr (kLevel + 1 < kKeyLevels) {
       if (level != kLevel) return RunLevel<kLevel + 1>(level);
     }
@@ -86,7 +86,7 @@ struct KeyedWalk {
   }
 
   template <int kLevel>
-  bool Run() {
+  [[nodiscard]] bool Run() {
     constexpr unsigned kBytes = kKeyBytes[kLevel];
     constexpr unsigned kWords = kBytes >= 8 ? kBytes / 8 : 1;
     constexpr uint64_t kMask = kBytes >= 8 ? ~0ull : (1ull << (8 * kBytes)) - 1;

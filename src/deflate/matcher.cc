@@ -112,6 +112,13 @@ uint64_t Matcher::FlushBlock(BlockRecorder* recorder, bool last) {
   return recorder->FlushBlock(input, static_cast<uint64_t>(strstart - block_start), last);
 }
 
+void Matcher::FlushIfFull(bool full, BlockRecorder* recorder) {
+  if (!full) return;
+  // The running compressed size is wanted only after the last block.
+  (void)FlushBlock(recorder, false);
+  block_start = strstart;
+}
+
 uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out, LongestMatchFn search) {
   unsigned prev_match;
   bool match_available = false;
@@ -148,16 +155,12 @@ uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out, Lon
       strstart = end;
       match_available = false;
       match_length = kMinMatch - 1;
-      if (flush) {
-        FlushBlock(recorder, false);
-        block_start = strstart;
-      }
+      FlushIfFull(flush, recorder);
     } else if (match_available) {
       // No better match here: the previous byte goes out as a literal.
-      if (recorder->Tally(0, window[strstart - 1], static_cast<int64_t>(strstart) - block_start)) {
-        FlushBlock(recorder, false);
-        block_start = strstart;
-      }
+      FlushIfFull(recorder->Tally(0, window[strstart - 1],
+                                  static_cast<int64_t>(strstart) - block_start),
+                  recorder);
       strstart++;
       lookahead--;
     } else {
@@ -171,7 +174,8 @@ uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out, Lon
   }
   if (out.failed()) return 0;
   if (match_available) {
-    recorder->Tally(0, window[strstart - 1], static_cast<int64_t>(strstart) - block_start);
+    // Whether this block is full does not matter: it is the last, flushed next.
+    (void)recorder->Tally(0, window[strstart - 1], static_cast<int64_t>(strstart) - block_start);
   }
   return FlushBlock(recorder, true);
 }

@@ -31,7 +31,7 @@ struct Matcher;
 using LongestMatchFn = unsigned (*)(Matcher& m, unsigned cur_match);
 
 // The production search: same result as the plain chain walk, faster.
-unsigned LongestMatch(Matcher& m, unsigned cur_match);
+[[nodiscard]] unsigned LongestMatch(Matcher& m, unsigned cur_match);
 
 struct Matcher {
   // Window first, then the chain and head tables, in one block. Window
@@ -91,7 +91,7 @@ struct Matcher {
 
   // Inserts the string at `s` into the 3-byte chain and returns the
   // previous head of its chain. The keyed chains follow in InsertKeys.
-  unsigned InsertString(unsigned s) {
+  [[nodiscard]] unsigned InsertString(unsigned s) {
     UpdateHash(window[s + kMinMatch - 1]);
     HashSlot& hs = slot[ins_h];
     unsigned hash_head = hs.head;
@@ -137,7 +137,7 @@ struct Matcher {
   void SlideKeys();
 
   // Positions below the result have final key bytes (see InsertKeys).
-  unsigned KeysFinal() const {
+  [[nodiscard]] unsigned KeysFinal() const {
     unsigned data_end = strstart + lookahead;
     if (eofile) return data_end;
     return data_end >= kMaxKeyBytes ? data_end - (kMaxKeyBytes - 1) : 0;
@@ -147,7 +147,7 @@ struct Matcher {
   // the key times an odd constant, the key being the first bytes shifted to
   // the top of a word. Shifting the product instead is the same modulo 2^64,
   // so the 4-, 6- and 8-byte hashes share one multiplication.
-  static unsigned KeyHash(unsigned bytes, const uint64_t* w) {
+  [[nodiscard]] static unsigned KeyHash(unsigned bytes, const uint64_t* w) {
     switch (bytes) {
       case 4: return TopBits((w[0] * kKeyMul) << 32);
       case 6: return TopBits((w[0] * kKeyMul) << 16);
@@ -156,7 +156,7 @@ struct Matcher {
     }
   }
   static constexpr uint64_t kKeyMul = 0x9E3779B97F4A7C15ull;
-  static unsigned TopBits(uint64_t product) {
+  [[nodiscard]] static unsigned TopBits(uint64_t product) {
     return static_cast<unsigned>(product >> (64 - kHashLongBits));
   }
 
@@ -173,19 +173,25 @@ struct Matcher {
 
   // Runs the lazy matcher over the whole input; returns the compressed size
   // in bytes. Stops early when the output fails.
+  [[nodiscard]]
   uint64_t DeflateLazy(BlockRecorder* recorder, const BitWriter& out, LongestMatchFn search);
 
  private:
-  uint64_t FlushBlock(BlockRecorder* recorder, bool last);
-  long Read(uint8_t* buffer, unsigned capacity);
+  [[nodiscard]] uint64_t FlushBlock(BlockRecorder* recorder, bool last);
+  // When the recorder reported its block `full`, emits it and starts the
+  // next block at the current position.
+  void FlushIfFull(bool full, BlockRecorder* recorder);
+  [[nodiscard]] long Read(uint8_t* buffer, unsigned capacity);
 };
 
 // Runs the whole compressor with the given match search on a new matcher.
+[[nodiscard]]
 DeflateResult DeflateCompressWith(int level, uint16_t* general_flags, const DeflatePull& pull,
                                   const DeflatePush& push, LongestMatchFn search);
 
 // Runs the whole compressor on `matcher`, which must not be in use
 // elsewhere; its key-chain thread, if one started, is joined before return.
+[[nodiscard]]
 DeflateResult RunDeflate(Matcher* matcher, int level, uint16_t* general_flags,
                          const DeflatePull& pull, const DeflatePush& push,
                          LongestMatchFn search);

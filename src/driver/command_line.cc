@@ -17,7 +17,7 @@ std::vector<std::string>& MutableTokenList() {
 }
 
 // Index of the first token from 1 on that begins with `name`, or 0.
-size_t FindOption(const std::string& name) {
+[[nodiscard]] size_t FindOption(const std::string& name) {
   const std::vector<std::string>& tokens = TokenList();
   if (tokens.size() < 2 || name.empty()) return 0;
   for (size_t i = 1; i < tokens.size(); ++i) {

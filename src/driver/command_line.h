@@ -13,7 +13,7 @@ namespace postrunner {
 // Records the raw command line of the process: argv as the shell split and
 // unquoted it, one argument per token. Returns false when there is nothing
 // to record (no argument vector). Must precede SplitCommandLine.
-bool SetRawCommandLine(int argc, const char* const* argv);
+[[nodiscard]] bool SetRawCommandLine(int argc, const char* const* argv);
 
 // The process-wide token list, filled by SplitCommandLine.
 const std::vector<std::string>& TokenList();
@@ -24,11 +24,11 @@ const std::vector<std::string>& TokenList();
 int SplitCommandLine();
 
 // Whether some token from index 1 on begins with `name`.
-bool HasOption(const std::string& name);
+[[nodiscard]] bool HasOption(const std::string& name);
 
 // The index of the first token from 1 on that begins with `name`, the one
 // that counts; 0 when none does.
-size_t OptionIndex(const std::string& name);
+[[nodiscard]] size_t OptionIndex(const std::string& name);
 
 // What follows `name` in the first token from index 1 on that begins with
 // it; "" when none does. The value is neither trimmed nor unquoted.

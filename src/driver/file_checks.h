@@ -12,7 +12,7 @@ inline constexpr int kDeleteRetries = 3;
 
 // True when `name`, trimmed of blanks, tabs and line ends at both ends, is not
 // empty and something exists under it.
-bool FileExists(const std::string& name);
+[[nodiscard]] bool FileExists(const std::string& name);
 
 // Deletes `name` when FileExists holds for it and it is a regular file or a
 // link, trying again at once up to kDeleteRetries times when the deletion
@@ -22,7 +22,7 @@ bool DeleteArchiveFile(const std::string& name);
 
 // True when `a` and `b` name the same existing file (same device and inode),
 // whatever their texts.
-bool SameExistingFile(const std::string& a, const std::string& b);
+[[nodiscard]] bool SameExistingFile(const std::string& a, const std::string& b);
 
 // The text of `path` after its last '/' or '\\'; the whole path when it has
 // neither.

@@ -24,6 +24,7 @@ namespace postrunner {
 // other folder; an empty one adds nothing and succeeds. `threads` is the
 // number of compressing threads (0 = one per online CPU; never more than
 // the online CPUs); output and result are the same for every count.
+[[nodiscard]]
 bool AddFolderToArchive(ArchiveHandle* handle, const std::string& folder, bool recurse,
                         const std::string& prefix, const std::string& archive_name,
                         unsigned threads);

@@ -23,7 +23,7 @@ std::string Environment(const char* name) {
 
 // `reason` on standard error; the usage text, then the designed message, on
 // standard output, for a missing user or password.
-int MissingCredential(const std::string& reason) {
+[[nodiscard]] int MissingCredential(const std::string& reason) {
   PrintReason(reason);
   PrintUsage();
   PrintLine("ERROR: Set the FTP Username");

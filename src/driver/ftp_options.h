@@ -30,11 +30,11 @@ struct FtpSettings {
 // Whether a non-empty "/FTPPassword:", POSTRUNNER_FTP_PASSWORD or
 // POSTRUNNER_SSH_PASSPHRASE is given (a password file is read only by the
 // upload).
-bool FtpSecretGiven();
+[[nodiscard]] bool FtpSecretGiven();
 
 // Whether the run delivers by FTP: "/FTPServer:" is given, or neither it nor
 // "/Receiver:" is and the registry presets an FTP server.
-bool FtpRequested();
+[[nodiscard]] bool FtpRequested();
 
 // Fills `out` from the options "/FTPServer:", "/FTPUser:", "/FTPPassword:",
 // "/FTPPasswordFile:", "/FTPFilename:", "/FTPPassiveMode", "/FTPTLS",
@@ -43,7 +43,7 @@ bool FtpRequested();
 // missing user (not needed for SFTP) or password (not needed for SFTP with
 // a key) prints the usage text and "ERROR: Set the FTP Username" and returns
 // the usage exit code; otherwise returns 0.
-int ReadFtpOptions(FtpSettings* out);
+[[nodiscard]] int ReadFtpOptions(FtpSettings* out);
 
 }  // namespace postrunner
 

@@ -15,10 +15,10 @@ enum class InfoRequest { kNone, kHelp, kVersion };
 // Looks at tokens 1.. of the token list: kHelp when one of them is exactly
 // "--help" or "-h", else kVersion when one is exactly "--version".
 // SplitCommandLine must have run.
-InfoRequest FindInfoRequest();
+[[nodiscard]] InfoRequest FindInfoRequest();
 
 // Whether `token` is one of "--help", "-h" and "--version", exactly.
-bool IsInfoArgument(const std::string& token);
+[[nodiscard]] bool IsInfoArgument(const std::string& token);
 
 // Writes the help text for Linux users to standard output.
 void PrintHelp();

@@ -18,7 +18,7 @@ std::string GivenOptionOrPreset(const char* option, const char* preset, bool* gi
   return value;
 }
 
-bool ReadTransport(bool* given, MailTransport* transport, std::string* reason) {
+[[nodiscard]] bool ReadTransport(bool* given, MailTransport* transport, std::string* reason) {
   std::string security;
   if (HasOption("/TLS")) {
     security = "tls";
@@ -41,7 +41,7 @@ bool ReadTransport(bool* given, MailTransport* transport, std::string* reason) {
   return true;
 }
 
-bool ReadMechanism(const std::string& text, MailSecurity* out, std::string* reason) {
+[[nodiscard]] bool ReadMechanism(const std::string& text, MailSecurity* out, std::string* reason) {
   static const struct {
     const char* name;
     SaslMechanism mechanism;
@@ -60,7 +60,7 @@ bool ReadMechanism(const std::string& text, MailSecurity* out, std::string* reas
   return false;
 }
 
-bool ReadSecret(MailSecurity* out, std::string* reason) {
+[[nodiscard]] bool ReadSecret(MailSecurity* out, std::string* reason) {
   if (HasOption("/MailPassword:") && !GetOptionValue("/MailPassword:").empty()) {
     out->secret = GetOptionValue("/MailPassword:");
     return true;

@@ -19,14 +19,14 @@ inline constexpr const char* kMailPasswordVariable = "POSTRUNNER_MAIL_PASSWORD";
 
 // Whether a non-empty "/MailPassword:" or POSTRUNNER_MAIL_PASSWORD is given
 // (SplitCommandLine must have run).
-bool MailSecretGiven();
+[[nodiscard]] bool MailSecretGiven();
 
 // Fills `*out` from the command line (SplitCommandLine must have run) and
 // the presets. Returns false with a one-line `*reason` (never holding the
 // secret) when a value is unknown, a user has no secret or the password
 // file is refused. Whether credentials may go without TLS is decided by the
 // conversation, on the address it is connected to (smtp_submission.h).
-bool ReadMailSecurity(MailSecurity* out, std::string* reason);
+[[nodiscard]] bool ReadMailSecurity(MailSecurity* out, std::string* reason);
 
 }  // namespace postrunner
 

@@ -14,7 +14,7 @@ inline constexpr int kExitFileAdd = 4;         // the file could not be added
 inline constexpr int kExitNotDelivered = 5;    // the delivery failed
 
 // Runs the program on its argument vector and returns the exit code.
-int RunPostrunner(int argc, const char* const* argv);
+[[nodiscard]] int RunPostrunner(int argc, const char* const* argv);
 
 }  // namespace postrunner
 

@@ -12,13 +12,13 @@ namespace postrunner {
 // of 3 so that the base64 texts of consecutive pieces join into the file's.
 // Stores the piece size and returns true when it is at least 3 bytes; false
 // for anything else (no digits, other characters, a count too large).
-bool ParseSplitSize(std::string_view text, int64_t* piece_size);
+[[nodiscard]] bool ParseSplitSize(std::string_view text, int64_t* piece_size);
 
 // The number of pieces a file of `size` bytes is cut into at `piece_size`
 // bytes each (at least 1, also for an empty file), and the length of piece
 // `number` (1-based; the last one holds what is left). `piece_size` > 0.
-int64_t PieceCount(int64_t size, int64_t piece_size);
-int64_t PieceLength(int64_t size, int64_t piece_size, int64_t number);
+[[nodiscard]] int64_t PieceCount(int64_t size, int64_t piece_size);
+[[nodiscard]] int64_t PieceLength(int64_t size, int64_t piece_size, int64_t number);
 
 }  // namespace postrunner
 

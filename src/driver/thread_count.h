@@ -15,12 +15,12 @@ inline constexpr unsigned kMaxThreads = 256;
 // Reads `text`, a whole number of decimal digits from 1 to kMaxThreads (no
 // sign, no blanks), and stores it. Returns false, leaving `*threads` alone,
 // for anything else.
-bool ParseThreadCount(std::string_view text, unsigned* threads);
+[[nodiscard]] bool ParseThreadCount(std::string_view text, unsigned* threads);
 
 // The threads a folder archive may compress on: `requested` (0 = not set),
 // at most one per online CPU; one per online CPU when not set; at least 1
 // (also where the CPU count is unknown).
-unsigned CompressingThreads(unsigned requested);
+[[nodiscard]] unsigned CompressingThreads(unsigned requested);
 
 }  // namespace postrunner
 

@@ -26,7 +26,8 @@ class CurlLibrary {
                     Resolve(lib, "curl_easy_strerror", &api_.easy_strerror) &&
                     Resolve(lib, "curl_easy_getinfo", &api_.easy_getinfo) &&
                     Resolve(lib, "curl_version_info", &api_.version_info);
-    Resolve(lib, "curl_easy_option_by_id", &api_.easy_option_by_id);
+    // Optional: older libraries lack it, and failures then name no option.
+    (void)Resolve(lib, "curl_easy_option_by_id", &api_.easy_option_by_id);
     ready_ = resolved && api_.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   }
   ~CurlLibrary() {
@@ -35,7 +36,7 @@ class CurlLibrary {
   CurlLibrary(const CurlLibrary&) = delete;
   CurlLibrary& operator=(const CurlLibrary&) = delete;
 
-  bool ready() const { return ready_; }
+  [[nodiscard]] bool ready() const { return ready_; }
   const CurlApi& api() const { return api_; }
 
  private:

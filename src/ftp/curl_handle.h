@@ -32,7 +32,7 @@ inline constexpr const char* kCurlLibraryName = "libcurl.so.4";
 // Loads libcurl and runs curl_global_init the first time it is called in
 // the process (the matching cleanup runs at process exit). Returns whether
 // the library is ready; a failed load or set-up is not tried again.
-bool CurlLibraryReady();
+[[nodiscard]] bool CurlLibraryReady();
 
 // The entry points. The caller must have seen CurlLibraryReady() return true.
 const CurlApi& Curl();

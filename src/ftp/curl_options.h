@@ -41,7 +41,7 @@ class CurlOptions {
   }
 
   // Whether every option so far was accepted.
-  bool ok() const { return code_ == CURLE_OK; }
+  [[nodiscard]] bool ok() const { return code_ == CURLE_OK; }
 
   // Why the first refused option was refused, naming it, e.g. "libcurl
   // refused option PROTOCOLS_STR: An unknown option was passed in to

@@ -19,7 +19,7 @@ constexpr long kUploadBufferSize = 128 * 1024;
 // blotting it out would garble the text more than it protects.
 constexpr size_t kMinRedactedLength = 4;
 
-bool HasLineBreak(const std::string& text) {
+[[nodiscard]] bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
 
@@ -34,7 +34,7 @@ const char* ProtocolName(FtpScheme scheme) {
 
 // libcurl's debug callback: hands the control connection's traffic and
 // libcurl's own notes to the transcript. Data is ignored.
-int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+[[nodiscard]] int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
   auto* transcript = static_cast<FtpTranscript*>(user);
   std::string_view text(data, size);
   if (type == CURLINFO_HEADER_OUT) transcript->CommandsSent(text);

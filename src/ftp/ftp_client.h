@@ -38,7 +38,7 @@ struct FtpTimeouts {
 // to the number of seconds in the environment variable
 // POSTRUNNER_FTP_TIMEOUT when it holds a whole number from 1 to 3600
 // (meant for tests that provoke a stalled server).
-FtpTimeouts FtpTimeoutsFromEnvironment();
+[[nodiscard]] FtpTimeouts FtpTimeoutsFromEnvironment();
 
 // The text an upload reports when it gets no connection to work with: the
 // session could not be opened, or the server, user or password cannot be
@@ -66,6 +66,7 @@ class CFtpClient : public CInternetClient {
   // name. Returns TRUE when the file was stored; otherwise FALSE with the
   // designed text in the status text and the reason in FailureReason(). The
   // local file is checked before anything is sent.
+  [[nodiscard]]
   BOOL Upload(const std::string& server, const std::string& remote_name,
               const std::string& local_path, const std::string& user,
               const std::string& password);
@@ -97,13 +98,14 @@ class CFtpClient : public CInternetClient {
 
   // Parses the server and completes the login for a new connection. Returns
   // false after Fail.
+  [[nodiscard]]
   bool Connect(const std::string& server, const std::string& user,
                const std::string& password);
   // Whether the connection runs FTP over TLS, explicit or implicit.
-  bool UsesTls() const;
+  [[nodiscard]] bool UsesTls() const;
   // The options of one transfer, each checked; false when libcurl refused
   // one.
-  bool Configure(CURL* curl, Transfer* transfer);
+  [[nodiscard]] bool Configure(CURL* curl, Transfer* transfer);
   void SetStoreOptions(Transfer* transfer, CurlOptions* options) const;
   void SetModeOptions(CurlOptions* options) const;
   // Records the outcome of a failed perform.

@@ -18,7 +18,7 @@ void ForEachLine(std::string_view text, LineFn line_fn) {
   }
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+[[nodiscard]] bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // libcurl's description of a failure: its error buffer when that holds
 // text, else the generic text for `code`.

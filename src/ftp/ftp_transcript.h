@@ -30,7 +30,7 @@ class FtpTranscript {
 
   // True once the server answered USER, PASS or ACCT with a final 2xx reply,
   // or an SSH login completed: once the connection was logged in.
-  bool logged_in() const { return logged_in_; }
+  [[nodiscard]] bool logged_in() const { return logged_in_; }
 
   // The last non-empty line the server sent before QUIT (whose "221" says
   // nothing about a failure), without its line end; empty when it sent none.

@@ -16,6 +16,7 @@ namespace postrunner {
 // `user`, with the TLS and SSH settings of `security`. Prints its own
 // progress and result lines on standard output, and the reason of a failure
 // on standard error. Returns TRUE when the file was stored.
+[[nodiscard]]
 BOOL SendFileByFtp(const std::string& local_path, const std::string& server,
                    const std::string& user, const std::string& password,
                    const std::string& remote_name, BOOL passive,

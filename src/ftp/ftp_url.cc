@@ -7,19 +7,20 @@
 namespace postrunner {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+[[nodiscard]] bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool IsAlnum(char c) {
+[[nodiscard]] bool IsAlnum(char c) {
   return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-bool IsHexDigit(char c) {
+[[nodiscard]] bool IsHexDigit(char c) {
   return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+[[nodiscard]]
 bool IsUnreserved(char c) { return IsAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
 
-bool IsHostNameChar(char c) {
+[[nodiscard]] bool IsHostNameChar(char c) {
   return IsAlnum(c) || c == '-' || c == '.' || c == '_' ||
          static_cast<unsigned char>(c) >= 0x80;
 }
@@ -47,7 +48,7 @@ const SchemePrefix* FindScheme(std::string_view text) {
 // An IPv6 address with an optional zone ("fe80::1%eth0"), turned into its
 // bracketed URL form. Only the character set is checked; the resolver
 // rejects an address that is not one.
-bool BracketIpv6(std::string_view text, std::string* url_host) {
+[[nodiscard]] bool BracketIpv6(std::string_view text, std::string* url_host) {
   std::string_view zone;
   size_t percent = text.find('%');
   if (percent != std::string_view::npos) {
@@ -71,7 +72,7 @@ bool BracketIpv6(std::string_view text, std::string* url_host) {
   return true;
 }
 
-uint16_t DefaultPort(FtpScheme scheme, uint16_t ftp_port) {
+[[nodiscard]] uint16_t DefaultPort(FtpScheme scheme, uint16_t ftp_port) {
   switch (scheme) {
     case FtpScheme::kFtps: return kFtpsDefaultPort;
     case FtpScheme::kSftp: return kSftpDefaultPort;

@@ -31,7 +31,7 @@ struct FtpServerAddress {
 
 // The scheme `server` starts with: "ftps://" or "sftp://" (any case), else
 // plain FTP, with or without "ftp://".
-FtpScheme SchemeOf(std::string_view server);
+[[nodiscard]] FtpScheme SchemeOf(std::string_view server);
 
 // Parses an optional "ftp://", "ftps://" or "sftp://" (any case), then the
 // host and port as platform/host_port.h reads them, then an optional single '/'.
@@ -41,6 +41,7 @@ FtpScheme SchemeOf(std::string_view server);
 // unreserved characters. Returns false, leaving `out` unspecified, for
 // anything else (blanks, '@', '/', a bad port), so that no server text can
 // change the meaning of the URL.
+[[nodiscard]]
 bool ParseFtpServer(std::string_view server, uint16_t ftp_port, FtpServerAddress* out);
 
 // The name a file is stored under when no remote name is given: the text of

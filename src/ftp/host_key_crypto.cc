@@ -33,7 +33,7 @@ class CryptoLibrary {
   CryptoLibrary(const CryptoLibrary&) = delete;
   CryptoLibrary& operator=(const CryptoLibrary&) = delete;
 
-  bool ready() const { return ready_; }
+  [[nodiscard]] bool ready() const { return ready_; }
   const CryptoApi& api() const { return api_; }
 
  private:
@@ -48,7 +48,7 @@ const CryptoLibrary& Library() {
 }
 
 // The bytes the base64 text `text` stands for; false when it is none.
-bool DecodeBase64(std::string_view text, std::vector<unsigned char>* bytes) {
+[[nodiscard]] bool DecodeBase64(std::string_view text, std::vector<unsigned char>* bytes) {
   if (text.empty() || text.size() % 4 != 0 || text.size() > 4096) return false;
   bytes->resize(text.size() / 4 * 3);
   int n = Library().api().EVP_DecodeBlock(

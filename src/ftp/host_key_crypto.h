@@ -17,7 +17,7 @@ inline constexpr const char* kCryptoLibraryName = "libcrypto.so.3";
 
 // Loads libcrypto the first time it is called in the process. Returns
 // whether every entry point was found; a failed load is not tried again.
-bool HostKeyCryptoReady();
+[[nodiscard]] bool HostKeyCryptoReady();
 
 // The padded base64 text of the `size` bytes at `bytes`; "" for more than
 // 64 KiB. The caller must have seen HostKeyCryptoReady() return true.

@@ -45,6 +45,7 @@ class SshHostKeyCheck {
   // libcurl's host key callback: accepts only the key `found` when the
   // file lists it for this host and port and does not revoke it; any other
   // key is refused and its reason kept. Never throws.
+  [[nodiscard]]
   static int KeyCallback(CURL* curl, const curl_khkey* known, const curl_khkey* found,
                          curl_khmatch match, void* self);
 
@@ -53,7 +54,7 @@ class SshHostKeyCheck {
 
  private:
   // Whether `found` may be trusted; sets the rejection when not.
-  bool Decide(const curl_khkey* found);
+  [[nodiscard]] bool Decide(const curl_khkey* found);
 
   std::string host_;
   uint16_t port_;

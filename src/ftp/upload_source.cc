@@ -11,7 +11,7 @@
 namespace postrunner {
 
 bool UploadSource::Open(const std::string& path, std::string* error) {
-  fd_.Reset(OpenRegularFile(path.c_str()));
+  (void)fd_.Reset(OpenRegularFile(path.c_str()));  // a file only read: its close loses nothing
   if (!fd_.valid()) {
     bool not_regular = errno == EISDIR || errno == EINVAL;
     *error = not_regular ? "Local file " + path + " is not a regular file"

@@ -22,15 +22,15 @@ class UploadSource {
 
   // Opens `path` without blocking (a FIFO must not hang the run) and checks
   // that it is a regular file. Returns false with a message in `error`.
-  bool Open(const std::string& path, std::string* error);
+  [[nodiscard]] bool Open(const std::string& path, std::string* error);
 
   // The size measured at opening, and the bytes handed out so far.
-  curl_off_t size() const { return size_; }
-  curl_off_t sent() const { return sent_; }
+  [[nodiscard]] curl_off_t size() const { return size_; }
+  [[nodiscard]] curl_off_t sent() const { return sent_; }
 
   // libcurl's read callback (`user` is the source): fills `buffer`, returns
   // 0 at the end, or aborts the transfer on a read error.
-  static size_t Read(char* buffer, size_t size, size_t count, void* user);
+  [[nodiscard]] static size_t Read(char* buffer, size_t size, size_t count, void* user);
 
  private:
   ScopedFd fd_;

@@ -25,7 +25,7 @@ class Base64Decoder : public BodyDecoder {
  public:
   explicit Base64Decoder(ByteSink* sink) : sink_(sink) {}
 
-  bool Text(std::string_view text) override {
+  [[nodiscard]] bool Text(std::string_view text) override {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
     size_t out = 0;
@@ -53,17 +53,17 @@ class Base64Decoder : public BodyDecoder {
     return sink_->Write(buffer, out);
   }
 
-  bool LineEnd(std::string_view) override { return true; }
+  [[nodiscard]] bool LineEnd(std::string_view) override { return true; }
 
   // A last group of 2 or 3 characters counts only with its '=' padding:
   // without it the text was most likely cut short, so it is an error.
-  bool Finish() override {
+  [[nodiscard]] bool Finish() override {
     if (count_ != 0) return Error("the base64 text ends inside a group");
     return true;
   }
 
  private:
-  bool Error(const std::string& what) {
+  [[nodiscard]] bool Error(const std::string& what) {
     error_ = what;
     return false;
   }
@@ -77,7 +77,7 @@ class Base64Decoder : public BodyDecoder {
     bits_ = 0;
   }
 
-  bool Slow(unsigned char c, char* buffer, size_t* out) {
+  [[nodiscard]] bool Slow(unsigned char c, char* buffer, size_t* out) {
     const uint8_t v = kBase64[c];
     ++seen_;
     if (v == kBlank) return true;
@@ -109,7 +109,7 @@ class Base64Decoder : public BodyDecoder {
   uint64_t seen_ = 0;  // characters read, for messages
 };
 
-int HexValue(char c) {
+[[nodiscard]] int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -123,7 +123,7 @@ class QuotedPrintableDecoder : public BodyDecoder {
  public:
   explicit QuotedPrintableDecoder(ByteSink* sink) : sink_(sink) {}
 
-  bool Text(std::string_view text) override {
+  [[nodiscard]] bool Text(std::string_view text) override {
     std::string data;
     if (!held_.empty()) {
       data = std::move(held_) + std::string(text);
@@ -165,7 +165,7 @@ class QuotedPrintableDecoder : public BodyDecoder {
     return sink_->Write(out.data(), out.size());
   }
 
-  bool LineEnd(std::string_view ending) override {
+  [[nodiscard]] bool LineEnd(std::string_view ending) override {
     const bool soft = !held_.empty() && held_[0] == '=' &&
                       held_.find_first_not_of(" \t", 1) == std::string::npos;
     std::string out;
@@ -175,12 +175,12 @@ class QuotedPrintableDecoder : public BodyDecoder {
     return sink_->Write(out.data(), out.size());
   }
 
-  bool Finish() override { return LineEnd(""); }
+  [[nodiscard]] bool Finish() override { return LineEnd(""); }
 
  private:
   // Keeps a tail that the next text may change; an over-long run of blanks
   // cannot be trailing white space of any sane line and is written.
-  bool Hold(std::string_view tail, std::string* out) {
+  [[nodiscard]] bool Hold(std::string_view tail, std::string* out) {
     if (tail.size() > 1024) {
       out->append(tail);
       return true;
@@ -196,11 +196,12 @@ class QuotedPrintableDecoder : public BodyDecoder {
 class CopyDecoder : public BodyDecoder {
  public:
   explicit CopyDecoder(ByteSink* sink) : sink_(sink) {}
+  [[nodiscard]]
   bool Text(std::string_view text) override { return sink_->Write(text.data(), text.size()); }
-  bool LineEnd(std::string_view ending) override {
+  [[nodiscard]] bool LineEnd(std::string_view ending) override {
     return sink_->Write(ending.data(), ending.size());
   }
-  bool Finish() override { return true; }
+  [[nodiscard]] bool Finish() override { return true; }
 
  private:
   ByteSink* sink_;

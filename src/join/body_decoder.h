@@ -20,7 +20,7 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   // Takes `size` bytes. Returns false when they could not be kept.
-  virtual bool Write(const char* data, size_t size) = 0;
+  [[nodiscard]] virtual bool Write(const char* data, size_t size) = 0;
 };
 
 class BodyDecoder {
@@ -28,11 +28,11 @@ class BodyDecoder {
   virtual ~BodyDecoder() = default;
   // Decodes `text`, the next part of a line. Returns false on a decoding
   // error (error() says which) or when the sink failed.
-  virtual bool Text(std::string_view text) = 0;
+  [[nodiscard]] virtual bool Text(std::string_view text) = 0;
   // The current line ends with `ending` ("\n" or "\r\n").
-  virtual bool LineEnd(std::string_view ending) = 0;
+  [[nodiscard]] virtual bool LineEnd(std::string_view ending) = 0;
   // The body ended. Returns false when it ended inside an encoded unit.
-  virtual bool Finish() = 0;
+  [[nodiscard]] virtual bool Finish() = 0;
   // What went wrong; empty when the sink failed (the sink knows why).
   const std::string& error() const { return error_; }
 

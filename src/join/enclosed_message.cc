@@ -18,7 +18,7 @@ std::string Folded(std::string text) {
 // The size= of a Content-Disposition (RFC 2183): decimal digits only, at
 // most 19 of them. Returns false when absent or not such a number, which
 // leaves nothing to check the file against.
-bool ParseSize(const std::string& text, uint64_t* size) {
+[[nodiscard]] bool ParseSize(const std::string& text, uint64_t* size) {
   if (text.empty() || text.size() > 19) return false;
   uint64_t value = 0;
   for (char c : text) {

@@ -55,12 +55,12 @@ class EnclosedMessage {
   void Process(std::string_view text, std::string_view ending, bool starts);
   void HeaderLine(std::string_view text, std::string_view ending, bool starts);
   void HeaderDone();
-  bool IsDelimiter(std::string_view text, bool* closing) const;
+  [[nodiscard]] bool IsDelimiter(std::string_view text, bool* closing) const;
   void StartFile(const HeaderBlock& header);
   void EndFile();
   void FailFile(const std::string& reason);
   void Decode(std::string_view text, std::string_view ending);
-  bool HoldsWholeLines() const;
+  [[nodiscard]] bool HoldsWholeLines() const;
 
   std::string folder_;
   std::string fallback_name_;

@@ -5,14 +5,14 @@
 namespace postrunner {
 namespace {
 
-int HexValue(char c) {
+[[nodiscard]] int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
-int Base64Value(char c) {
+[[nodiscard]] int Base64Value(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
   if (c >= 'a' && c <= 'z') return c - 'a' + 26;
   if (c >= '0' && c <= '9') return c - '0' + 52;
@@ -22,7 +22,7 @@ int Base64Value(char c) {
 }
 
 // Base64 text of an encoded-word; false on a character outside the alphabet.
-bool DecodeWordBase64(std::string_view text, std::string* out) {
+[[nodiscard]] bool DecodeWordBase64(std::string_view text, std::string* out) {
   unsigned bits = 0;
   int count = 0;
   for (char c : text) {
@@ -59,7 +59,7 @@ std::string DecodeHexEscapes(std::string_view text, char escape, bool underscore
 
 // Decodes the encoded-word that starts `text` ("=?cs?E?data?="). Returns its
 // length, 0 when `text` does not start with a well-formed one.
-size_t DecodeOneWord(std::string_view text, std::string* out) {
+[[nodiscard]] size_t DecodeOneWord(std::string_view text, std::string* out) {
   if (text.substr(0, 2) != "=?") return 0;
   size_t q1 = text.find('?', 2);
   if (q1 == std::string_view::npos || q1 + 2 >= text.size() || text[q1 + 2] != '?') return 0;

@@ -20,7 +20,7 @@ constexpr int kLockWaitMs = 120 * 1000;
 constexpr const char* kLockWaitVariable = "POSTRUNNER_LOCK_WAIT_MS";
 constexpr long kMaxLockWaitMs = 3600L * 1000;
 
-int LockWaitMs() {
+[[nodiscard]] int LockWaitMs() {
   const char* value = std::getenv(kLockWaitVariable);
   if (value == nullptr || *value == '\0') return kLockWaitMs;
   char* end = nullptr;

@@ -17,7 +17,7 @@ inline constexpr int kJoinFailed = 5;      // a set incomplete, inconsistent or 
 
 // Joins the pieces in the mailbox `path` into files in `folder` (the current
 // folder when empty). Returns one of the exit codes above.
-int RunJoin(const std::string& path, const std::string& folder);
+[[nodiscard]] int RunJoin(const std::string& path, const std::string& folder);
 
 }  // namespace postrunner
 

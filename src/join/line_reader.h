@@ -30,13 +30,13 @@ class LineReader {
   // Fills `*line` with the next line; its views stay valid until the next
   // call. Returns 1 for a line, 0 at the end of the range, -1 on a read
   // error (errno set). A file that ends before `end` ends the range there.
-  int Next(Line* line);
+  [[nodiscard]] int Next(Line* line);
 
   // Offset of the first byte not yet handed out.
-  uint64_t position() const { return file_pos_ - (fill_ - start_); }
+  [[nodiscard]] uint64_t position() const { return file_pos_ - (fill_ - start_); }
 
  private:
-  bool Refill();
+  [[nodiscard]] bool Refill();
 
   int fd_;
   uint64_t file_pos_;  // file offset of buffer_[fill_]

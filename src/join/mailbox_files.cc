@@ -34,13 +34,13 @@ bool MailboxFiles::LockOnlyFile(int wait_ms, std::string* reason) {
       *reason = "cannot lock " + path + ": " + ErrnoText(errno);
       break;
   }
-  fd_.Reset();
+  (void)fd_.Reset();  // a mailbox is only read: its close loses nothing
   return false;
 }
 
 int MailboxFiles::Get(uint32_t index, std::string* reason) {
   if (index != index_ || !fd_.valid()) {
-    fd_.Reset(OpenRegularFile(paths_[index].c_str()));
+    (void)fd_.Reset(OpenRegularFile(paths_[index].c_str()));  // as above
     index_ = index;
     if (!fd_.valid()) *reason = "cannot read " + paths_[index] + ": " + ErrnoText(errno);
   }

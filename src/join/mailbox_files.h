@@ -24,14 +24,14 @@ class MailboxFiles {
   // Opens the only file and takes the shared lock, waiting up to `wait_ms`
   // for the locks of a delivery to go. Returns false, with `*reason`, when
   // it cannot be opened or stays locked.
-  bool LockOnlyFile(int wait_ms, std::string* reason);
+  [[nodiscard]] bool LockOnlyFile(int wait_ms, std::string* reason);
 
   // The descriptor of file `index`; -1, with `*reason`, when it cannot be
   // opened. It stays valid until another file is asked for.
-  int Get(uint32_t index, std::string* reason);
+  [[nodiscard]] int Get(uint32_t index, std::string* reason);
 
   const std::string& path(uint32_t index) const { return paths_[index]; }
-  uint32_t count() const { return static_cast<uint32_t>(paths_.size()); }
+  [[nodiscard]] uint32_t count() const { return static_cast<uint32_t>(paths_.size()); }
 
  private:
   std::vector<std::string> paths_;

@@ -35,13 +35,14 @@ class MailboxIndex : public ScanTarget {
   // Scans the files of the mailbox from `from` on: to the end, or, in a
   // later scan, until the batch is full. Returns false, with `*reason`,
   // when a file cannot be read.
-  bool Scan(MailboxFiles* files, MailboxPosition from, std::string* reason);
+  [[nodiscard]] bool Scan(MailboxFiles* files, MailboxPosition from, std::string* reason);
 
   // Files a piece into its set, or counts why it cannot be.
   void Piece(const MimeValue& type, const HeaderBlock& header, const PieceRef& ref,
              MailboxPosition at) override;
   // Keeps a message sent whole while the batch has room. Once it is full,
   // the first scan goes on for the pieces; a later scan stops.
+  [[nodiscard]]
   bool Whole(const HeaderBlock& header, const PieceRef& ref, MailboxPosition at) override;
 
   // Empties the batch for a later scan, which begins at resume(); pieces
@@ -51,11 +52,11 @@ class MailboxIndex : public ScanTarget {
   PieceSets& sets() { return sets_; }
   const std::vector<WholeMessage>& batch() const { return batch_; }
   // True when a message sent whole found no room in the batch.
-  bool overflow() const { return overflow_; }
+  [[nodiscard]] bool overflow() const { return overflow_; }
   // Where the first message sent whole without room begins.
-  MailboxPosition resume() const { return resume_; }
+  [[nodiscard]] MailboxPosition resume() const { return resume_; }
   // Pieces that belong to a set but could not be kept.
-  int refused() const { return long_ids_ + over_budget_; }
+  [[nodiscard]] int refused() const { return long_ids_ + over_budget_; }
   // One line for each kind of piece passed over, with their counts.
   std::vector<std::string> Notes() const;
 

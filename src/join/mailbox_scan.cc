@@ -20,7 +20,7 @@ namespace {
 
 constexpr int kMaxDepth = 64;
 
-bool IsFolder(const std::string& path) {
+[[nodiscard]] bool IsFolder(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
@@ -29,12 +29,13 @@ std::string Joined(const std::string& folder, const std::string& name) {
   return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-bool CannotRead(const std::string& path, int error, std::string* reason) {
+[[nodiscard]] bool CannotRead(const std::string& path, int error, std::string* reason) {
   *reason = "cannot read " + path + ": " + ErrnoText(error);
   return false;
 }
 
 // Lists the folder `folder`. Returns false, with `*reason`, when it cannot.
+[[nodiscard]]
 bool ListByPath(const std::string& folder, std::vector<DirEntry>* entries, std::string* reason) {
   ScopedFd fd(OpenFolder(folder));
   if (fd.valid() && ListFolderAt(fd.get(), entries)) return true;
@@ -42,6 +43,7 @@ bool ListByPath(const std::string& folder, std::vector<DirEntry>* entries, std::
 }
 
 // The regular files directly in `folder` whose names do not begin with '.'.
+[[nodiscard]]
 bool ListMaildirFolder(const std::string& folder, std::vector<std::string>* files,
                        std::string* reason) {
   std::vector<DirEntry> entries;
@@ -53,6 +55,7 @@ bool ListMaildirFolder(const std::string& folder, std::vector<std::string>* file
 }
 
 // Every regular *.eml file under `folder`, each folder visited once.
+[[nodiscard]]
 bool ListEmlTree(const std::string& folder, int depth, std::set<std::pair<dev_t, ino_t>>* seen,
                  std::vector<std::string>* files, std::string* reason) {
   std::vector<DirEntry> entries;
@@ -73,7 +76,7 @@ bool ListEmlTree(const std::string& folder, int depth, std::set<std::pair<dev_t,
 
 // True when a message sent whole may carry a file: a multipart, or a part
 // that is an attachment or has a name.
-bool MayHoldAttachments(const MimeValue& type, const HeaderBlock& header) {
+[[nodiscard]] bool MayHoldAttachments(const MimeValue& type, const HeaderBlock& header) {
   if (type.value.rfind("multipart/", 0) == 0 || !type.Param("name").empty()) return true;
   MimeValue disposition = ParseMimeValue(header.Get("content-disposition"));
   return disposition.value == "attachment" || !disposition.Param("filename").empty();
@@ -96,7 +99,7 @@ class FileScanner {
 
   // Runs over the lines of `reader`, which begins where a message does.
   // Returns false on a read error; sets `*stopped` when the target stopped it.
-  bool Run(LineReader* reader, bool* stopped) {
+  [[nodiscard]] bool Run(LineReader* reader, bool* stopped) {
     Line line;
     int got;
     bool line_start = true;
@@ -141,7 +144,7 @@ class FileScanner {
 
   // The message that began earlier ends at `end`. Returns false when the
   // target wants the scan to stop before it.
-  bool Finish(uint64_t end) {
+  [[nodiscard]] bool Finish(uint64_t end) {
     if (!message_.usable || message_.in_header) return true;
     const HeaderBlock& header = message_.header;
     const MailboxPosition at{index_, message_.begin};

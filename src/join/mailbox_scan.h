@@ -18,6 +18,7 @@ namespace postrunner {
 // Lists the message files of the mailbox at `path`, sorted by name within
 // each folder. Returns false, with `*reason`, when `path` or a folder within
 // it cannot be read.
+[[nodiscard]]
 bool ListMailboxFiles(const std::string& path, std::vector<std::string>* files,
                       std::string* reason);
 
@@ -32,6 +33,7 @@ class ScanTarget {
   // A message sent whole that may hold attachments, beginning at `at`;
   // `ref` covers its header and body. Returning false ends the scan before
   // this message, so that a later scan may begin at `at`.
+  [[nodiscard]]
   virtual bool Whole(const HeaderBlock& header, const PieceRef& ref, MailboxPosition at) = 0;
 };
 
@@ -40,6 +42,7 @@ class ScanTarget {
 // its end as it is now, and hands its messages to `target`. Sets `*stopped`
 // when the target stopped the scan. Returns false (errno set) when the file
 // cannot be read.
+[[nodiscard]]
 bool ScanMailboxFile(int fd, uint32_t index, uint64_t from, ScanTarget* target, bool* stopped);
 
 }  // namespace postrunner

@@ -10,7 +10,7 @@ namespace {
 
 constexpr int kMaxSections = 100;  // RFC 2231 continuations of one parameter
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+[[nodiscard]] bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -48,7 +48,7 @@ class Scanner {
     }
   }
 
-  bool Take(char c) {
+  [[nodiscard]] bool Take(char c) {
     SkipBlanks();
     if (at_ < text_.size() && text_[at_] == c) {
       ++at_;
@@ -82,7 +82,7 @@ class Scanner {
   }
 
   // Moves past the next ';'. Returns false at the end of the text.
-  bool NextParameter() {
+  [[nodiscard]] bool NextParameter() {
     while (at_ < text_.size() && text_[at_] != ';') ++at_;
     if (at_ >= text_.size()) return false;
     ++at_;

@@ -21,7 +21,7 @@ class HeaderBlock {
   // Adds one header line (without its line end). A line that begins with a
   // blank or tab continues the field before it. Returns false once the block
   // passed kMaxBytes.
-  bool AddLine(std::string_view line);
+  [[nodiscard]] bool AddLine(std::string_view line);
 
   // The value of the first field called `name` (letters folded), leading
   // and trailing white space removed; empty when there is none.
@@ -40,11 +40,11 @@ struct MimeValue {
 
   // The value of parameter `name` (lower case), empty when absent.
   std::string Param(std::string_view name) const;
-  bool HasParam(std::string_view name) const;
+  [[nodiscard]] bool HasParam(std::string_view name) const;
 };
 
 // Parses `text`, the value of a structured header field.
-MimeValue ParseMimeValue(std::string_view text);
+[[nodiscard]] MimeValue ParseMimeValue(std::string_view text);
 
 }  // namespace postrunner
 

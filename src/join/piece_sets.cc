@@ -11,7 +11,7 @@ constexpr size_t kPieceOverhead = 160;
 constexpr int kMaxRangesShown = 30;
 
 // A piece count from 1 to kMaxPieces; 0 for anything else.
-uint32_t ParseCount(std::string_view text) {
+[[nodiscard]] uint32_t ParseCount(std::string_view text) {
   if (text.empty() || text.size() > 9) return 0;
   uint32_t value = 0;
   for (char c : text) {

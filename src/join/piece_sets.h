@@ -62,6 +62,7 @@ class PieceSets {
   // Files one piece under `id` with the raw texts of its number= and total=
   // parameters (`total` empty when absent); the piece's message begins at
   // `at`.
+  [[nodiscard]]
   PieceFiled Add(std::string_view id, std::string_view number, std::string_view total,
                  std::string_view subject, const PieceRef& ref, MailboxPosition at);
 
@@ -72,7 +73,7 @@ class PieceSets {
   std::vector<PieceSet> sets_;
   // Charges one more piece holding `bytes` of text to the index. Returns
   // false when the index is full.
-  bool Charge(size_t bytes);
+  [[nodiscard]] bool Charge(size_t bytes);
 
   std::unordered_map<std::string, size_t> by_id_;
   uint32_t indexed_ = 0;
@@ -81,7 +82,7 @@ class PieceSets {
 
 // True when `set` is consistent, has a total and holds every piece number
 // from 1 to its total.
-bool IsComplete(const PieceSet& set);
+[[nodiscard]] bool IsComplete(const PieceSet& set);
 
 // The piece numbers `set` lacks, as "2, 4-6"; up to its total, or up to its
 // highest number when no total is known. Long lists end in ", ...".

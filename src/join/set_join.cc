@@ -30,6 +30,7 @@ std::string Printable(std::string_view id) {
 // Calls `on_line(text, ending)` for each stored line of a piece's body, with
 // mboxrd quoting (">From ", ">>From ") undone. Returns false with `*reason`.
 template <typename OnLine>
+[[nodiscard]]
 bool ReadPiece(const PieceRef& ref, MailboxFiles* files, std::string* reason, OnLine on_line) {
   int fd = files->Get(ref.file, reason);
   if (fd < 0) return false;
@@ -53,6 +54,7 @@ bool ReadPiece(const PieceRef& ref, MailboxFiles* files, std::string* reason, On
 }
 
 // A hash of a piece's body that ignores how its lines end.
+[[nodiscard]]
 bool BodyHash(const PieceRef& ref, MailboxFiles* files, uint64_t* hash, std::string* reason) {
   uint64_t h = 14695981039346656037u;
   auto mix = [&h](std::string_view bytes) {
@@ -67,6 +69,7 @@ bool BodyHash(const PieceRef& ref, MailboxFiles* files, uint64_t* hash, std::str
 }
 
 // The first piece number whose copies differ, 0 when none. -1 on a read error.
+[[nodiscard]]
 int64_t DifferingCopies(const PieceSet& set, MailboxFiles* files, std::string* reason) {
   for (const auto& [number, copies] : set.pieces) {
     if (copies.size() < 2) continue;

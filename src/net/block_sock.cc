@@ -27,13 +27,20 @@ using Clock = std::chrono::steady_clock;
 // Calls `notify` and swallows any exception from it, so an observer can
 // never break a transfer. Returns false when it threw.
 template <typename Notify>
-bool CallObserver(Notify notify) {
+[[nodiscard]] bool CallObserver(Notify notify) {
   try {
     notify();
     return true;
   } catch (...) {
     return false;
   }
+}
+
+// Calls `notify` for its effect alone: an observer that throws changes
+// nothing, the transfer goes on.
+template <typename Notify>
+void TellObserver(Notify notify) {
+  (void)CallObserver(notify);
 }
 
 }  // namespace
@@ -50,7 +57,7 @@ CQXBlockSock::CQXBlockSock(SocketApi& api) : api_(&api), socket_(&api) {
 }
 
 CQXBlockSock::~CQXBlockSock() {
-  Close();
+  CloseSocket();
   WriteLog("CQXBlockSock::Destructor: Completed");
 }
 
@@ -91,16 +98,15 @@ BOOL CQXBlockSock::CreateSocket(int type, int family) {
   WriteLog("CQXBlockSock::CreateSocket: Start");
   if (socket_.valid()) {
     WriteLog("CQXBlockSock::CreateSocket: Closing Old Socket");
-    Close();  // always succeeds
+    CloseSocket();
   }
   int code = QXE_OK;
   int fd = api_->Open(family, type, 0);
   if (fd < 0) {
-    socket_.Reset();
     WriteLog("CQXBlockSock::CreateSocket: Invalid Socket");
     code = QXE_INVALID_SOCKET;
   } else {
-    socket_.Reset(fd);
+    (void)socket_.Reset(fd);  // the old socket is closed already
   }
   SetErrorCode(code);
   if (code == QXE_OK) {
@@ -132,14 +138,16 @@ BOOL CQXBlockSock::ConnectTo(const std::string& host, unsigned int port,
 BOOL CQXBlockSock::ConnectTo(const HostPort& target, int type) {
   WriteLog("CQXBlockSock::ConnectTo: Start");
   if (!CreateSocket(type)) return FALSE;
-  api_->SetReuseAddress(socket_.get());
+  // Address reuse matters to a socket that listens; a client connects just
+  // as well when the system refuses it.
+  (void)api_->SetReuseAddress(socket_.get());
 
   try {
     return ResolveAndConnect(target, type);
   } catch (...) {
     // Only running out of memory can get here; the attempt is given up.
     SetErrorCode(QXE_UNKNOWN);
-    Close();
+    CloseSocket();
     char line[96];
     std::snprintf(line, sizeof line,
                   "CQXBlockSock::ConnectTo: Exception in connect. RETURNING "
@@ -159,7 +167,7 @@ BOOL CQXBlockSock::ResolveAndConnect(const HostPort& target, int type) {
   char line[96];
   if (addresses.empty()) {
     WriteLog("CQXBlockSock::ConnectTo: Invalid Address: INADDR_NONE");
-    Close();
+    CloseSocket();
     std::snprintf(line, sizeof line,
                   "CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR %d)",
                   QXE_INVALID_ADDRESS);
@@ -178,11 +186,12 @@ BOOL CQXBlockSock::ResolveAndConnect(const HostPort& target, int type) {
       int fd = api_->Open(address.family, type, address.protocol);
       if (fd < 0) {
         if (first_error == QXE_OK) first_error = SocketErrorFromErrno(errno);
-        socket_.Reset();
+        // The failed attempt's socket is done with, whatever close says.
+        (void)socket_.Reset();
         continue;
       }
-      socket_.Reset(fd);
-      api_->SetReuseAddress(fd);
+      (void)socket_.Reset(fd);  // closes the failed attempt's socket, as above
+      (void)api_->SetReuseAddress(fd);  // as in ConnectTo
     }
     // A connect needs a round trip even on loopback, so it always gets at
     // least a second, even when the time-out is 0.
@@ -195,7 +204,7 @@ BOOL CQXBlockSock::ResolveAndConnect(const HostPort& target, int type) {
     if (first_error == QXE_OK) first_error = SocketErrorFromErrno(error);
   }
   SetErrorCode(first_error);
-  Close();
+  CloseSocket();
   std::snprintf(line, sizeof line,
                 "CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR %d)", first_error);
   WriteLog(line);
@@ -237,7 +246,7 @@ BOOL CQXBlockSock::Send(const std::string& text) {
   const uint32_t length32 = static_cast<uint32_t>(text.size());
   const bool notify = notify_ && observer_ != nullptr;
   if (observer_ != nullptr) {
-    if (notify) CallObserver([&] { observer_->OnSendStart(length32); });
+    if (notify) TellObserver([&] { observer_->OnSendStart(length32); });
     WriteLog("CQXBlockSock::Send: Start Sending");
   }
   bytes_to_send_ += length32;
@@ -245,7 +254,7 @@ BOOL CQXBlockSock::Send(const std::string& text) {
 
   SetErrorCode(QXE_OK);
   if (notify) {
-    CallObserver([&] {
+    TellObserver([&] {
       observer_->OnSendComplete(bytes_sent_, bytes_to_send_, length32);
     });
   }
@@ -275,7 +284,7 @@ BOOL CQXBlockSock::SendChunks(const std::string& text, bool notify) {
     if (n < 0) return FALSE;
     if (n == 0 && chunk > 0) continue;  // nothing fitted after all: wait again
     bytes_sent_ += static_cast<uint32_t>(n);
-    if (notify) CallObserver([&] { observer_->OnChunkSent(bytes_sent_, bytes_to_send_); });
+    if (notify) TellObserver([&] { observer_->OnChunkSent(bytes_sent_, bytes_to_send_); });
     sent += static_cast<size_t>(n);
     deadline = Clock::now() + stall_limit;
   } while (sent < text.size());
@@ -307,7 +316,7 @@ BOOL CQXBlockSock::Receive(std::string& text) {
   if (!HaveSocket("CQXBlockSock::Receive: Returning FALSE. (No Socket)")) return FALSE;
   text.clear();
   const bool notify = notify_ && observer_ != nullptr;
-  if (notify) CallObserver([&] { observer_->OnReceiveStart(); });
+  if (notify) TellObserver([&] { observer_->OnReceiveStart(); });
   WriteLog("CQXBlockSock::Receive: Ready to Receive");
 
   ssize_t n = ReceiveBlock(buffer, sizeof buffer);
@@ -367,12 +376,16 @@ BOOL CQXBlockSock::StoreBlock(const char* buffer, size_t size, std::string* text
 }
 
 BOOL CQXBlockSock::Close() {
-  if (observer_ != nullptr) CallObserver([&] { observer_->OnClose(); });
+  CloseSocket();
+  return TRUE;
+}
+
+void CQXBlockSock::CloseSocket() {
+  if (observer_ != nullptr) TellObserver([&] { observer_->OnClose(); });
   WriteLog("CQXBlockSock::Close: Start");
   // The result of close is not examined: the descriptor is gone either way.
-  socket_.Reset();
+  (void)socket_.Reset();
   WriteLog("CQXBlockSock::Close: Completed");
-  return TRUE;
 }
 
 void CQXBlockSock::WriteLog(const char* message) {
@@ -391,7 +404,8 @@ void CQXBlockSock::WriteLog(const char* message) {
     std::string line(head);
     line += message ? message : "";
     line += '\n';
-    WriteAll(file.get(), line.data(), line.size());
+    // Logging is best effort: a line that does not fit is lost.
+    (void)WriteAll(file.get(), line.data(), line.size());
   } catch (...) {
     // Logging is best effort; the line is lost.
   }

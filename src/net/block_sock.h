@@ -62,7 +62,7 @@ class CQXBlockSock {
   // Makes a fresh socket of `type` (SOCK_STREAM) and `family`, closing any
   // old one first. Returns TRUE; FALSE with code 30002 when the system
   // refuses a socket (the object is then without socket).
-  BOOL CreateSocket(int type = SOCK_STREAM, int family = AF_INET);
+  [[nodiscard]] BOOL CreateSocket(int type = SOCK_STREAM, int family = AF_INET);
 
   // Resolves and connects. `host` is "name", "name:port", "a.b.c.d",
   // "a.b.c.d:port", "[ipv6]" or "[ipv6]:port" (a bare IPv6 address without
@@ -73,17 +73,18 @@ class CQXBlockSock {
   // 30003 (host malformed or not resolvable), the system's connect error of
   // the first failed attempt (e.g. 10061 refused, 10060 timed out,
   // 10065/10051 unreachable), or CreateSocket's code.
+  [[nodiscard]]
   BOOL ConnectTo(const std::string& host, unsigned int port,
                  int type = SOCK_STREAM);
 
   // The same for a server text parsed already: `target.host` without
   // brackets or port (empty: not resolvable, code 30003), `target.port`.
-  BOOL ConnectTo(const HostPort& target, int type = SOCK_STREAM);
+  [[nodiscard]] BOOL ConnectTo(const HostPort& target, int type = SOCK_STREAM);
 
   // Whether the socket is connected to a loopback address, as the
   // connected socket itself names its peer (no name is looked up again).
   // False without a socket or when the system cannot tell.
-  bool PeerIsLoopback() const;
+  [[nodiscard]] bool PeerIsLoopback() const;
 
   // The first address `host` (any form ConnectTo accepts; the port is
   // ignored) resolves to, as numeric text. When it does not resolve: the
@@ -106,7 +107,7 @@ class CQXBlockSock {
   // ("Ok") when the peer has closed the connection; 30004 no socket; 30005
   // nothing arrived in time; the system's error (e.g. 10054). A reply that
   // arrives in pieces needs several calls; data not yet read stays queued.
-  BOOL Receive(std::string& text);
+  [[nodiscard]] BOOL Receive(std::string& text);
 
   // Closes the socket if there is one; the object can connect again.
   // Returns TRUE (closing an object without socket is a success too).
@@ -117,7 +118,7 @@ class CQXBlockSock {
   void SetTimeout(int seconds);
 
   // The current error code; SetErrorCode stores `code` and returns it.
-  int GetErrorCode() const { return error_code_; }
+  [[nodiscard]] int GetErrorCode() const { return error_code_; }
   int SetErrorCode(int code);
   // The short text of the current error code ("Ok" for 0; see
   // net/socket_errors.h).
@@ -126,11 +127,11 @@ class CQXBlockSock {
   // Sets all four traffic counters to 0.
   void ResetCommCounters();
   // Sum of the lengths of all texts given to Send.
-  uint32_t GetBytesToSend() const { return bytes_to_send_; }
+  [[nodiscard]] uint32_t GetBytesToSend() const { return bytes_to_send_; }
   // Sum of what the individual send calls took.
-  uint32_t GetBytesSent() const { return bytes_sent_; }
+  [[nodiscard]] uint32_t GetBytesSent() const { return bytes_sent_; }
   // Sum of the lengths of all received blocks.
-  uint32_t GetBytesReceived() const { return received_a_; }
+  [[nodiscard]] uint32_t GetBytesReceived() const { return received_a_; }
 
   // Switches the debug log on (1) or off (0). Switching it on from off
   // writes "CQXBlockSock::EnableDebug: Debugging Enabled".
@@ -145,29 +146,31 @@ class CQXBlockSock {
   void EnableNotifications(BOOL on) { notify_ = on != FALSE; }
 
   // The socket descriptor, -1 when the object has none.
-  int GetSocket() const { return socket_.get(); }
+  [[nodiscard]] int GetSocket() const { return socket_.get(); }
 
  private:
   // ConnectTo after the socket is made: resolves `target` and tries each
   // address. May throw std::bad_alloc; ConnectTo catches it.
-  BOOL ResolveAndConnect(const HostPort& target, int type);
+  [[nodiscard]] BOOL ResolveAndConnect(const HostPort& target, int type);
   // The time-out in milliseconds, clamped to what poll accepts.
-  int WaitMs() const;
+  [[nodiscard]] int WaitMs() const;
   // TRUE when there is a socket; otherwise stores code 30004, logs
   // `no_socket_line` and returns FALSE.
-  BOOL HaveSocket(const char* no_socket_line);
+  [[nodiscard]] BOOL HaveSocket(const char* no_socket_line);
   // Send's loop: waits for room and sends `text` chunk by chunk, notifying
   // the observer after each when `notify`. FALSE with the code stored.
-  BOOL SendChunks(const std::string& text, bool notify);
+  [[nodiscard]] BOOL SendChunks(const std::string& text, bool notify);
   // One send of `chunk` bytes: the count taken, 0 when nothing fitted after
   // all (try again), -1 on failure with the code stored.
-  ssize_t SendChunk(const char* data, size_t chunk);
+  [[nodiscard]] ssize_t SendChunk(const char* data, size_t chunk);
   // Waits for and reads one block: the count, 0 when the peer has closed,
   // -1 on failure with the code stored.
-  ssize_t ReceiveBlock(char* buffer, size_t size);
+  [[nodiscard]] ssize_t ReceiveBlock(char* buffer, size_t size);
+  // Close without its result, which is always TRUE.
+  void CloseSocket();
   // Stores the `size` received bytes up to the first zero byte in `text`.
   // FALSE with code 30007 when memory runs out.
-  BOOL StoreBlock(const char* buffer, size_t size, std::string* text);
+  [[nodiscard]] BOOL StoreBlock(const char* buffer, size_t size, std::string* text);
 
   int error_code_ = QXE_OK;
   int timeout_ = kDefaultSocketTimeout;

@@ -11,12 +11,12 @@ namespace postrunner {
 // The Windows Sockets number for errno value `error_number`. An errno
 // without an equivalent is returned unchanged (its text reads "Undefined
 // Socket Error"); 0 becomes 30008, so a failure never reads "Ok".
-int SocketErrorFromErrno(int error_number);
+[[nodiscard]] int SocketErrorFromErrno(int error_number);
 
 // The Windows Sockets number for getaddrinfo result `eai` (EAI_NONAME
 // 11001, EAI_AGAIN 11002, EAI_FAIL 11003, EAI_NODATA 11004; EAI_SYSTEM
 // maps `error_number`). Other resolver failures give 11001.
-int SocketErrorFromResolver(int eai, int error_number);
+[[nodiscard]] int SocketErrorFromResolver(int eai, int error_number);
 
 // The short text of `code`: "Ok" for 0, the class's own texts for
 // 30001..30008, the symbolic name for a Windows Sockets number

@@ -50,7 +50,7 @@ inline constexpr const char* kSslLibraryName = "libssl.so.3";
 
 // Loads libssl the first time it is called in the process. Returns whether
 // every entry point was found; a failed load is not tried again.
-bool SslLibraryReady();
+[[nodiscard]] bool SslLibraryReady();
 
 // The entry points. The caller must have seen SslLibraryReady() return true.
 const SslApi& Ssl();

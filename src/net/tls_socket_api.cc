@@ -15,12 +15,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Milliseconds left until `deadline`, never negative.
-int RemainingMs(Clock::time_point deadline) {
+[[nodiscard]] int RemainingMs(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-bool IsNumericHost(const std::string& host) {
+[[nodiscard]] bool IsNumericHost(const std::string& host) {
   unsigned char bytes[sizeof(in6_addr)];
   return ::inet_pton(AF_INET, host.c_str(), bytes) == 1 ||
          ::inet_pton(AF_INET6, host.c_str(), bytes) == 1;
@@ -63,12 +63,12 @@ struct TlsSession {
   int error = 0;           // errno for a failed connection, 0 while sound
   bool write_wants_read = false;
 
-  bool HasNews() const { return begin < end || closed || error != 0; }
+  [[nodiscard]] bool HasNews() const { return begin < end || closed || error != 0; }
 
   // One SSL_read into the empty buffer. Returns 1 when there is news, 0
   // when OpenSSL needs the socket readable (`*want_write` false) or
   // writable (true) first.
-  int ReadRecord(bool* want_write) {
+  [[nodiscard]] int ReadRecord(bool* want_write) {
     const SslApi& api = Ssl();
     api.ERR_clear_error();
     errno = 0;

@@ -43,25 +43,27 @@ class TlsSocketApi final : public SocketApi {
   // `*reason` set ("certificate verify failed: self-signed certificate",
   // "host name mismatch", "TLS handshake timed out", ...) otherwise, and the
   // descriptor then carries nothing further.
+  [[nodiscard]]
   bool StartTls(int fd, const std::string& host, const std::string& ca_file,
                 int timeout_ms, std::string* reason);
 
   // Whether TLS is up on `fd`.
-  bool Secured(int fd) const;
+  [[nodiscard]] bool Secured(int fd) const;
 
+  [[nodiscard]]
   int Resolve(const std::string& host, uint16_t port, int type,
               std::vector<SocketAddress>* out) override;
-  int Open(int family, int type, int protocol) override;
-  int SetReuseAddress(int fd) override;
-  int Connect(int fd, const SocketAddress& address, int timeout_ms) override;
+  [[nodiscard]] int Open(int family, int type, int protocol) override;
+  [[nodiscard]] int SetReuseAddress(int fd) override;
+  [[nodiscard]] int Connect(int fd, const SocketAddress& address, int timeout_ms) override;
   // On the secured descriptor, readable means application data (or the
   // connection's end) can be taken without waiting: TLS records are read
   // and decrypted here, up to `timeout_ms` in all.
-  int Wait(int fd, bool for_write, int timeout_ms) override;
-  ssize_t Send(int fd, const void* data, size_t size) override;
-  ssize_t Receive(int fd, void* buffer, size_t size) override;
-  int PeerAddress(int fd, SocketAddress* out) override;
-  int Close(int fd) override;
+  [[nodiscard]] int Wait(int fd, bool for_write, int timeout_ms) override;
+  [[nodiscard]] ssize_t Send(int fd, const void* data, size_t size) override;
+  [[nodiscard]] ssize_t Receive(int fd, void* buffer, size_t size) override;
+  [[nodiscard]] int PeerAddress(int fd, SocketAddress* out) override;
+  [[nodiscard]] int Close(int fd) override;
 
  private:
   // Ends the TLS session, if any, without touching the descriptor.

@@ -10,21 +10,21 @@
 namespace postrunner {
 
 // The byte with 'A'..'Z' mapped to 'a'..'z'.
-inline char FoldAscii(char c) {
+[[nodiscard]] inline char FoldAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
 // <0, 0 or >0 as `a` sorts before, equal to or after `b`, letters folded;
 // bytes compare as unsigned values.
-int CompareNoCase(std::string_view a, std::string_view b);
+[[nodiscard]] int CompareNoCase(std::string_view a, std::string_view b);
 
 // True when `a` and `b` are equal with ASCII letters folded.
-inline bool EqualNoCase(std::string_view a, std::string_view b) {
+[[nodiscard]] inline bool EqualNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareNoCase(a, b) == 0;
 }
 
 // True when `text` begins with `prefix`, letters folded.
-inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+[[nodiscard]] inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
          EqualNoCase(text.substr(0, prefix.size()), prefix);
 }

@@ -43,14 +43,14 @@ class CBinaryFile {
   // files get kBinaryCreateMode). Returns the descriptor (>= 0) on success,
   // -1 on failure (errno set; EISDIR or EINVAL when `path` is not a regular
   // file). The path is remembered in either case until the next Close/Open.
-  int Open(const std::string& path, int flags);
+  [[nodiscard]] int Open(const std::string& path, int flags);
 
   // Closes the descriptor and forgets the path. Harmless when nothing is open.
   void Close();
 
   // Reads up to `count` bytes. Returns the count read, 0 at end of file, -1
   // on error or when nothing is open.
-  ssize_t Read(void* buffer, size_t count);
+  [[nodiscard]] ssize_t Read(void* buffer, size_t count);
 
   // Reads up to `count` bytes into `buffer`. Returns `buffer` when bytes were
   // read, nullptr at end of file or on error.
@@ -58,18 +58,18 @@ class CBinaryFile {
 
   // Writes all `count` bytes (partial writes are continued). Returns `count`,
   // or -1 when an error stopped the write or nothing is open.
-  ssize_t Write(const void* buffer, size_t count);
+  [[nodiscard]] ssize_t Write(const void* buffer, size_t count);
 
   // The current position, -1 on error.
-  int64_t Tell();
+  [[nodiscard]] int64_t Tell();
   // Moves to `position` from the start. Returns the new position, -1 on error.
-  int64_t Seek(int64_t position);
-  int64_t SeekToStart() { return Seek(0); }
+  [[nodiscard]] int64_t Seek(int64_t position);
+  [[nodiscard]] int64_t SeekToStart() { return Seek(0); }
   // Moves to the end. Returns the new position, which is the file size.
-  int64_t SeekToEnd();
+  [[nodiscard]] int64_t SeekToEnd();
 
   // The descriptor, -1 when nothing is open.
-  int descriptor() const { return fd_.get(); }
+  [[nodiscard]] int descriptor() const { return fd_.get(); }
   // The path given to the last Open, none after Close.
   const std::optional<std::string>& path() const { return path_; }
 

@@ -29,18 +29,18 @@ struct DirEntry {
 };
 
 // Attribute bits for a stat result of an entry called `name`.
-uint32_t AttributesFromMode(const std::string& name, mode_t mode);
+[[nodiscard]] uint32_t AttributesFromMode(const std::string& name, mode_t mode);
 
 // A walk goes down a tree through folder descriptors, each folder opened
 // relative to its parent, so that no path ever grows with the depth.
 
 // Opens the folder `path` ("" for the current folder), following links.
 // Returns the descriptor, or -1 (errno set; ENOTDIR when it is no folder).
-int OpenFolder(const std::string& path);
+[[nodiscard]] int OpenFolder(const std::string& path);
 
 // Opens the sub-folder `name` of the open folder `folder`, following links.
 // Returns the descriptor, or -1 (errno set).
-int OpenFolderAt(int folder, const std::string& name);
+[[nodiscard]] int OpenFolderAt(int folder, const std::string& name);
 
 // Tests only: makes every later OpenFolderAt of a sub-folder called `name`
 // fail with `error`, as a folder of mode 000 does for a user who is not
@@ -51,10 +51,10 @@ void FailFolderOpensForTesting(const std::string& name, int error);
 // examined relative to it, sorted by name with ASCII letters compared
 // case-insensitively, ties broken by the raw bytes. Returns false (errno set, `entries` empty) when it cannot
 // be read to its end. `folder` stays open.
-bool ListFolderAt(int folder, std::vector<DirEntry>* entries);
+[[nodiscard]] bool ListFolderAt(int folder, std::vector<DirEntry>* entries);
 
 // Identity of the open file `fd`. False when it cannot be examined.
-bool DescriptorIdentity(int fd, dev_t* device, ino_t* inode);
+[[nodiscard]] bool DescriptorIdentity(int fd, dev_t* device, ino_t* inode);
 
 // A walk holds one descriptor per level of depth: raises the process's
 // limit of open descriptors as far as it may go.
@@ -62,11 +62,11 @@ void RaiseOpenFileLimit();
 
 // True when something exists under `path` (a dangling link counts), as a
 // directory search for that exact name would find it.
-bool PathExists(const std::string& path);
+[[nodiscard]] bool PathExists(const std::string& path);
 
 // Identity of the file `path` names after following links. Returns false
 // when it cannot be examined.
-bool FileIdentity(const std::string& path, dev_t* device, ino_t* inode);
+[[nodiscard]] bool FileIdentity(const std::string& path, dev_t* device, ino_t* inode);
 
 }  // namespace postrunner
 

@@ -43,7 +43,7 @@ namespace {
 // Examines each entry through `examine` (stat relative to the folder),
 // then sorts.
 template <typename Examine>
-bool ReadEntries(DIR* dir, Examine examine, std::vector<DirEntry>* entries) {
+[[nodiscard]] bool ReadEntries(DIR* dir, Examine examine, std::vector<DirEntry>* entries) {
   errno = 0;
   while (struct dirent* d = ::readdir(dir)) {
     DirEntry entry;
@@ -112,7 +112,7 @@ bool ListFolderAt(int folder, std::vector<DirEntry>* entries) {
   if (!copy.valid()) return false;
   ScopedDir dir(::fdopendir(copy.get()));
   if (!dir) return false;
-  copy.Release();
+  (void)copy.Release();  // the folder stream owns the descriptor now
   ::rewinddir(dir.get());
   return ReadEntries(
       dir.get(),

@@ -32,53 +32,53 @@ struct FileInfo {
 
 // Fills `info` for the open descriptor `fd`. Returns false (errno set) when
 // the descriptor cannot be examined.
-bool FileInfoOf(int fd, FileInfo* info);
+[[nodiscard]] bool FileInfoOf(int fd, FileInfo* info);
 
 // Fills `info` for the file `path` names, following links. Returns false
 // (errno set) when it cannot be examined (ENOENT when nothing is there).
-bool FileInfoOfPath(const char* path, FileInfo* info);
+[[nodiscard]] bool FileInfoOfPath(const char* path, FileInfo* info);
 
 // Opens `path` with `flags` (O_RDONLY to read; `mode` applies when `flags`
 // create the file) without ever blocking: a FIFO without a writer does not
 // hang the open. Anything but a regular file is refused (errno EISDIR for a
 // folder, EINVAL otherwise). Returns the descriptor in blocking mode again,
 // or -1 with errno set. The one way the program opens a file to read.
-int OpenRegularFile(const char* path, int flags = O_RDONLY, mode_t mode = 0);
+[[nodiscard]] int OpenRegularFile(const char* path, int flags = O_RDONLY, mode_t mode = 0);
 
 // Creates or truncates `path` for writing (mode 0666 before umask) without
 // blocking on a FIFO; returns the descriptor in blocking mode, or -1.
-int CreateForWriting(const char* path);
+[[nodiscard]] int CreateForWriting(const char* path);
 
 // Opens the existing FIFO or character device `path` for writing in place,
 // without creating or truncating anything and without blocking: a FIFO that
 // no process reads fails with ENXIO. Anything else is refused with EINVAL.
 // Returns the descriptor in blocking mode, or -1 with errno set.
-int OpenStreamForWriting(const char* path);
+[[nodiscard]] int OpenStreamForWriting(const char* path);
 
 // True when `fd` is an open descriptor.
-bool IsOpenDescriptor(int fd);
+[[nodiscard]] bool IsOpenDescriptor(int fd);
 
 // True when `fd` is readable (opened for reading or reading and writing).
-bool IsReadableDescriptor(int fd);
+[[nodiscard]] bool IsReadableDescriptor(int fd);
 
 // True when writes to `fd` always go to the end of the file (O_APPEND).
-bool IsAppendOnly(int fd);
+[[nodiscard]] bool IsAppendOnly(int fd);
 
 // A new descriptor for the same open file (close-on-exec), or -1.
-int DuplicateDescriptor(int fd);
+[[nodiscard]] int DuplicateDescriptor(int fd);
 
 // The current file position of `fd` in `*position`; false when it has none.
-bool CurrentPosition(int fd, uint64_t* position);
+[[nodiscard]] bool CurrentPosition(int fd, uint64_t* position);
 
 // The end of the file `fd` in `*position`, and moves there; false on error.
-bool SeekToEnd(int fd, uint64_t* position);
+[[nodiscard]] bool SeekToEnd(int fd, uint64_t* position);
 
 // Moves the file position of `fd` to `position`. Returns false on error.
-bool SeekTo(int fd, uint64_t position);
+[[nodiscard]] bool SeekTo(int fd, uint64_t position);
 
 // WriteAll to a pipe or socket whose reader may be gone: the write fails
 // with EPIPE instead of the signal ending the process.
-size_t WriteAllNoSigpipe(int fd, const void* buffer, size_t count);
+[[nodiscard]] size_t WriteAllNoSigpipe(int fd, const void* buffer, size_t count);
 
 }  // namespace postrunner
 

@@ -15,7 +15,7 @@ namespace postrunner {
 namespace {
 
 // Clears O_NONBLOCK on `fd`; on failure closes it and returns -1.
-int BackToBlocking(int fd) {
+[[nodiscard]] int BackToBlocking(int fd) {
   if (fd < 0) return -1;
   ScopedFd owned(fd);
   int flags = ::fcntl(fd, F_GETFL);

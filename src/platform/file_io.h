@@ -13,15 +13,15 @@ namespace postrunner {
 
 // Reads up to `count` bytes with one read(2), retrying on EINTR.
 // Returns the count read, 0 at end of file, -1 on error (errno set).
-ssize_t ReadSome(int fd, void* buffer, size_t count);
+[[nodiscard]] ssize_t ReadSome(int fd, void* buffer, size_t count);
 
 // Writes all `count` bytes, continuing after partial writes and EINTR.
 // Returns the count written: `count` on success, less when an error stopped
 // the write (errno set then).
-size_t WriteAll(int fd, const void* buffer, size_t count);
+[[nodiscard]] size_t WriteAll(int fd, const void* buffer, size_t count);
 
 // Opens `path` with open(2), retrying on EINTR. Returns the descriptor or -1.
-int OpenRetry(const char* path, int flags, mode_t mode = 0);
+[[nodiscard]] int OpenRetry(const char* path, int flags, mode_t mode = 0);
 
 // Text for an errno value, e.g. "No such file or directory".
 std::string ErrnoText(int error_number);

@@ -15,11 +15,11 @@ namespace postrunner {
 // name of `real_name` and a random part; it never opens an existing file or
 // goes through a link. Sets `*temp_name` (the folder part of `real_name`
 // followed by the new name) and returns the descriptor, or -1 (errno set).
-int CreateFileBeside(const std::string& real_name, std::string* temp_name);
+[[nodiscard]] int CreateFileBeside(const std::string& real_name, std::string* temp_name);
 
 // Renames `from` to `to` unless something exists under `to`. Returns 0, or
 // the errno value of the failure (EEXIST when `to` is taken).
-int RenameNoReplace(const std::string& from, const std::string& to);
+[[nodiscard]] int RenameNoReplace(const std::string& from, const std::string& to);
 
 // A path that opens the file the descriptor `fd` refers to (and with
 // `name`, the entry `name` of the open folder `fd`), with no length limit
@@ -28,7 +28,7 @@ std::string DescriptorPath(int fd, std::string_view name = {});
 
 // The longest file name (one path component) the folder `folder` accepts;
 // 255 when it cannot be asked.
-size_t LongestNameIn(const std::string& folder);
+[[nodiscard]] size_t LongestNameIn(const std::string& folder);
 
 }  // namespace postrunner
 

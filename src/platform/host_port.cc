@@ -4,7 +4,7 @@ namespace postrunner {
 namespace {
 
 // Decimal 1..65535 with no sign, blank or other character.
-bool ParsePort(std::string_view text, uint16_t* port) {
+[[nodiscard]] bool ParsePort(std::string_view text, uint16_t* port) {
   if (text.empty() || text.size() > 5) return false;
   unsigned value = 0;
   for (char c : text) {

@@ -21,6 +21,7 @@ struct HostPort {
 // Returns false (leaving `out` unspecified) for an empty host, an unclosed
 // bracket, text after the closing bracket other than ":port", or a port
 // that is not 1..65535 in decimal digits.
+[[nodiscard]]
 bool ParseHostPort(std::string_view text, uint16_t default_port,
                    HostPort* out);
 

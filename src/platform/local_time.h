@@ -18,16 +18,16 @@ struct LocalTime {
 };
 
 // Seconds since 1970-01-01 UTC, now.
-std::time_t CurrentUnixTime();
+[[nodiscard]] std::time_t CurrentUnixTime();
 
 // `when` broken down in the local time zone.
-LocalTime LocalTimeAt(std::time_t when);
+[[nodiscard]] LocalTime LocalTimeAt(std::time_t when);
 
 // `when` broken down in UTC (utc_offset 0).
-LocalTime UtcTimeAt(std::time_t when);
+[[nodiscard]] LocalTime UtcTimeAt(std::time_t when);
 
 // The local time now.
-inline LocalTime GetLocalTime() { return LocalTimeAt(CurrentUnixTime()); }
+[[nodiscard]] inline LocalTime GetLocalTime() { return LocalTimeAt(CurrentUnixTime()); }
 
 }  // namespace postrunner
 

@@ -3,7 +3,7 @@
 namespace postrunner {
 namespace {
 
-LocalTime FromTm(const struct tm& t) {
+[[nodiscard]] LocalTime FromTm(const struct tm& t) {
   LocalTime out;
   out.year = t.tm_year + 1900;
   out.month = t.tm_mon + 1;

@@ -23,7 +23,7 @@ enum class MailboxLock {
 // `fd`, once no "`path`.lock" exists and no other program holds a write
 // lock on it; looks again every few milliseconds for up to `wait_ms`. The
 // lock lasts until the descriptor closes.
-MailboxLock LockMailboxForReading(int fd, const std::string& path, int wait_ms);
+[[nodiscard]] MailboxLock LockMailboxForReading(int fd, const std::string& path, int wait_ms);
 
 }  // namespace postrunner
 

@@ -15,7 +15,7 @@ constexpr int kPollMs = 20;
 
 // Sets (F_RDLCK) or drops (F_UNLCK) this process's lock on all of `fd`
 // without waiting. Returns 0, or the errno value.
-int SetLock(int fd, short type) {
+[[nodiscard]] int SetLock(int fd, short type) {
   struct flock lock = {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
@@ -27,13 +27,13 @@ int SetLock(int fd, short type) {
   }
 }
 
-bool DotLockExists(const std::string& dot_lock) {
+[[nodiscard]] bool DotLockExists(const std::string& dot_lock) {
   struct stat st;
   return ::lstat(dot_lock.c_str(), &st) == 0;
 }
 
 // What stands in the way now: kHeld when nothing does and the lock is taken.
-MailboxLock TryOnce(int fd, const std::string& dot_lock) {
+[[nodiscard]] MailboxLock TryOnce(int fd, const std::string& dot_lock) {
   if (DotLockExists(dot_lock)) return MailboxLock::kDotLock;
   const int error = SetLock(fd, F_RDLCK);
   if (error == EAGAIN || error == EACCES) return MailboxLock::kFileLock;
@@ -44,7 +44,9 @@ MailboxLock TryOnce(int fd, const std::string& dot_lock) {
   }
   // A dot-lock made while the lock was being taken: the delivery goes first.
   if (DotLockExists(dot_lock)) {
-    if (error == 0) SetLock(fd, F_UNLCK);
+    // Best effort: the lock is taken afresh on the next try, and a lock that
+    // stays only delays the delivery until this run ends.
+    if (error == 0) (void)SetLock(fd, F_UNLCK);
     return MailboxLock::kDotLock;
   }
   return MailboxLock::kHeld;

@@ -15,11 +15,11 @@ namespace postrunner {
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed. Must run
 // before anything opens a file. Returns false, errno set, when one of them
 // stays closed.
-bool OpenClosedStandardDescriptors();
+[[nodiscard]] bool OpenClosedStandardDescriptors();
 
 // Ignores SIGPIPE and SIGXFSZ for the rest of the run. Returns false when
 // either cannot be ignored.
-bool IgnoreWriteSignals();
+[[nodiscard]] bool IgnoreWriteSignals();
 
 }  // namespace postrunner
 

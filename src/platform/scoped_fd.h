@@ -10,22 +10,22 @@ class ScopedFd {
  public:
   ScopedFd() = default;
   explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() { Reset(); }
+  ~ScopedFd() { (void)Reset(); }  // a destructor cannot report a failed close
 
   ScopedFd(const ScopedFd&) = delete;
   ScopedFd& operator=(const ScopedFd&) = delete;
   ScopedFd(ScopedFd&& other) noexcept : fd_(other.Release()) {}
   ScopedFd& operator=(ScopedFd&& other) noexcept {
-    if (this != &other) Reset(other.Release());
+    if (this != &other) (void)Reset(other.Release());  // as the destructor
     return *this;
   }
 
   // Returns the descriptor, -1 when none is held.
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
+  [[nodiscard]] int get() const { return fd_; }
+  [[nodiscard]] bool valid() const { return fd_ >= 0; }
 
   // Gives up ownership and returns the descriptor without closing it.
-  int Release() {
+  [[nodiscard]] int Release() {
     int fd = fd_;
     fd_ = -1;
     return fd;

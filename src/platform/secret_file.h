@@ -16,12 +16,14 @@ namespace postrunner {
 // `*reason` set, naming the path but never the content, when the file cannot
 // be opened or read, is not a regular file, has any group or other
 // permission bit set, or holds an empty first line or one over 16 KiB.
+[[nodiscard]]
 bool ReadSecretFile(const std::string& path, std::string* secret, std::string* reason);
 
 // Checks that `path` is a regular file that can be opened and grants group
 // and others no permission. Returns false with `*reason` set when it is not,
 // naming the file as `what` and `path` ("the SSH key file /k is accessible
 // by other users (mode 0640); allow only its owner (chmod 600)").
+[[nodiscard]]
 bool CheckPrivateFile(const std::string& path, const std::string& what, std::string* reason);
 
 }  // namespace postrunner

@@ -16,7 +16,7 @@ constexpr size_t kMaxSecretBytes = 16 * 1024;
 
 // Reads the first line of `fd` into `*text` (whole, with its line end, or
 // cut off past kMaxSecretBytes). Returns false on a read error.
-bool ReadFirstLine(int fd, std::string* text) {
+[[nodiscard]] bool ReadFirstLine(int fd, std::string* text) {
   char buffer[4096];
   bool ok = true;
   // Room for the longest line accepted, its CR and one more block: the text
@@ -36,6 +36,7 @@ bool ReadFirstLine(int fd, std::string* text) {
 
 // Opens `path` for reading and checks that only its owner may use it.
 // Returns the descriptor, or -1 with `*reason` naming the file as `what`.
+[[nodiscard]]
 int OpenPrivateFile(const std::string& path, const std::string& what, std::string* reason) {
   const std::string shown = what + " " + path;
   // Never blocks: a FIFO in the file's place must not hang the run.

@@ -16,7 +16,7 @@ namespace postrunner {
 
 // Makes the process non-dumpable for the rest of the run. Returns false,
 // errno set, when the system refuses.
-bool ProtectSecretMemory();
+[[nodiscard]] bool ProtectSecretMemory();
 
 // Overwrites `size` bytes at `data` with zeros; never left out by the
 // optimiser.

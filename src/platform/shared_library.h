@@ -18,7 +18,7 @@ using SharedLibrary = std::unique_ptr<void, SharedLibraryCloser>;
 
 // Loads the library `name` with every symbol bound at once and kept local.
 // Returns an empty handle when it cannot be loaded.
-SharedLibrary LoadSharedLibrary(const char* name);
+[[nodiscard]] SharedLibrary LoadSharedLibrary(const char* name);
 
 // The address of the symbol `name` in `library`, or nullptr.
 void* FindSymbol(void* library, const char* name);
@@ -26,7 +26,7 @@ void* FindSymbol(void* library, const char* name);
 // Looks `name` up in `library` and stores it in `*slot` as a function
 // pointer. Returns false (storing nullptr) when the symbol is missing.
 template <typename Function>
-bool Resolve(void* library, const char* name, Function* slot) {
+[[nodiscard]] bool Resolve(void* library, const char* name, Function* slot) {
   void* symbol = FindSymbol(library, name);
   *slot = reinterpret_cast<Function>(symbol);
   return symbol != nullptr;

@@ -48,7 +48,7 @@ class RemoveOnSignal {
   RemoveOnSignal& operator=(const RemoveOnSignal&) = delete;
 
   // True when the path is registered.
-  bool Registered() const { return slot_ >= 0; }
+  [[nodiscard]] bool Registered() const { return slot_ >= 0; }
   // Ends the registration; the file is no longer removed on a signal.
   void Release();
 

@@ -24,7 +24,7 @@ extern "C" void RemoveAndExit(int signal_number) {
   ::_exit(128 + signal_number);
 }
 
-sigset_t CleanupSignals() {
+[[nodiscard]] sigset_t CleanupSignals() {
   sigset_t set;
   sigemptyset(&set);
   for (int s : kSignals) sigaddset(&set, s);

@@ -12,11 +12,11 @@ namespace postrunner {
 
 // The local (`peer` false) or remote (`peer` true) address of the connected
 // socket `fd`. Returns false (errno set) when the system cannot tell.
-bool SocketEndAddress(int fd, bool peer, SocketAddress* out);
+[[nodiscard]] bool SocketEndAddress(int fd, bool peer, SocketAddress* out);
 
 // Whether `address` is a loopback address (127.0.0.0/8, ::1, or an IPv4
 // loopback address mapped into IPv6).
-bool IsLoopbackAddress(const SocketAddress& address);
+[[nodiscard]] bool IsLoopbackAddress(const SocketAddress& address);
 
 // The canonical name the resolver gives for `host_name` (this machine's
 // name from gethostname), or `host_name` itself when the resolver knows no

@@ -16,7 +16,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Milliseconds left until `deadline`, never negative.
-int RemainingMs(Clock::time_point deadline) {
+[[nodiscard]] int RemainingMs(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
@@ -24,7 +24,7 @@ int RemainingMs(Clock::time_point deadline) {
 
 // poll(2) on one descriptor for `events`, retrying EINTR with the time
 // that is left. 1 ready, 0 time-out, -1 error (errno set).
-int PollOne(int fd, short events, int timeout_ms) {
+[[nodiscard]] int PollOne(int fd, short events, int timeout_ms) {
   if (timeout_ms < 0) timeout_ms = 0;
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -42,6 +42,7 @@ int PollOne(int fd, short events, int timeout_ms) {
 
 class PosixSocketApi final : public SocketApi {
  public:
+  [[nodiscard]]
   int Resolve(const std::string& host, uint16_t port, int type,
               std::vector<SocketAddress>* out) override {
     addrinfo hints{};
@@ -66,16 +67,16 @@ class PosixSocketApi final : public SocketApi {
     return 0;
   }
 
-  int Open(int family, int type, int protocol) override {
+  [[nodiscard]] int Open(int family, int type, int protocol) override {
     return ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
   }
 
-  int SetReuseAddress(int fd) override {
+  [[nodiscard]] int SetReuseAddress(int fd) override {
     int on = 1;
     return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   }
 
-  int Connect(int fd, const SocketAddress& address, int timeout_ms) override {
+  [[nodiscard]] int Connect(int fd, const SocketAddress& address, int timeout_ms) override {
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.storage),
                   address.length) == 0) {
       return 0;
@@ -95,25 +96,25 @@ class PosixSocketApi final : public SocketApi {
     return error;
   }
 
-  int Wait(int fd, bool for_write, int timeout_ms) override {
+  [[nodiscard]] int Wait(int fd, bool for_write, int timeout_ms) override {
     return PollOne(fd, for_write ? POLLOUT : POLLIN, timeout_ms);
   }
 
-  ssize_t Send(int fd, const void* data, size_t size) override {
+  [[nodiscard]] ssize_t Send(int fd, const void* data, size_t size) override {
     for (;;) {
       ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
       if (n >= 0 || errno != EINTR) return n;
     }
   }
 
-  ssize_t Receive(int fd, void* buffer, size_t size) override {
+  [[nodiscard]] ssize_t Receive(int fd, void* buffer, size_t size) override {
     for (;;) {
       ssize_t n = ::recv(fd, buffer, size, 0);
       if (n >= 0 || errno != EINTR) return n;
     }
   }
 
-  int PeerAddress(int fd, SocketAddress* out) override {
+  [[nodiscard]] int PeerAddress(int fd, SocketAddress* out) override {
     SocketAddress address;
     address.length = sizeof address.storage;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address.storage), &address.length) != 0) {
@@ -124,7 +125,7 @@ class PosixSocketApi final : public SocketApi {
     return 0;
   }
 
-  int Close(int fd) override {
+  [[nodiscard]] int Close(int fd) override {
     // Linux releases the descriptor even when close reports EINTR, so it
     // is never retried.
     return ::close(fd);

@@ -16,14 +16,14 @@ class SystemApi {
   virtual ~SystemApi() = default;
 
   // Removes the name `path` (unlink(2)). Returns 0, or -1 with errno set.
-  virtual int RemoveFile(const std::string& path) = 0;
+  [[nodiscard]] virtual int RemoveFile(const std::string& path) = 0;
 
   // The type and permission bits of `path` itself, a link not followed
   // (lstat(2)). Returns 0, or -1 with errno set.
-  virtual int LinkMode(const std::string& path, mode_t* mode) = 0;
+  [[nodiscard]] virtual int LinkMode(const std::string& path, mode_t* mode) = 0;
 
   // The machine's host name (gethostname(2)). Returns 0, or -1 with errno set.
-  virtual int HostName(std::string* name) = 0;
+  [[nodiscard]] virtual int HostName(std::string* name) = 0;
 };
 
 // The implementation every caller uses: the real system calls, unless a test

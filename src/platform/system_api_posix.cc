@@ -9,16 +9,16 @@ namespace {
 
 class PosixSystemApi : public SystemApi {
  public:
-  int RemoveFile(const std::string& path) override { return ::unlink(path.c_str()); }
+  [[nodiscard]] int RemoveFile(const std::string& path) override { return ::unlink(path.c_str()); }
 
-  int LinkMode(const std::string& path, mode_t* mode) override {
+  [[nodiscard]] int LinkMode(const std::string& path, mode_t* mode) override {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return -1;
     *mode = st.st_mode;
     return 0;
   }
 
-  int HostName(std::string* name) override {
+  [[nodiscard]] int HostName(std::string* name) override {
     char buffer[HOST_NAME_MAX + 1] = {};
     if (::gethostname(buffer, sizeof buffer - 1) != 0) return -1;
     *name = buffer;

@@ -10,7 +10,7 @@ namespace postrunner {
 // Creates an unnamed read-write file, readable by its owner only, in the
 // folder $TMPDIR names, or /tmp when it is unset or empty. Returns the
 // descriptor, which the caller owns, or -1 with errno set.
-int CreateUnnamedTempFile();
+[[nodiscard]] int CreateUnnamedTempFile();
 
 }  // namespace postrunner
 

@@ -9,11 +9,11 @@
 namespace postrunner {
 
 // The id of this process.
-long CurrentProcessId();
+[[nodiscard]] long CurrentProcessId();
 
 // Fills `*number` with 64 random bits from the kernel's generator. Returns
 // false, leaving `*number` alone, when the generator is not available.
-bool RandomNumber(uint64_t* number);
+[[nodiscard]] bool RandomNumber(uint64_t* number);
 
 }  // namespace postrunner
 

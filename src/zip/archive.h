@@ -82,18 +82,19 @@ std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
 // is never cut short silently). A failed data step (compressor error, output
 // taking less than it was handed) reports ErrWrite; ErrCompressor and
 // ErrSizeMismatch never reach the caller.
+[[nodiscard]]
 ArchiveResult ArchiveAddEntry(ArchiveHandle* handle, const char* name,
                               const void* source, uint32_t size, uint32_t kind);
 
 // Writes the central directory (listing exactly the entries whose addition
 // returned ResultOk) and the end record, releases the output and the archive.
 // Returns ResultOk when the archive is complete in its output.
-ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle);
+[[nodiscard]] ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle);
 
 // Device and inode of the file the archive is written to, so that a folder
 // walk can leave the archive itself out. False when the output is not a
 // file or `handle` is not an open archive.
-bool ArchiveOutputIdentity(const ArchiveHandle* handle, dev_t* device, ino_t* inode);
+[[nodiscard]] bool ArchiveOutputIdentity(const ArchiveHandle* handle, dev_t* device, ino_t* inode);
 
 }  // namespace postrunner
 

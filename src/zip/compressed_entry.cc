@@ -9,6 +9,7 @@ namespace {
 
 // Deflates the source into the buffer. Returns ResultOk, ErrWrite for a
 // compressor error, or ErrSizeMismatch when the buffer failed.
+[[nodiscard]]
 ArchiveResult DeflateAhead(EntrySource* source, Deflater* deflater,
                            const std::atomic<bool>& cancel, CompressedEntry* entry) {
   DeflatePull pull = [source, &cancel](unsigned char* buffer, unsigned capacity) -> long {

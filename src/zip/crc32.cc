@@ -13,7 +13,7 @@ namespace {
 // ("slicing by 8") instead of eight dependent steps.
 using Tables = std::array<std::array<uint32_t, 256>, 8>;
 
-constexpr Tables MakeTables() {
+[[nodiscard]] constexpr Tables MakeTables() {
   Tables t{};
   for (uint32_t n = 0; n < 256; ++n) {
     uint32_t c = n;
@@ -28,7 +28,7 @@ constexpr Tables MakeTables() {
 
 constexpr Tables kTables = MakeTables();
 
-inline uint32_t Step(uint32_t c, unsigned char byte) {
+[[nodiscard]] inline uint32_t Step(uint32_t c, unsigned char byte) {
   return kTables[0][(c ^ byte) & 0xFF] ^ (c >> 8);
 }
 

@@ -10,7 +10,7 @@ namespace postrunner {
 // Returns `crc` extended over `length` bytes at `bytes`. A running CRC starts
 // at 0, so Crc32Update(0, data, n) is the standard CRC-32 of the data. A null
 // `bytes` returns 0.
-uint32_t Crc32Update(uint32_t crc, const void* bytes, size_t length);
+[[nodiscard]] uint32_t Crc32Update(uint32_t crc, const void* bytes, size_t length);
 
 }  // namespace postrunner
 

@@ -61,7 +61,7 @@ bool HasStoredExtension(std::string_view name) {
 
 void EntrySource::Reset() {
   metadata_ = EntryMetadata{};
-  owned_fd_.Reset();
+  (void)owned_fd_.Reset();  // a source is only read: its close loses nothing
   input_fd_ = -1;
   memory_ = nullptr;
   memory_length_ = 0;
@@ -165,7 +165,7 @@ size_t EntrySource::Read(unsigned char* buffer, size_t capacity) {
 void EntrySource::Close() {
   if (show_progress_) ProgressEnd();
   show_progress_ = false;
-  owned_fd_.Reset();
+  (void)owned_fd_.Reset();  // as in Reset
   input_fd_ = -1;
   memory_ = nullptr;
   metadata_.expected_size = static_cast<int64_t>(bytes_read_);

@@ -37,17 +37,17 @@ struct EntryMetadata {
 // Header data of the disk file `info`, whose bare name is `name` (a name
 // beginning with '.' is hidden; may be empty). The DOS date-time is the UTC
 // modification time.
-EntryMetadata DiskFileMetadata(const FileInfo& info, std::string_view name);
+[[nodiscard]] EntryMetadata DiskFileMetadata(const FileInfo& info, std::string_view name);
 
 // Header data of an entry without a file: `attributes`, and the time `now`
 // (seconds since 1970 UTC) as the three Unix times and, in local time, as
 // the DOS date-time.
-EntryMetadata CurrentTimeMetadata(uint32_t attributes, int64_t now);
+[[nodiscard]] EntryMetadata CurrentTimeMetadata(uint32_t attributes, int64_t now);
 
 // True when `name` ends in an extension of already-compressed data (.Z, .zip,
 // .zoo, .arc, .lzh, .arj, .gz, .tgz, any letter case), judged from its last
 // '.' even when folder parts follow it.
-bool HasStoredExtension(std::string_view name);
+[[nodiscard]] bool HasStoredExtension(std::string_view name);
 
 class EntrySource {
  public:
@@ -58,31 +58,31 @@ class EntrySource {
   // Opens the regular file `path` without blocking. ErrArguments for a null
   // path, ErrOpenFile when it cannot be opened or examined or is not a
   // regular file (a FIFO, device, socket or folder).
-  ArchiveResult OpenFileName(const char* path);
+  [[nodiscard]] ArchiveResult OpenFileName(const char* path);
 
   // Reads the disk file open on `fd`, which stays the caller's and must stay
   // open until Close, from position 0; its bare name is `name` (a name
   // beginning with '.' is hidden). The progress line follows the reading
   // only when `show_progress`. ErrOpenFile when `fd` is not an open regular
   // file.
-  ArchiveResult OpenFile(int fd, std::string_view name, bool show_progress);
+  [[nodiscard]] ArchiveResult OpenFile(int fd, std::string_view name, bool show_progress);
 
   // Reads the caller's descriptor `*fd`, which stays open. A regular file is
   // read whole from position 0; anything else from where it stands, with
   // `expected_size` as its size (0 = unknown). ErrArguments for a null
   // pointer or a descriptor that is not open for reading.
-  ArchiveResult OpenHandle(const int* fd, uint32_t expected_size);
+  [[nodiscard]] ArchiveResult OpenHandle(const int* fd, uint32_t expected_size);
 
   // Reads `length` bytes at `data`, which must stay valid until Close.
   // ErrArguments for null or empty data.
-  ArchiveResult OpenMemory(const void* data, uint32_t length);
+  [[nodiscard]] ArchiveResult OpenMemory(const void* data, uint32_t length);
 
   // A folder entry: no data.
-  ArchiveResult OpenFolder();
+  [[nodiscard]] ArchiveResult OpenFolder();
 
   // Delivers up to `capacity` bytes into `buffer` and returns the count; 0
   // at the end of the data or when reading failed (see failure()).
-  size_t Read(unsigned char* buffer, size_t capacity);
+  [[nodiscard]] size_t Read(unsigned char* buffer, size_t capacity);
 
   // Releases a descriptor the source opened itself and settles the expected
   // size to the bytes actually read.
@@ -90,15 +90,15 @@ class EntrySource {
 
   // ResultOk, or why reading stopped early: ErrRead (the descriptor failed),
   // ErrBadState (read with nothing open).
-  ArchiveResult failure() const { return failure_; }
+  [[nodiscard]] ArchiveResult failure() const { return failure_; }
 
   const EntryMetadata& metadata() const { return metadata_; }
-  uint64_t bytes_read() const { return bytes_read_; }
-  uint32_t crc() const { return crc_; }
+  [[nodiscard]] uint64_t bytes_read() const { return bytes_read_; }
+  [[nodiscard]] uint32_t crc() const { return crc_; }
 
  private:
   void Reset();
-  ArchiveResult OpenDescriptor(int fd, uint32_t expected_size, std::string_view name);
+  [[nodiscard]] ArchiveResult OpenDescriptor(int fd, uint32_t expected_size, std::string_view name);
 
   EntryMetadata metadata_;
   ScopedFd owned_fd_;          // a descriptor this source opened

@@ -59,26 +59,27 @@ class ParallelEntries {
   // `name`; `bare_name` is its own name. An invalid `file` stands for a file
   // that could not be opened: its turn gives ErrOpenFile and `open_error`.
   // May run earlier turns first. Returns false once the run has stopped.
+  [[nodiscard]]
   bool QueueFile(const std::string& name, ScopedFd file, const std::string& bare_name,
                  int open_error, FileDone done);
 
   // Queues `action` (adding a folder entry, printing a line, reporting a
   // failure). May run earlier turns first. False once the run has stopped.
-  bool QueueAction(Action action);
+  [[nodiscard]] bool QueueAction(Action action);
 
   // Runs every turn still queued. Returns true when no turn stopped the run.
-  bool Finish();
+  [[nodiscard]] bool Finish();
 
  private:
   struct Job;
 
   // Runs the turn of the first job queued. False when it stopped the run.
-  bool RunTurn();
+  [[nodiscard]] bool RunTurn();
   // Brings the first job to its finished state, compressing it here or
   // helping with later ones while another thread compresses it.
   // `lock` holds mutex_ on entry and on return.
   void AwaitHead(std::unique_lock<std::mutex>& lock, bool* compress_here);
-  ArchiveResult WriteHead(Job* job, bool compress_here);
+  [[nodiscard]] ArchiveResult WriteHead(Job* job, bool compress_here);
   // The first file no thread has taken, or null, also while finished data
   // exceeds the budget. Needs mutex_.
   Job* NextWaiting();
@@ -91,7 +92,7 @@ class ParallelEntries {
   void MarkDone(Job* job);
   // Compresses `job` with `deflater`, then marks it finished.
   void Compress(Job* job, Deflater* deflater);
-  bool Queue(std::unique_ptr<Job> job);
+  [[nodiscard]] bool Queue(std::unique_ptr<Job> job);
   void WorkerLoop();
 
   ArchiveHandle* handle_;

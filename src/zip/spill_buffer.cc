@@ -28,7 +28,7 @@ bool SpillBuffer::Append(const unsigned char* data, size_t length) {
     size_ += length;
     return true;
   }
-  if (!file_.valid()) file_.Reset(CreateUnnamedTempFile());
+  if (!file_.valid()) (void)file_.Reset(CreateUnnamedTempFile());  // nothing to close yet
   if (!file_.valid() || WriteAll(file_.get(), data, length) != length) {
     failed_ = true;
     return false;
@@ -61,7 +61,7 @@ bool SpillBuffer::Replay(const std::function<bool(const unsigned char*, size_t)>
 
 void SpillBuffer::Clear() {
   std::vector<unsigned char>().swap(memory_);
-  file_.Reset();
+  (void)file_.Reset();  // the unnamed scratch file goes; its data is no longer wanted
   size_ = 0;
   failed_ = false;
 }

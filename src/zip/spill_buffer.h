@@ -24,19 +24,19 @@ class SpillBuffer {
   // Appends `length` bytes. Returns false, with errno set, when the scratch
   // file could not be created or written; the buffer is then unusable until
   // cleared.
-  bool Append(const unsigned char* data, size_t length);
+  [[nodiscard]] bool Append(const unsigned char* data, size_t length);
 
   // Bytes appended so far.
-  uint64_t size() const { return size_; }
+  [[nodiscard]] uint64_t size() const { return size_; }
 
   // Bytes held in memory.
-  size_t memory_size() const { return memory_.capacity(); }
+  [[nodiscard]] size_t memory_size() const { return memory_.capacity(); }
 
   // Hands every byte, in order, to `sink` in pieces of at most 64 KiB;
   // `sink` returns false to stop. Returns true when all of them went out;
   // false when `sink` stopped (errno as the sink left it) or reading the
   // scratch file failed (errno set).
-  bool Replay(const std::function<bool(const unsigned char*, size_t)>& sink);
+  [[nodiscard]] bool Replay(const std::function<bool(const unsigned char*, size_t)>& sink);
 
   // Releases the memory and the scratch file; the buffer is empty again.
   void Clear();

@@ -12,7 +12,7 @@ void PutName(std::vector<unsigned char>* out, const std::string& name) {
 
 // A 32-bit size or offset field: the value, or all ones when it is given in
 // a ZIP64 field instead.
-uint32_t Field32(uint64_t value) {
+[[nodiscard]] uint32_t Field32(uint64_t value) {
   return Fits32(value) ? static_cast<uint32_t>(value) : kAllOnes32;
 }
 

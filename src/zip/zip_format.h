@@ -53,7 +53,7 @@ inline constexpr uint64_t kMax32 = 0xFFFFFFFEu;
 // end record holds.
 inline constexpr uint64_t kMax16 = 0xFFFFu;
 
-inline bool Fits32(uint64_t value) { return value <= kMax32; }
+[[nodiscard]] inline bool Fits32(uint64_t value) { return value <= kMax32; }
 
 // Appends `value` as 2, 4 or 8 little-endian bytes.
 void PutLe16(std::vector<unsigned char>* out, uint16_t value);
@@ -61,14 +61,14 @@ void PutLe32(std::vector<unsigned char>* out, uint32_t value);
 void PutLe64(std::vector<unsigned char>* out, uint64_t value);
 
 // Reads 2, 4 or 8 little-endian bytes at `p`.
-inline uint16_t GetLe16(const unsigned char* p) {
+[[nodiscard]] inline uint16_t GetLe16(const unsigned char* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
-inline uint32_t GetLe32(const unsigned char* p) {
+[[nodiscard]] inline uint32_t GetLe32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-inline uint64_t GetLe64(const unsigned char* p) {
+[[nodiscard]] inline uint64_t GetLe64(const unsigned char* p) {
   return GetLe32(p) | (static_cast<uint64_t>(GetLe32(p + 4)) << 32);
 }
 

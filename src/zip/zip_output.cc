@@ -16,18 +16,18 @@ class DescriptorOutput : public ZipOutput {
   DescriptorOutput(ScopedFd fd, bool can_seek, uint64_t base, const FileInfo& info)
       : fd_(std::move(fd)), can_seek_(can_seek), base_(base), info_(info) {}
 
-  size_t Write(const void* data, size_t length) override {
+  [[nodiscard]] size_t Write(const void* data, size_t length) override {
     // A pipe whose reader has gone must fail the write, not end the process.
     return info_.is_regular ? WriteAll(fd_.get(), data, length)
                             : WriteAllNoSigpipe(fd_.get(), data, length);
   }
-  bool Seek(uint64_t position) override {
+  [[nodiscard]] bool Seek(uint64_t position) override {
     return can_seek_ && SeekTo(fd_.get(), base_ + position);
   }
-  bool CanSeek() const override { return can_seek_; }
-  uint64_t BaseOffset() const override { return base_; }
-  bool Finish() override { return fd_.Reset(); }
-  bool Identity(dev_t* device, ino_t* inode) const override {
+  [[nodiscard]] bool CanSeek() const override { return can_seek_; }
+  [[nodiscard]] uint64_t BaseOffset() const override { return base_; }
+  [[nodiscard]] bool Finish() override { return fd_.Reset(); }
+  [[nodiscard]] bool Identity(dev_t* device, ino_t* inode) const override {
     if (!info_.is_regular) return false;
     *device = info_.device;
     *inode = info_.inode;
@@ -47,7 +47,7 @@ class MemoryOutput : public ZipOutput {
   MemoryOutput(unsigned char* block, uint32_t size, std::unique_ptr<unsigned char[]> own)
       : block_(block), size_(size), own_(std::move(own)) {}
 
-  size_t Write(const void* data, size_t length) override {
+  [[nodiscard]] size_t Write(const void* data, size_t length) override {
     if (length > size_ - position_) {
       full_ = true;
       return 0;
@@ -56,7 +56,7 @@ class MemoryOutput : public ZipOutput {
     position_ += length;
     return length;
   }
-  bool Seek(uint64_t position) override {
+  [[nodiscard]] bool Seek(uint64_t position) override {
     if (position > size_) {
       full_ = true;
       return false;
@@ -64,9 +64,10 @@ class MemoryOutput : public ZipOutput {
     position_ = static_cast<size_t>(position);
     return true;
   }
-  bool CanSeek() const override { return true; }
+  [[nodiscard]] bool CanSeek() const override { return true; }
+  [[nodiscard]]
   ArchiveResult StickyFailure() const override { return full_ ? ErrTargetFull : ResultOk; }
-  bool Finish() override {
+  [[nodiscard]] bool Finish() override {
     own_.reset();
     return true;
   }
@@ -81,7 +82,7 @@ class MemoryOutput : public ZipOutput {
 
 // Wraps the open descriptor `fd`: seekable when it is a regular file that
 // does not append, the archive starting at its current position.
-ArchiveResult WrapDescriptor(ScopedFd fd, std::unique_ptr<ZipOutput>* output) {
+[[nodiscard]] ArchiveResult WrapDescriptor(ScopedFd fd, std::unique_ptr<ZipOutput>* output) {
   FileInfo info;
   if (!FileInfoOf(fd.get(), &info)) return ErrOpenFile;
   bool can_seek = false;

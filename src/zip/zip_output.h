@@ -25,34 +25,34 @@ class ZipOutput {
 
   // Writes `length` bytes at the current position and returns how many were
   // written; fewer than `length` means the output failed.
-  virtual size_t Write(const void* data, size_t length) = 0;
+  [[nodiscard]] virtual size_t Write(const void* data, size_t length) = 0;
 
   // Moves the write position to the archive-relative `position`. Returns
   // false when the output cannot seek or the seek failed.
-  virtual bool Seek(uint64_t position) = 0;
+  [[nodiscard]] virtual bool Seek(uint64_t position) = 0;
 
   // True when the writer may seek back to rewrite a header.
-  virtual bool CanSeek() const = 0;
+  [[nodiscard]] virtual bool CanSeek() const = 0;
 
   // Where the archive starts within the output; added to every stored offset.
-  virtual uint64_t BaseOffset() const { return 0; }
+  [[nodiscard]] virtual uint64_t BaseOffset() const { return 0; }
 
   // A failure that dooms every later write (a full memory block), else
   // ResultOk. The writer makes it its sticky error.
-  virtual ArchiveResult StickyFailure() const { return ResultOk; }
+  [[nodiscard]] virtual ArchiveResult StickyFailure() const { return ResultOk; }
 
   // Releases the output. Returns false when that reported an error, e.g.
   // close(2) of a file whose last writes failed.
-  virtual bool Finish() { return true; }
+  [[nodiscard]] virtual bool Finish() { return true; }
 
   // Device and inode of the output when it is a file, so that a folder walk
   // can leave the archive itself out. False when it has no such identity.
-  virtual bool Identity(dev_t* /*device*/, ino_t* /*inode*/) const { return false; }
+  [[nodiscard]] virtual bool Identity(dev_t* /*device*/, ino_t* /*inode*/) const { return false; }
 };
 
 // Creates or truncates the file `path`. ErrOpenFile when it cannot be
 // created; ErrArguments for a null or empty path.
-ArchiveResult CreateFileOutput(const char* path, std::unique_ptr<ZipOutput>* output);
+[[nodiscard]] ArchiveResult CreateFileOutput(const char* path, std::unique_ptr<ZipOutput>* output);
 
 // Works on a duplicate of the caller's descriptor `*fd`, which stays open.
 // A regular file not opened for appending can seek and the archive starts at
@@ -60,12 +60,13 @@ ArchiveResult CreateFileOutput(const char* path, std::unique_ptr<ZipOutput>* out
 // appending file) is written strictly forward. ErrArguments for a null
 // pointer or a closed descriptor, ErrHandleCopy when it cannot be
 // duplicated.
-ArchiveResult CreateHandleOutput(const int* fd, std::unique_ptr<ZipOutput>* output);
+[[nodiscard]] ArchiveResult CreateHandleOutput(const int* fd, std::unique_ptr<ZipOutput>* output);
 
 // Writes into the caller's `size`-byte block at `block`, or, when `block` is
 // null, into a zeroed block of `size` bytes the output allocates and frees
 // on Finish. ErrTargetFull when `size` is 0, ErrMapping when the block
 // cannot be allocated. A write that does not fit sets ErrTargetFull.
+[[nodiscard]]
 ArchiveResult CreateMemoryOutput(void* block, uint32_t size,
                                  std::unique_ptr<ZipOutput>* output);
 

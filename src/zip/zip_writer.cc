@@ -17,7 +17,7 @@ namespace {
 // data follows it: the size is unknown, or the entry's data may reach
 // 4 GiB. Deflated data of incompressible input comes out a little larger
 // than its source, so a deflated entry gets them from 15/16 of that on.
-bool LocalHeaderNeedsZip64(int64_t expected_size, uint16_t method) {
+[[nodiscard]] bool LocalHeaderNeedsZip64(int64_t expected_size, uint16_t method) {
   if (expected_size < 0) return true;
   uint64_t size = static_cast<uint64_t>(expected_size);
   if (method == kMethodDeflated) size += size / 15;

@@ -40,7 +40,7 @@ std::string EntryName(const char* name, bool has_data);
 
 // How the entry listed as `entry_name` keeps its data: stored for a folder
 // or a name with an extension of compressed data, deflated otherwise.
-uint16_t EntryMethod(std::string_view entry_name, bool has_data);
+[[nodiscard]] uint16_t EntryMethod(std::string_view entry_name, bool has_data);
 
 class ZipWriter {
  public:
@@ -50,24 +50,25 @@ class ZipWriter {
   ZipWriter& operator=(const ZipWriter&) = delete;
 
   // Adds one entry; see ArchiveAddEntry for the arguments and results.
+  [[nodiscard]]
   ArchiveResult AddEntry(const char* name, const void* source, uint32_t size, uint32_t kind);
 
   // Adds the disk file open on `fd` (it stays the caller's) as `name`, with
   // `bare_name` deciding its hidden bit; otherwise as AddEntry with a file
   // name, progress line included.
-  ArchiveResult AddOpenFile(const char* name, int fd, std::string_view bare_name);
+  [[nodiscard]] ArchiveResult AddOpenFile(const char* name, int fd, std::string_view bare_name);
 
   // Adds an entry whose data CompressAhead made away from the writer,
   // giving the same bytes as AddOpenFile on its file. A failure recorded in
   // `ahead` is the entry's result, with errno set to its error.
-  ArchiveResult AddCompressed(const char* name, CompressedEntry* ahead);
+  [[nodiscard]] ArchiveResult AddCompressed(const char* name, CompressedEntry* ahead);
 
   // Writes the central directory and its end (once) and releases the
   // output. Returns ResultOk when the archive is complete.
-  ArchiveResult Close();
+  [[nodiscard]] ArchiveResult Close();
 
   // Identity of the output file; false when it is not a file.
-  bool OutputIdentity(dev_t* device, ino_t* inode) const;
+  [[nodiscard]] bool OutputIdentity(dev_t* device, ino_t* inode) const;
 
   // The records of the entries listed so far, in order.
   const std::vector<ZipEntryRecord>& records() const { return records_; }
@@ -83,31 +84,31 @@ class ZipWriter {
 
   // The entry steps. Each returns ResultOk or why the entry fails.
   // Checks the call and names the entry; writes nothing.
-  ArchiveResult BeginEntry(const char* name, bool has_data, PendingEntry* entry);
+  [[nodiscard]] ArchiveResult BeginEntry(const char* name, bool has_data, PendingEntry* entry);
   // Fills the record from what the source's headers say, before its data.
   void DescribeEntry(const EntryMetadata& meta, PendingEntry* entry);
   // Writes the entry whose source is open, closes the source and lists the
   // entry when it succeeded.
-  ArchiveResult AddFromSource(PendingEntry* entry);
+  [[nodiscard]] ArchiveResult AddFromSource(PendingEntry* entry);
   // Writes the local header as it stands before the data is known.
-  ArchiveResult WriteLocalHeader(const PendingEntry& entry);
+  [[nodiscard]] ArchiveResult WriteLocalHeader(const PendingEntry& entry);
   // Writes the data, stored or deflated, and records its CRC and sizes.
-  ArchiveResult WriteEntryData(PendingEntry* entry);
+  [[nodiscard]] ArchiveResult WriteEntryData(PendingEntry* entry);
   // Makes the header or a data descriptor tell the final CRC and sizes.
-  ArchiveResult FinishEntry(PendingEntry* entry);
+  [[nodiscard]] ArchiveResult FinishEntry(PendingEntry* entry);
 
-  ArchiveResult OpenSource(const void* source, uint32_t size, uint32_t kind);
+  [[nodiscard]] ArchiveResult OpenSource(const void* source, uint32_t size, uint32_t kind);
   // Writes `bytes` and counts what went out. True when all of them did.
-  bool Put(const std::vector<unsigned char>& bytes);
-  size_t PutRaw(const void* data, size_t length);
+  [[nodiscard]] bool Put(const std::vector<unsigned char>& bytes);
+  [[nodiscard]] size_t PutRaw(const void* data, size_t length);
   // The data steps; each returns ResultOk or why the entry fails and adds
   // the bytes written to `*compressed`.
-  ArchiveResult CopyStored(uint64_t* compressed);
-  ArchiveResult RunCompressor(uint16_t* flags, uint64_t* compressed);
+  [[nodiscard]] ArchiveResult CopyStored(uint64_t* compressed);
+  [[nodiscard]] ArchiveResult RunCompressor(uint16_t* flags, uint64_t* compressed);
   // Rewrites the local header of `record` at archive position `header_at`.
-  ArchiveResult RewriteHeader(const ZipEntryRecord& record, uint64_t header_at);
+  [[nodiscard]] ArchiveResult RewriteHeader(const ZipEntryRecord& record, uint64_t header_at);
   // Writes the central directory and its end at the end of the data.
-  ArchiveResult WriteDirectory();
+  [[nodiscard]] ArchiveResult WriteDirectory();
 
   std::unique_ptr<ZipOutput> output_;
   ArchiveResult sticky_ = ResultOk;

@@ -116,7 +116,7 @@ TEST_F(FakeConnected, TimeoutsReachTheWait) {
   EXPECT_EQ(0, api.wait_timeouts.back());
   sock.SetTimeout(10);
   api.wait_results = {0};
-  sock.Receive(text);
+  EXPECT_FALSE(sock.Receive(text));
   EXPECT_EQ(10000, api.wait_timeouts.back());
   EXPECT_FALSE(api.wait_for_write.back());
 }
@@ -264,7 +264,7 @@ TEST_F(FakeConnected, ObserverSeesEveryMoment) {
   sock.EnableNotifications(FALSE);
   sock.Send("x");
   api.incoming = {"y"};
-  sock.Receive(text);
+  EXPECT_TRUE(sock.Receive(text));
   sock.Close();
   EXPECT_EQ(std::vector<std::string>{"close"}, observer.calls);
   sock.SetObserver(nullptr);

@@ -67,7 +67,7 @@ TEST_F(SocketLog, OffByDefault) {
     sock.Send("HELO x\r\n");
     sock.SetTimeout(0);
     std::string text;
-    sock.Receive(text);
+    (void)sock.Receive(text);  // only the lines it logs matter
     sock.EnableDebug(0);
     sock.WriteLog("never written");
   }

@@ -27,7 +27,7 @@ TEST_P(TlsHandshakeTest, EndsInTimeWithAReason) {
   ASSERT_TRUE(listener.ok());
   TlsSocketApi tls(SystemSocketApi());
   ScopedSocket client(&tls);
-  client.Reset(tls.Open(AF_INET, SOCK_STREAM, 0));
+  (void)client.Reset(tls.Open(AF_INET, SOCK_STREAM, 0));  // nothing held yet
   std::vector<SocketAddress> addresses;
   ASSERT_EQ(tls.Resolve("127.0.0.1", static_cast<uint16_t>(listener.port()), SOCK_STREAM,
                         &addresses), 0);

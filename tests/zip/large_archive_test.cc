@@ -38,7 +38,8 @@ void Feed(ScopedFd fd, uint32_t* crc) {
     left -= n;
   }
   *crc = Crc32Update(*crc, kMark.data(), kMark.size());
-  WriteAllNoSigpipe(fd.get(), kMark.data(), kMark.size());
+  // A reader that has gone finds the stream short; nothing else is to do.
+  (void)WriteAllNoSigpipe(fd.get(), kMark.data(), kMark.size());
 }
 
 // Reads `fd` to its end into `*out`.

@@ -125,10 +125,12 @@ TEST(ParallelEntries, FirstFailureInOrderStopsTheRun) {
       // The sixth file could not be opened (EACCES).
       ScopedFd fd(i == 5 ? -1 : OpenRegularFile(dir.Path(name).c_str()));
       if (!parallel.QueueFile(name, std::move(fd), name, EACCES, done)) break;
-      parallel.QueueAction([&seen] {
-        seen.push_back("action");
-        return true;
-      });
+      if (!parallel.QueueAction([&seen] {
+            seen.push_back("action");
+            return true;
+          })) {
+        break;
+      }
     }
     EXPECT_FALSE(parallel.Finish());
   }
