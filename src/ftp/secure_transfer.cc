@@ -68,7 +68,7 @@ std::string ActiveTlsRefusal() {
          "(mended in libcurl 8.0.0); use /FTPPassiveMode";
 }
 
-SshHostKeyCheck::SshHostKeyCheck(std::string host, uint16_t port, std::string known_hosts)
+SshHostKeyCheck::SshHostKeyCheck(const std::string& host, uint16_t port, std::string known_hosts)
     : host_(SshHost(host)), port_(port), known_hosts_(std::move(known_hosts)) {}
 
 int SshHostKeyCheck::KeyCallback(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch,

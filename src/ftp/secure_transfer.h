@@ -37,7 +37,7 @@ class SshHostKeyCheck {
  public:
   // `host` (as it goes into the URL) and `port` name the server;
   // `known_hosts` is the file the key is checked against.
-  SshHostKeyCheck(std::string host, uint16_t port, std::string known_hosts);
+  SshHostKeyCheck(const std::string& host, uint16_t port, std::string known_hosts);
 
   SshHostKeyCheck(const SshHostKeyCheck&) = delete;
   SshHostKeyCheck& operator=(const SshHostKeyCheck&) = delete;

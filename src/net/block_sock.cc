@@ -113,9 +113,9 @@ BOOL CQXBlockSock::CreateSocket(int type, int family) {
     WriteLog("CQXBlockSock::CreateSocket: Completed");
     return TRUE;
   }
-  char line[96];
-  std::snprintf(line, sizeof line,
-                "CQXBlockSock::CreateSocket: RETURNING FALSE (ERROR %d)", code);
+  char line[96];  // holds every line in full
+  (void)std::snprintf(line, sizeof line,
+                      "CQXBlockSock::CreateSocket: RETURNING FALSE (ERROR %d)", code);
   WriteLog(line);
   return FALSE;
 }
@@ -148,11 +148,11 @@ BOOL CQXBlockSock::ConnectTo(const HostPort& target, int type) {
     // Only running out of memory can get here; the attempt is given up.
     SetErrorCode(QXE_UNKNOWN);
     CloseSocket();
-    char line[96];
-    std::snprintf(line, sizeof line,
-                  "CQXBlockSock::ConnectTo: Exception in connect. RETURNING "
-                  "FALSE (ERROR %u)",
-                  static_cast<unsigned>(target.port));
+    char line[96];  // holds every line in full
+    (void)std::snprintf(line, sizeof line,
+                        "CQXBlockSock::ConnectTo: Exception in connect. RETURNING "
+                        "FALSE (ERROR %u)",
+                        static_cast<unsigned>(target.port));
     WriteLog(line);
     return FALSE;
   }
@@ -164,13 +164,13 @@ BOOL CQXBlockSock::ResolveAndConnect(const HostPort& target, int type) {
       api_->Resolve(target.host, target.port, type, &addresses) != 0) {
     addresses.clear();
   }
-  char line[96];
+  char line[96];  // holds every line in full
   if (addresses.empty()) {
     WriteLog("CQXBlockSock::ConnectTo: Invalid Address: INADDR_NONE");
     CloseSocket();
-    std::snprintf(line, sizeof line,
-                  "CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR %d)",
-                  QXE_INVALID_ADDRESS);
+    (void)std::snprintf(line, sizeof line,
+                        "CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR %d)",
+                        QXE_INVALID_ADDRESS);
     WriteLog(line);
     SetErrorCode(QXE_INVALID_ADDRESS);
     return FALSE;
@@ -205,8 +205,8 @@ BOOL CQXBlockSock::ResolveAndConnect(const HostPort& target, int type) {
   }
   SetErrorCode(first_error);
   CloseSocket();
-  std::snprintf(line, sizeof line,
-                "CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR %d)", first_error);
+  (void)std::snprintf(line, sizeof line,
+                      "CQXBlockSock::ConnectTo: RETURNING FALSE (ERROR %d)", first_error);
   WriteLog(line);
   return FALSE;
 }
@@ -396,11 +396,11 @@ void CQXBlockSock::WriteLog(const char* message) {
     ScopedFd file(OpenRetry(log_file_.c_str(), O_WRONLY | O_CREAT | O_APPEND,
                             0666));
     if (!file.valid()) return;
-    char head[96];
-    std::snprintf(head, sizeof head,
-                  "%04d-%02d-%02d %02d:%02d:%02d %08" PRIXPTR " -> ", now.year,
-                  now.month, now.day, now.hour, now.minute, now.second,
-                  reinterpret_cast<uintptr_t>(this));
+    char head[96];  // holds the time stamp and the object id in full
+    (void)std::snprintf(head, sizeof head,
+                        "%04d-%02d-%02d %02d:%02d:%02d %08" PRIXPTR " -> ", now.year,
+                        now.month, now.day, now.hour, now.minute, now.second,
+                        reinterpret_cast<uintptr_t>(this));
     std::string line(head);
     line += message ? message : "";
     line += '\n';

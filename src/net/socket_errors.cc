@@ -14,16 +14,16 @@ int SocketErrorFromErrno(int error_number) {
   switch (error_number) {
     case 0: return QXE_UNKNOWN;
     case EINTR: return 10004;
-    case EACCES: return 10013;
+    case EACCES:
     case EPERM: return 10013;  // e.g. a firewall rule refusing the connect
     case EFAULT: return 10014;
     case EINVAL: return 10022;
-    case EMFILE: return 10024;
+    case EMFILE:
     case ENFILE: return 10024;
     case EAGAIN: return 10035;  // EWOULDBLOCK is the same value on Linux
     case EINPROGRESS: return 10036;
     case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
+    case ENOTSOCK:
     case EBADF: return 10038;
     case EDESTADDRREQ: return 10039;
     case EMSGSIZE: return 10040;
@@ -40,9 +40,9 @@ int SocketErrorFromErrno(int error_number) {
     case ENETUNREACH: return 10051;
     case ENETRESET: return 10052;
     case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
+    case ECONNRESET:
     case EPIPE: return 10054;  // the peer reset the connection under a send
-    case ENOBUFS: return 10055;
+    case ENOBUFS:
     case ENOMEM: return 10055;
     case EISCONN: return 10056;
     case ENOTCONN: return 10057;
@@ -60,7 +60,7 @@ int SocketErrorFromResolver(int eai, int error_number) {
     case EAI_NONAME: return 11001;
     case EAI_AGAIN: return 11002;
     case EAI_FAIL: return 11003;
-    case EAI_NODATA: return 11004;
+    case EAI_NODATA:
     case EAI_ADDRFAMILY: return 11004;
     case EAI_MEMORY: return 10055;
     case EAI_SYSTEM: return SocketErrorFromErrno(error_number);

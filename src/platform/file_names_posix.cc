@@ -46,7 +46,10 @@ int CreateFileBeside(const std::string& real_name, std::string* temp_name) {
     std::string tail = "." + RandomPart() + ".tmp";
     // "." + bare + tail, with the bare name cut so that the whole fits.
     size_t keep = room > tail.size() + 1 ? room - tail.size() - 1 : 0;
-    std::string name = folder + "." + std::string(bare.substr(0, keep)) + tail;
+    std::string name = folder;
+    name += '.';
+    name += bare.substr(0, keep);
+    name += tail;
     int fd = OpenRetry(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
     if (fd >= 0) {
       *temp_name = std::move(name);

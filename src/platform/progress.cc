@@ -39,8 +39,8 @@ void Draw(Task& task, Clock::time_point now) {
 }
 
 std::string Megabytes(uint64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1e6);
+  char text[32];  // the largest count, 18446744073709.6, fits
+  (void)std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1e6);
   return text;
 }
 
@@ -97,10 +97,10 @@ std::string FormatProgress(const std::string& label, uint64_t done, uint64_t tot
   text += ", " + Megabytes(static_cast<uint64_t>(rate)) + " MB/s";
   if (total > done) {
     const auto left = static_cast<uint64_t>(static_cast<double>(total - done) / rate);
-    char eta[48];
-    std::snprintf(eta, sizeof eta, ", %llu:%02llu left",
-                  static_cast<unsigned long long>(left / 60),
-                  static_cast<unsigned long long>(left % 60));
+    char eta[48];  // room for the largest count of minutes
+    (void)std::snprintf(eta, sizeof eta, ", %llu:%02llu left",
+                        static_cast<unsigned long long>(left / 60),
+                        static_cast<unsigned long long>(left % 60));
     text += eta;
   }
   return text;

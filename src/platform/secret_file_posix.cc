@@ -53,8 +53,8 @@ int OpenPrivateFile(const std::string& path, const std::string& what, std::strin
     return -1;
   }
   if ((info.mode & 077) != 0) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.mode & 07777));
+    char mode[8];  // four octal digits
+    (void)std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.mode & 07777));
     *reason = "the " + shown + " is accessible by other users (mode " + mode +
               "); allow only its owner (chmod 600)";
     return -1;
