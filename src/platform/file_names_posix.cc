@@ -66,7 +66,9 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   // A file system without the no-replace rename: a hard link also refuses an
   // existing name.
   if (::link(from.c_str(), to.c_str()) != 0) return errno;
-  ::unlink(from.c_str());
+  // The file is in place under `to`; an old name that stays is only a
+  // second name of the same file.
+  (void)::unlink(from.c_str());
   return 0;
 }
 

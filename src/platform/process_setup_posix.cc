@@ -19,7 +19,7 @@ bool OpenClosedStandardDescriptors() {
     } while (opened < 0 && errno == EINTR);
     if (opened < 0) return false;
     if (opened != fd) {
-      ::close(opened);
+      (void)::close(opened);  // /dev/null, opened a moment ago: nothing to lose
       errno = EBADF;
       return false;
     }
