@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ void Use(std::vector<std::string> args) {
   for (const std::string& a : args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
   ASSERT_TRUE(SetRawCommandLine(static_cast<int>(args.size()), argv.data()));
-  SplitCommandLine();
+  ASSERT_EQ(SplitCommandLine(), static_cast<int>(std::max<size_t>(args.size(), 1)));
 }
 
 TEST(CommandLineTest, ProgramPathAloneGivesOneTokenAndNoOptions) {
