@@ -16,7 +16,8 @@ import zipfile
 import pytest
 
 from conftest import BIN, unprivileged
-from smtp_util import SmtpSink, join_pieces, single_attachment, wait_until
+from smtp_util import SmtpSink, join_pieces, single_attachment
+from support import accept_each, wait_until
 
 SENDER = "backup@src.test"
 RECEIVER = "admin@dst.test"
@@ -119,22 +120,15 @@ class SilentServer:
     conversation until it is stopped."""
 
     def __init__(self):
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(4)
+        self.sock = socket.create_server(("127.0.0.1", 0), backlog=4)
         self.address = "127.0.0.1:%d" % self.sock.getsockname()[1]
         self.accepted = threading.Event()
         self.conns = []
-        threading.Thread(target=self._serve, daemon=True).start()
+        accept_each(self.sock, self._keep)
 
-    def _serve(self):
-        try:
-            while True:
-                conn, _ = self.sock.accept()
-                self.conns.append(conn)
-                self.accepted.set()
-        except OSError:
-            pass
+    def _keep(self, conn):
+        self.conns.append(conn)
+        self.accepted.set()
 
     def close(self):
         for c in self.conns:

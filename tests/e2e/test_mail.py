@@ -5,13 +5,13 @@ import email.policy
 import io
 import os
 import re
-import socket
 import zipfile
 
 import pytest
 
 from conftest import BANNER
 from smtp_util import SmtpSink, join_pieces, munpack, raw_body, single_attachment
+from support import free_port
 
 SENDER = "backup@src.test"
 RECEIVER = "admin@dst.test"
@@ -239,9 +239,7 @@ def test_unusable_sources_are_refused(mail, smtp, workdir):
 
 def dead_server():
     """host:port where nothing listens."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return "127.0.0.1:%d" % s.getsockname()[1]
+    return "127.0.0.1:%d" % free_port()
 
 
 def test_unreachable_server_fails_the_delivery(run, workdir):
