@@ -110,7 +110,7 @@ int ReadDeliveryOptions(RunSettings* s) {
 int ChooseSource(RunSettings* s) {
   if (HasOption("/Dir:")) {
     PrintLine("DIR Mode");
-    s->folder_path = WithForwardSlashes(GetOptionValue("/Dir:"));
+    s->folder_path = ExpandHome(WithForwardSlashes(GetOptionValue("/Dir:")));
     if (s->folder_path.empty()) {
       return MissingOption("ERROR: Incomplete Parameter /Dir:", "/Dir: names no folder");
     }
@@ -119,10 +119,10 @@ int ChooseSource(RunSettings* s) {
     if (s->folder_path.back() != '/') s->folder_path += '/';
   } else if (HasOption("/File:")) {
     PrintLine("FILE Mode");
-    s->file_path = WithForwardSlashes(GetOptionValue("/File:"));
+    s->file_path = ExpandHome(WithForwardSlashes(GetOptionValue("/File:")));
   } else if (HasOption("/Filename:")) {
     PrintLine("FILE Mode");
-    s->file_path = WithForwardSlashes(GetOptionValue("/Filename:"));
+    s->file_path = ExpandHome(WithForwardSlashes(GetOptionValue("/Filename:")));
   } else {
     return MissingOption("ERROR: Set the file to send",
                          "nothing to send: give /File:PATH, /Filename:PATH or /Dir:FOLDER");
@@ -264,7 +264,9 @@ int ReadModeOptions(RunSettings* s) {
   if (HasOption("/Zip")) {
     PrintLine("ZIP Mode");
     s->archive_mode = true;
-    if (HasOption("/Zip:")) s->archive_name = WithForwardSlashes(GetOptionValue("/Zip:"));
+    if (HasOption("/Zip:")) {
+      s->archive_name = ExpandHome(WithForwardSlashes(GetOptionValue("/Zip:")));
+    }
   }
   if (s->archive_name.empty()) s->archive_name = kDefaultArchive;
   return 0;
@@ -300,7 +302,9 @@ int RunPostrunner(int argc, const char* const* argv) {
     PrintReason("cannot keep the secrets out of core dumps: " + ErrnoText(errno));
   }
   // The receiving side is a mode of its own: it prints only its result lines.
-  if (HasOption("/Join:")) return RunJoin(GetOptionValue("/Join:"), GetOptionValue("/JoinTo:"));
+  if (HasOption("/Join:")) {
+    return RunJoin(ExpandHome(GetOptionValue("/Join:")), ExpandHome(GetOptionValue("/JoinTo:")));
+  }
   EnableProgress(!HasOption("/Quiet"));
 
   PrintLine(kRule);

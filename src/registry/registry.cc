@@ -32,6 +32,12 @@ std::string RegReadString(const std::string& key_path, const std::string& value_
   return default_value;
 }
 
+std::vector<RegValueLine> RegListValueLines(HKEY hkey, const std::string& key_path) {
+  Hive hive;
+  if (!ToHive(hkey, &hive)) return {};
+  return LoadValueLines(hive, key_path);
+}
+
 void RegEnumSubkeys(std::vector<std::string>& list, HKEY hkey,
                     const std::string& key_path) {
   list.clear();

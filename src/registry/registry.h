@@ -27,6 +27,18 @@ inline constexpr size_t kRegValueBufferBytes = 1024;
 std::string RegReadString(const std::string& key_path, const std::string& value_name,
                           const std::string& default_value, HKEY hive);
 
+// Where a registry file sets or deletes a value.
+struct RegValueLine {
+  std::string file;
+  size_t line = 0;
+  std::string name;  // "" for the default value (@)
+};
+
+// The lines of the file backing `hive` that set or delete a value of
+// `key_path`, in file order; empty when that file does not hold the key.
+// For checking a file's value names; reading values is RegReadString's.
+std::vector<RegValueLine> RegListValueLines(HKEY hive, const std::string& key_path);
+
 // Replaces `list` with the subkey names of `key_path` under `hive`, in the
 // order the store enumerates them; empty when the key is missing. Names that
 // do not fit in 1024 characters end the enumeration.

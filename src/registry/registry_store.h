@@ -7,13 +7,17 @@
 // A missing file is the normal case and stays silent. A file that is there
 // but cannot be read, or whose text does not parse, is reported once per
 // version on standard error; what could not be read counts as empty, and
-// lines that do not parse are skipped.
+// lines that do not parse are skipped. So is, once per version, each section
+// of a hive the file does not hold (HKEY_CURRENT_USER in the machine file,
+// HKEY_LOCAL_MACHINE in the user file), named by file and line.
 #ifndef POSTRUNNER_REGISTRY_REGISTRY_STORE_H_
 #define POSTRUNNER_REGISTRY_REGISTRY_STORE_H_
 
 #include <string>
+#include <vector>
 
 #include "registry/key_merger.h"
+#include "registry/registry.h"
 
 namespace postrunner {
 
@@ -21,6 +25,10 @@ namespace postrunner {
 // merged from every source of the hive: HKEY_CLASSES_ROOT is the MIME type
 // list and then the machine file's sections of that hive.
 RegistryKey LoadRegistryKey(Hive hive, const std::string& path);
+
+// The lines of the registry file backing `hive` that set or delete a value of
+// key `path`, in file order (HKEY_CLASSES_ROOT: the machine file's only).
+std::vector<RegValueLine> LoadValueLines(Hive hive, const std::string& path);
 
 }  // namespace postrunner
 
