@@ -6,22 +6,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "platform/fake_system.h"
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 namespace {
 
 TEST(MailDispatchTest, PieceFileThatCannotBeRemovedIsReported) {
-  char pattern[] = "/tmp/pr_dispatch_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
+  TempDir dir("pr_dispatch");
+  ASSERT_TRUE(dir.ok());
   char old_cwd[4096];
   ASSERT_NE(getcwd(old_cwd, sizeof old_cwd), nullptr);
-  ASSERT_EQ(chdir(dir.c_str()), 0);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
   std::ofstream("big.bin", std::ios::binary) << std::string(kPieceSize + 1, 'x');
 
   FakeSystemApi system;
@@ -37,7 +36,6 @@ TEST(MailDispatchTest, PieceFileThatCannotBeRemovedIsReported) {
             "postrunner: cannot remove piece file big.bin_(part_1_of_2): Permission denied\n");
   EXPECT_EQ(access("big.bin_(part_1_of_2)", F_OK), 0);
   ASSERT_EQ(chdir(old_cwd), 0);
-  ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "registry/mime_types.h"
 #include "registry/reg_file.h"
 #include "registry/registry_store.h"
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 namespace {
@@ -117,12 +118,7 @@ TEST(MimeTypesTest, TypesAndExtensionsBecomeKeys) {
 class RegistryFilesTest : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/pr_registry_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    machine_ = dir_ + "/machine.reg";
-    user_ = dir_ + "/user.reg";
-    mime_ = dir_ + "/mime.types";
+    ASSERT_TRUE(temp_.ok());
     setenv("POSTRUNNER_MACHINE_REGISTRY", machine_.c_str(), 1);
     setenv("POSTRUNNER_USER_REGISTRY", user_.c_str(), 1);
     setenv("POSTRUNNER_MIME_TYPES", mime_.c_str(), 1);
@@ -131,12 +127,14 @@ class RegistryFilesTest : public testing::Test {
     unsetenv("POSTRUNNER_MACHINE_REGISTRY");
     unsetenv("POSTRUNNER_USER_REGISTRY");
     unsetenv("POSTRUNNER_MIME_TYPES");
-    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
   }
   static void Write(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
   }
-  std::string dir_, machine_, user_, mime_;
+  TempDir temp_{"pr_registry"};
+  const std::string machine_ = temp_.Path("machine.reg");
+  const std::string user_ = temp_.Path("user.reg");
+  const std::string mime_ = temp_.Path("mime.types");
 };
 
 TEST_F(RegistryFilesTest, MissingFilesGiveTheDefault) {

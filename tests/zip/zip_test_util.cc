@@ -1,12 +1,10 @@
 #include "zip_test_util.h"
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -17,24 +15,6 @@
 
 namespace postrunner {
 namespace testing_util {
-
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zip_test_XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  path_ = ::mkdtemp(buffer.data());
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ScratchDir::Write(const std::string& name, const std::string& content) const {
-  std::string full = Path(name);
-  std::ofstream(full, std::ios::binary) << content;
-  return full;
-}
 
 Bytes ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
