@@ -1,6 +1,6 @@
-// The archive file of one run. It is written under a temporary name of its
-// own in the archive's folder (created afresh, never an existing file) and
-// appears under its real name only when it is complete and is to stay. So
+// The archive file of one run. It is a PendingFile (platform/pending_file.h):
+// written under a temporary name of its own in the archive's folder and
+// given its real name only when it is complete and is to stay. So
 // two runs that use the same archive name never write into, send or delete
 // each other's archive, and an archive that could not be finished (a full
 // disk, a signal) never appears under the real name. The run delivers from
@@ -11,11 +11,10 @@
 #ifndef POSTRUNNER_DRIVER_ARCHIVE_FILE_H_
 #define POSTRUNNER_DRIVER_ARCHIVE_FILE_H_
 
-#include <memory>
 #include <string>
 
+#include "platform/pending_file.h"
 #include "platform/scoped_fd.h"
-#include "platform/signal_cleanup.h"
 #include "zip/archive.h"
 
 namespace postrunner {
@@ -47,7 +46,7 @@ class ArchiveFile {
   bool stream() const { return stream_; }
 
   // The descriptor of the file, -1 before Create.
-  int descriptor() const { return fd_.get(); }
+  int descriptor() const { return stream_ ? stream_fd_.get() : pending_.descriptor(); }
 
   // A path that reads exactly this run's archive.
   std::string ReadPath() const;
@@ -59,7 +58,8 @@ class ArchiveFile {
   bool Publish();
 
   // Removes the unpublished file (a delivered archive, or one that could not
-  // be finished). Harmless after Publish. A stream is only closed.
+  // be finished), printing the reason when that fails. Harmless after
+  // Publish. A stream is only closed.
   void Discard();
 
  private:
@@ -68,9 +68,8 @@ class ArchiveFile {
   bool OpenStream(const std::string& real_name, bool fifo);
 
   std::string real_name_;
-  std::string temp_name_;
-  ScopedFd fd_;
-  std::unique_ptr<RemoveOnSignal> on_signal_;
+  PendingFile pending_;
+  ScopedFd stream_fd_;
   bool published_ = false;
   bool stream_ = false;
 };
