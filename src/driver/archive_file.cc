@@ -16,13 +16,16 @@ namespace postrunner {
 bool ArchiveFile::Open(const std::string& real_name, bool delivered) {
   FileInfo info;
   const bool exists = FileInfoOfPath(real_name.c_str(), &info);
-  if (exists && IsOutputChannel(info.device, info.inode)) {
-    // /dev/stdout, say: the lines printed while packing would land inside
+  if (exists && IsStandardError(info.device, info.inode)) {
+    // /dev/stderr, say: the reasons printed while packing would land inside
     // the archive.
     PrintReason(real_name +
-                ": standard output or standard error goes there; "
-                "the program's lines would be mixed into the archive");
+                ": standard error goes there; "
+                "the program's reasons would be mixed into the archive");
     return false;
+  }
+  if (exists && IsStandardOutput(info.device, info.inode)) {
+    return OpenStandardOutput(real_name, delivered);
   }
   if (!exists || !(info.is_fifo || info.is_char_device)) {
     // An old archive that cannot be deleted makes publishing the new one fail.
@@ -46,6 +49,29 @@ bool ArchiveFile::OpenStream(const std::string& real_name, bool fifo) {
     PrintReason(real_name + ": " +
                 (fifo && error == ENXIO ? std::string("no process reads the FIFO")
                                         : ErrnoText(error)));
+    return false;
+  }
+  stream_ = true;
+  return true;
+}
+
+bool ArchiveFile::OpenStandardOutput(const std::string& real_name, bool delivered) {
+  if (delivered) {
+    PrintReason(real_name +
+                ": standard output cannot be read back to be sent; "
+                "use /CreateOnly, or name a file with /Zip:");
+    return false;
+  }
+  if (!LinesGoToStandardError()) {
+    PrintReason(real_name +
+                ": standard output goes there; "
+                "the program's lines would be mixed into the archive");
+    return false;
+  }
+  real_name_ = real_name;
+  stream_fd_.Reset(DuplicateStandardOutput());
+  if (!stream_fd_.valid()) {
+    PrintReason(real_name + ": " + ErrnoText(errno));
     return false;
   }
   stream_ = true;
@@ -87,6 +113,12 @@ void ArchiveFile::Discard() {
   const std::string temp_name = pending_.temp_name();
   if (!pending_.Discard()) PrintReason("cannot remove " + temp_name + ": " + ErrnoText(errno));
   stream_fd_.Reset();
+}
+
+bool ArchiveGoesToStandardOutput(const std::string& name) {
+  FileInfo info;
+  return FileInfoOfPath(name.c_str(), &info) && IsStandardOutput(info.device, info.inode) &&
+         !IsStandardError(info.device, info.inode);
 }
 
 void PrintArchiveFailure(ArchiveResult result, int error, const std::string& source,

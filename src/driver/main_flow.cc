@@ -235,6 +235,13 @@ int Deliver(const RunSettings& s, ArchiveFile* archive) {
   return kExitOk;
 }
 
+// The archive's name: the value of /Zip:, else the default.
+std::string ArchiveNameOption() {
+  std::string name =
+      HasOption("/Zip:") ? ExpandHome(WithForwardSlashes(GetOptionValue("/Zip:"))) : "";
+  return name.empty() ? std::string(kDefaultArchive) : name;
+}
+
 // Reads the mode flags and the archive name, printing a line for each mode
 // that is on. Returns 0 or the exit code of a bad value.
 int ReadModeOptions(RunSettings* s) {
@@ -264,11 +271,8 @@ int ReadModeOptions(RunSettings* s) {
   if (HasOption("/Zip")) {
     PrintLine("ZIP Mode");
     s->archive_mode = true;
-    if (HasOption("/Zip:")) {
-      s->archive_name = ExpandHome(WithForwardSlashes(GetOptionValue("/Zip:")));
-    }
   }
-  if (s->archive_name.empty()) s->archive_name = kDefaultArchive;
+  s->archive_name = ArchiveNameOption();
   return 0;
 }
 
@@ -306,6 +310,11 @@ int RunPostrunner(int argc, const char* const* argv) {
     return RunJoin(ExpandHome(GetOptionValue("/Join:")), ExpandHome(GetOptionValue("/JoinTo:")));
   }
   EnableProgress(!HasOption("/Quiet"));
+  // An archive streamed into standard output has it to itself.
+  if (HasOption("/CreateOnly") && (HasOption("/Zip") || HasOption("/Dir:")) &&
+      ArchiveGoesToStandardOutput(ArchiveNameOption())) {
+    SendLinesToStandardError();
+  }
 
   PrintLine(kRule);
   PrintLine(std::string("Veltrona Postrunner ") + kBannerVersion);
