@@ -158,6 +158,7 @@ int SendPieces(const std::string& path, const std::string& bare_name,
     message->SetSubject(subject);
     message->SetSender(sender);
     message->SetMessageType(k == 1 ? MT_PARTIAL_FIRST : MT_PARTIAL_NEXT);
+    message->SetWholeFileSize(static_cast<uint64_t>(size));
     message->AddBodyText(kPieceBody);
     const std::string content_type =
         ReplaceAll("message/partial; id=" + id + "; number=" + std::to_string(k) +

@@ -20,6 +20,14 @@ constexpr char kAlphabet[] =
 
 size_t EncodedBase64Length(size_t byte_count) { return (byte_count + 2) / 3 * 4; }
 
+size_t DecodedBase64Length(std::string_view text) {
+  size_t padding = 0;
+  while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=') {
+    ++padding;
+  }
+  return text.size() / 4 * 3 - padding;
+}
+
 std::string EncodeBase64(std::string_view bytes, BOOL /*final*/) {
   // A partial last group is padded whether or not the caller marked the data
   // as final, and a complete last group needs no padding: so the result does

@@ -40,6 +40,9 @@ BOOL EncodeFileBase64(const std::string& path, BOOL final, std::string* encoded)
 // Length of the text EncodeBase64 makes of `byte_count` bytes.
 size_t EncodedBase64Length(size_t byte_count);
 
+// The number of bytes `text`, a text EncodeBase64 made, stands for.
+size_t DecodedBase64Length(std::string_view text);
+
 }  // namespace postrunner
 
 #endif  // POSTRUNNER_MAIL_BASE64_H_

@@ -32,6 +32,7 @@ void CQXMailMessage::Reset(BOOL echo_errors) {
   content_types_.clear();
   kinds_.clear();
   names_.clear();
+  whole_file_size_ = 0;
 }
 
 void CQXMailMessage::AddReceiver(std::string address) {

@@ -84,6 +84,9 @@ class CQXMailMessage {
   // Whether a message over the server's SIZE limit should suggest letting
   // the file be split (kept by Reset).
   void SetSplitAdvice(bool advise) { split_advice_ = advise; }
+  // The bytes of the whole file whose first piece this message carries
+  // (MT_PARTIAL_FIRST): the size its joined message states.
+  void SetWholeFileSize(uint64_t bytes) { whole_file_size_ = bytes; }
 
   // Encodes `source` (a file path when `source_is_file`, else the data
   // itself) and appends one attachment. `name` is the name to show and to
@@ -189,6 +192,7 @@ class CQXMailMessage {
   SmtpWaits waits_;
   MailSecurity security_;
   bool split_advice_ = false;
+  uint64_t whole_file_size_ = 0;
 };
 
 }  // namespace postrunner

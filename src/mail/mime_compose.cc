@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "mail/base64.h"
 #include "mail/client_identity.h"
 #include "mail/content_type.h"
 #include "mail/header_encoding.h"
@@ -53,6 +54,15 @@ void AppendLine(std::string* out, const std::string& line) {
   out->append(kCrLf);
 }
 
+// The disposition of a file sent as an attachment (RFC 2183), ending in
+// CR LF: its size in bytes and, when it has one, its name, so that a reader
+// can name the file it saves.
+std::string AttachmentDisposition(const std::string& name, uint64_t size) {
+  std::string text = "Content-Disposition: Attachment;\r\n     size=" + std::to_string(size);
+  if (!name.empty()) text += ";\r\n" + ParameterLines("     ", "filename", name);
+  return text + kCrLf;
+}
+
 }  // namespace
 
 void CQXMailMessage::BuildHeader(int receiver_index) {
@@ -93,6 +103,7 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
         PrintLine(inner);
         AppendLine(&h, inner);
         AppendLine(&h, "Content-Transfer-Encoding: base64");
+        h += AttachmentDisposition(names_[0], whole_file_size_);
         header_text_ = std::move(h);
         return;
       }
@@ -148,8 +159,7 @@ void CQXMailMessage::WriteAttachmentHead(size_t i, const TextSink& sink) const {
   if (message_type_ == MT_INLINE) {
     sink("Content-Disposition: inline;\r\n");
   } else {
-    sink("Content-Disposition: Attachment;\r\n");
-    if (!names_[i].empty()) sink(ParameterLines("     ", "filename", names_[i]) + kCrLf);
+    sink(AttachmentDisposition(names_[i], DecodedBase64Length(encoded_[i])));
   }
   sink(kCrLf);
 }

@@ -125,6 +125,7 @@ def test_single_message_text_is_exact(mail, smtp, workdir):
         '     name="note.txt"',
         "Content-Transfer-Encoding: base64",
         "Content-Disposition: Attachment;",
+        "     size=3;",
         '     filename="note.txt"',
         "",
         "AP9B",
@@ -161,6 +162,34 @@ def test_big_files_go_in_pieces(mail, smtp, workdir, size, pieces, eof):
     assert joined == data
     # The temporary piece files are gone.
     assert sorted(os.listdir(workdir)) == ["big file.bin"]
+
+
+@pytest.mark.parametrize("split,name", [
+    (False, "report-1.bin"), (True, "report-1.bin"), (True, "r\u00e9sum\u00e9.bin")])
+def test_disposition_names_and_sizes_the_file(mail, smtp, workdir, tmp_path, split, name):
+    """Readers name the file they save from Content-Disposition, and size=
+    states its bytes: the attachment of a message sent whole, and the message
+    the pieces of a split file join into. (munpack rebuilds that message
+    from its pieces only when total= is in the last piece alone, so it is
+    given the joined message.)"""
+    data = payload(2047, seed=13)
+    (workdir / name).write_bytes(data)
+    r = mail(*(["/SplitSize:1K"] if split else []), "/File:" + name)
+    assert r.code == 0
+    assert len(smtp.messages) == (3 if split else 1)
+    if split:
+        message = b"".join(raw_body(m.content) for m in smtp.messages)
+        part = email.message_from_bytes(message, policy=email.policy.default)
+    else:
+        message = smtp.messages[0].content
+        parsed = email.message_from_bytes(message, policy=email.policy.default)
+        [part] = parsed.iter_attachments()
+    assert part.get_content_disposition() == "attachment"
+    assert part.get_filename() == name
+    assert part.get_param("size", header="content-disposition") == "2047"
+    assert part.get_payload(decode=True) == data
+    if name.isascii():
+        assert munpack(message, tmp_path / "munpack")[name] == data
 
 
 def test_split_size_sets_the_piece_size(mail, smtp, workdir):
