@@ -1,7 +1,5 @@
 #include "driver/split_size.h"
 
-#include <algorithm>
-
 namespace postrunner {
 
 bool ParseSplitSize(std::string_view text, int64_t* piece_size) {
@@ -27,15 +25,6 @@ bool ParseSplitSize(std::string_view text, int64_t* piece_size) {
   if (count < 3) return false;
   *piece_size = count;
   return true;
-}
-
-int64_t PieceCount(int64_t size, int64_t piece_size) {
-  return size <= 0 ? 1 : (size + piece_size - 1) / piece_size;
-}
-
-int64_t PieceLength(int64_t size, int64_t piece_size, int64_t number) {
-  const int64_t offset = (number - 1) * piece_size;
-  return std::max<int64_t>(0, std::min<int64_t>(piece_size, size - offset));
 }
 
 }  // namespace postrunner

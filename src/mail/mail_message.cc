@@ -33,6 +33,8 @@ void CQXMailMessage::Reset(BOOL echo_errors) {
   kinds_.clear();
   names_.clear();
   whole_file_size_ = 0;
+  pieces_ = nullptr;
+  piece_number_ = 0;
 }
 
 void CQXMailMessage::AddReceiver(std::string address) {

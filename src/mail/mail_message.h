@@ -45,6 +45,7 @@ struct SmtpWaits {
 };
 
 class SmtpDataWriter;
+struct FilePieces;
 
 class CQXMailMessage {
  public:
@@ -102,6 +103,16 @@ class CQXMailMessage {
   // accepted the message.
   BOOL SendMail();
 
+  // Sends piece `number` (1 to its PieceCount) of `pieces` to every
+  // receiver as one message/partial message: its subject and content type
+  // from file_pieces.h, and in the first piece the enclosed header of the
+  // whole file. The body text and attachments are replaced; sender,
+  // receivers, server, time-out and security stay. The piece is read from
+  // the file and encoded while it is sent; a piece that cannot be read in
+  // full is not delivered (the conversation ends before the end of the data)
+  // and standard error says why. TRUE when every receiver accepted it.
+  BOOL SendPiece(const FilePieces& pieces, int64_t number);
+
   // Checks sender, receivers and server, then holds one conversation per
   // receiver. Replaces `diagnostics` with the record of what went wrong, and
   // writes one line with the reason of each failure to standard error.
@@ -134,8 +145,10 @@ class CQXMailMessage {
   // Receives consecutive pieces of a text.
   using TextSink = std::function<void(std::string_view)>;
   // Hands the body text, the one BuildBody builds, to `sink` in pieces
-  // without building it.
-  void WriteBody(const TextSink& sink) const;
+  // without building it. FALSE when the piece SendPiece is sending could
+  // not be read in full: the text then stops short and `*problem` (when
+  // given) says why.
+  bool WriteBody(const TextSink& sink, std::string* problem = nullptr) const;
 
   int priority() const { return priority_; }
   int timeout() const { return timeout_; }
@@ -159,9 +172,18 @@ class CQXMailMessage {
 
   // Transmit's work, which may run out of memory.
   BOOL TransmitToEach(std::string& diagnostics);
-  // One conversation delivering the text `write` produces to `receiver`.
+  // One conversation delivering the text `write` produces to `receiver`;
+  // `message_bytes` gives its size for the server's SIZE limit.
   BOOL Converse(const std::string& receiver, const MessageWriter& write,
-                std::string& diagnostics);
+                const std::function<uint64_t()>& message_bytes, std::string& diagnostics);
+  // Writes the header text, the body and the line end after it. With
+  // `stand_in`, a piece's text is replaced by one of the same length, not
+  // read from its file. A piece that cannot be read abandons the text.
+  void WriteMessage(SmtpDataWriter& writer, bool stand_in) const;
+  // The text of the piece being sent (or, with `stand_in`, one as long,
+  // not read from the file) and the two line ends after it. FALSE, with
+  // the reason in `*problem` when given, when the piece cannot be read.
+  bool WritePieceBody(const TextSink& sink, bool stand_in, std::string* problem) const;
   // Hands `encoded` to `sink` in lines of 80 characters, then two empty
   // lines.
   static void WriteBase64Lines(const std::string& encoded, const TextSink& sink);
@@ -193,6 +215,9 @@ class CQXMailMessage {
   MailSecurity security_;
   bool split_advice_ = false;
   uint64_t whole_file_size_ = 0;
+  // The file and number of the piece SendPiece is sending; none otherwise.
+  const FilePieces* pieces_ = nullptr;
+  int64_t piece_number_ = 0;
 };
 
 }  // namespace postrunner

@@ -6,17 +6,18 @@
 #include "mail/base64.h"
 #include "mail/client_identity.h"
 #include "mail/content_type.h"
+#include "mail/file_pieces.h"
 #include "mail/header_encoding.h"
 #include "mail/mail_message.h"
+#include "mail/smtp_data_writer.h"
 #include "platform/console.h"
+#include "platform/file_io.h"
 #include "platform/local_time.h"
 
 namespace postrunner {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
-// Base64 characters per line of an attachment part.
-constexpr size_t kBase64LineLength = 80;
 
 // "Tue, 08 Dec 2026 20:21:50 +0100": the local time now with its offset
 // from UTC (daylight saving included), English names whatever the locale.
@@ -137,6 +138,7 @@ void CQXMailMessage::BuildBody() {
   size_t room = body_text_.size() + 512;
   for (const std::string& e : encoded_) room += e.size() + e.size() / kBase64LineLength * 2 + 512;
   b.reserve(room);
+  // Only SendPiece reads a file, while it sends: nothing here can fail.
   WriteBody([&b](std::string_view text) { b.append(text); });
   composed_body_ = std::move(b);
 }
@@ -164,14 +166,33 @@ void CQXMailMessage::WriteAttachmentHead(size_t i, const TextSink& sink) const {
   sink(kCrLf);
 }
 
-void CQXMailMessage::WriteBody(const TextSink& sink) const {
+bool CQXMailMessage::WritePieceBody(const TextSink& sink, bool stand_in,
+                                    std::string* problem) const {
+  int error = 0;
+  if (stand_in) {
+    WritePieceStandIn(*pieces_, piece_number_, sink);
+  } else if (!WritePieceBase64(*pieces_, piece_number_, sink, &error)) {
+    if (problem != nullptr) {
+      *problem = pieces_->name + ": " +
+                 (error != 0 ? ErrnoText(error)
+                             : "the file shrank while it was sent; the pieces could not be joined");
+    }
+    return false;
+  }
+  sink(kCrLf);
+  sink(kCrLf);
+  return true;
+}
+
+bool CQXMailMessage::WriteBody(const TextSink& sink, std::string* problem) const {
   if (encoded_.empty()) {
     sink(body_text_);
-    return;
+    return true;
   }
   if (message_type_ == MT_PARTIAL_NEXT || message_type_ == MT_PARTIAL_FIRST) {
+    if (pieces_ != nullptr) return WritePieceBody(sink, false, problem);
     WriteBase64Lines(encoded_[0], sink);
-    return;
+    return true;
   }
   std::string text_part;
   AppendLine(&text_part, delimiter_);
@@ -189,6 +210,21 @@ void CQXMailMessage::WriteBody(const TextSink& sink) const {
     WriteBase64Lines(encoded_[i], sink);
   }
   sink(closing_delimiter_);
+  return true;
+}
+
+void CQXMailMessage::WriteMessage(SmtpDataWriter& writer, bool stand_in) const {
+  writer.Write(header_text_);
+  writer.Write(kCrLf);
+  const TextSink sink = [&writer](std::string_view text) { writer.Write(text); };
+  std::string problem;
+  const bool whole = stand_in && pieces_ != nullptr ? WritePieceBody(sink, true, nullptr)
+                                                    : WriteBody(sink, &problem);
+  if (!whole) {
+    writer.Abandon(problem);
+    return;
+  }
+  writer.Write(kCrLf);
 }
 
 std::string CQXMailMessage::ComposeMessage(int receiver_index, BOOL build_body) {

@@ -9,7 +9,7 @@ import zipfile
 
 import pytest
 
-from conftest import BANNER
+from conftest import BANNER, unprivileged
 from smtp_util import SmtpSink, join_pieces, munpack, raw_body, single_attachment
 from support import free_port
 
@@ -319,7 +319,9 @@ def test_link_planted_under_a_piece_name_is_not_written_through(mail, smtp, work
     assert r.code == 0
     assert victim.read_bytes() == b"keep me"
     assert join_pieces([m.content for m in smtp.messages])[1] == data
-    assert sorted(os.listdir(workdir)) == ["big.bin"]
+    # Nothing of its own is made under that name, and the link is left alone.
+    assert sorted(os.listdir(workdir)) == ["big.bin", "big.bin_(part_1_of_2)"]
+    assert os.readlink(workdir / "big.bin_(part_1_of_2)") == str(victim)
 
 
 def test_ipv6_server_in_brackets(run, workdir):
@@ -334,13 +336,20 @@ def test_ipv6_server_in_brackets(run, workdir):
         sink.stop()
 
 
-def test_piece_file_that_cannot_be_created_fails_the_send(mail, smtp, workdir):
-    (workdir / "big.bin").write_bytes(payload(PIECE + 1))
-    (workdir / "big.bin_(part_2_of_2)").mkdir()  # the name is taken by a folder
-    r = mail("/File:big.bin")
-    assert r.lines[-2:] == ["big.bin (part 2 of 2)", "ERROR: File big.bin not sent to " + RECEIVER]
-    assert r.code == 5
-    assert len(smtp.messages) == 1
+def test_split_send_writes_nothing_in_the_current_folder(mail, smtp, workdir):
+    """Pieces are read from the file while they are sent, so a read-only
+    current folder (a full one alike) does not stop a split send."""
+    data = payload(PIECE + 1, seed=4)
+    (workdir / "big.bin").write_bytes(data)
+    os.chmod(workdir, 0o555)
+    try:
+        r = mail("/File:big.bin", prefix=unprivileged())
+    finally:
+        os.chmod(workdir, 0o755)
+    assert r.lines == BANNER + split_lines("big.bin", (2, True), "application/octet-stream")
+    assert r.code == 0
+    assert join_pieces([m.content for m in smtp.messages])[1] == data
+    assert sorted(os.listdir(workdir)) == ["big.bin"]
 
 
 def test_files_beyond_two_gib_are_counted_and_cut_in_64_bits(mail, smtp, workdir):
