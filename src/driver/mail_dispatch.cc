@@ -14,7 +14,6 @@
 #include "driver/file_checks.h"
 #include "mail/file_pieces.h"
 #include "mail/mail_message.h"
-#include "mail/partial_id.h"
 #include "platform/binary_file.h"
 #include "platform/console.h"
 #include "platform/progress.h"
@@ -74,8 +73,7 @@ int SendPieces(const std::string& path, const std::string& bare_name,
   }
   // The pieces hold the size measured at the start, whatever the file
   // does meanwhile: a total that changed could never be joined.
-  const FilePieces pieces{&source, bare_name, size, piece_size,
-                          MakePartialId(CurrentPartialIdSources(), sender)};
+  const FilePieces pieces = CutIntoPieces(source, bare_name, size, piece_size, sender);
   const int64_t count = PieceCount(size, piece_size);
   Address(sender, receiver, mail_server, message);
   ProgressBegin("Mailing " + bare_name, static_cast<uint64_t>(size));
@@ -83,6 +81,7 @@ int SendPieces(const std::string& path, const std::string& bare_name,
 
   for (int64_t k = 1; k <= count; ++k) {
     PrintLine(PieceSubject(pieces, k));
+    if (k == 1) PrintLine("Content-Type: " + pieces.content_type);
     ProgressRelabel("Mailing " + bare_name + ", piece " + std::to_string(k) + " of " +
                     std::to_string(count));
     const int64_t length = PieceLength(size, piece_size, k);

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "mail/base64.h"
+#include "mail/content_type.h"
+#include "mail/partial_id.h"
 
 namespace postrunner {
 namespace {
@@ -14,6 +17,18 @@ constexpr size_t kLineBytes = kBase64LineLength / 4 * 3;
 constexpr size_t kBlockBytes = 1024 * kLineBytes;
 
 }  // namespace
+
+FilePieces CutIntoPieces(const CBinaryFile& file, std::string name, int64_t size,
+                         int64_t piece_size, const std::string& sender) {
+  FilePieces pieces;
+  pieces.file = &file;
+  pieces.content_type = LookupContentType(name);
+  pieces.name = std::move(name);
+  pieces.size = size;
+  pieces.piece_size = piece_size;
+  pieces.id = MakePartialId(CurrentPartialIdSources(), sender);
+  return pieces;
+}
 
 int64_t PieceCount(int64_t size, int64_t piece_size) {
   return size <= 0 ? 1 : (size + piece_size - 1) / piece_size;

@@ -26,7 +26,14 @@ struct FilePieces {
   int64_t size = 0;        // the whole file's bytes, measured when the send starts
   int64_t piece_size = 0;  // bytes per piece, a multiple of 3 (at least 3)
   std::string id;          // the id that ties the pieces together (partial_id.h)
+  std::string content_type;  // the whole file's, which piece 1's enclosed header states
 };
+
+// The pieces of `file`, `size` bytes mailed as `name` from `sender`, at
+// `piece_size` bytes each: with a fresh id and the content type looked up
+// by the name (content_type.h).
+FilePieces CutIntoPieces(const CBinaryFile& file, std::string name, int64_t size,
+                         int64_t piece_size, const std::string& sender);
 
 // The number of pieces a file of `size` bytes is cut into at `piece_size`
 // bytes each (at least 1, also for an empty file), and the length of piece

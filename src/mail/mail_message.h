@@ -1,10 +1,12 @@
 // CQXMailMessage: the one object through which the program sends mail.
 //
 // The caller fills in sender, receivers, server, subject, body text and
-// attachments, chooses the message type and calls SendMail. The object
-// composes the MIME text (mime_compose.cc), encodes attachments
+// attachments, chooses the message type and calls SendMail; or sends the
+// pieces of a split file one by one with SendPiece (piece_message.cc). The
+// object composes the MIME text (mime_compose.cc), encodes attachments
 // (attachment.cc, base64.h) and holds one SMTP conversation per receiver over
-// a CQXBlockSock (smtp_transaction.cc). It owns copies of everything it is
+// a CQXBlockSock (smtp_transaction.cc). It prints nothing but the failures
+// it is asked to echo. It owns copies of everything it is
 // given; one object serves one thread at a time and may be reused for
 // several messages through Reset.
 #ifndef POSTRUNNER_MAIL_MAIL_MESSAGE_H_
@@ -36,6 +38,15 @@ inline constexpr uint32_t AK_GIF = 2;    // their Content-ID
 inline constexpr uint32_t AK_PNG = 3;
 inline constexpr uint32_t AK_BMP = 4;
 inline constexpr uint32_t AK_FILE = 99;  // any other file
+
+// One attachment: what its part's header says and its text.
+struct MailAttachment {
+  uint32_t kind = AK_DATA;   // one of the AK_* kinds
+  std::string name;          // the name shown; may be empty
+  std::string content_type;  // the whole "Content-Type: ..." line
+  std::string encoded;       // the base64 text, without line breaks
+  uint64_t size = 0;         // the bytes the text stands for
+};
 
 // Bounds on the waits of an SMTP conversation. The defaults are the
 // program's; tests shorten them so that a silent server costs a second.
@@ -162,10 +173,7 @@ class CQXMailMessage {
   const std::string& subject() const { return subject_; }
   const MailServer& mail_server() const { return mail_server_; }
   const std::vector<std::string>& receivers() const { return receivers_; }
-  const std::vector<std::string>& encoded_attachments() const { return encoded_; }
-  const std::vector<std::string>& content_type_lines() const { return content_types_; }
-  const std::vector<uint32_t>& attachment_kinds() const { return kinds_; }
-  const std::vector<std::string>& attachment_names() const { return names_; }
+  const std::vector<MailAttachment>& attachments() const { return attachments_; }
 
  private:
   using MessageWriter = std::function<void(SmtpDataWriter&)>;
@@ -190,6 +198,9 @@ class CQXMailMessage {
   // Hands the header lines of attachment part `i`, which follow its
   // delimiter, and the empty line after them to `sink`.
   void WriteAttachmentHead(size_t i, const TextSink& sink) const;
+  // The content type of the whole file a first piece starts: the one its
+  // enclosed header states.
+  std::string EnclosedContentType() const;
 
   int priority_ = 3;
   int timeout_ = 60;
@@ -207,10 +218,7 @@ class CQXMailMessage {
   std::string closing_delimiter_;
   std::string part_id_suffix_;
   std::vector<std::string> receivers_;
-  std::vector<std::string> encoded_;
-  std::vector<std::string> content_types_;
-  std::vector<uint32_t> kinds_;
-  std::vector<std::string> names_;
+  std::vector<MailAttachment> attachments_;
   SmtpWaits waits_;
   MailSecurity security_;
   bool split_advice_ = false;

@@ -10,7 +10,6 @@
 #include "mail/header_encoding.h"
 #include "mail/mail_message.h"
 #include "mail/smtp_data_writer.h"
-#include "platform/console.h"
 #include "platform/file_io.h"
 #include "platform/local_time.h"
 
@@ -66,6 +65,10 @@ std::string AttachmentDisposition(const std::string& name, uint64_t size) {
 
 }  // namespace
 
+std::string CQXMailMessage::EnclosedContentType() const {
+  return pieces_ != nullptr ? pieces_->content_type : LookupContentType(attachments_[0].name);
+}
+
 void CQXMailMessage::BuildHeader(int receiver_index) {
   std::string h;
   AppendLine(&h, "Received: (Corvuspost build 1.0.2)");
@@ -80,7 +83,7 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
   AppendLine(&h, "XMailer: Corvuspost 1.0.2");
   AppendLine(&h, "X-Priority: " + std::to_string(priority_));
 
-  const bool has_attachments = !encoded_.empty();
+  const bool has_attachments = !attachments_.empty();
   // The id closes the message's own header: in a first piece that is
   // before the empty line that starts the joined message's header.
   const std::string message_id = "Message-ID: " + NewMessageId();
@@ -90,21 +93,19 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
       // No Content-Transfer-Encoding: a message/partial entity is 7bit, and
       // readers that decode a later piece on its own corrupt the join. The
       // encoding of the whole is stated once, in the first piece's inner header.
-      if (has_attachments) AppendLine(&h, content_types_[0]);
+      if (has_attachments) AppendLine(&h, attachments_[0].content_type);
       break;
     case MT_PARTIAL_FIRST:
       if (has_attachments) {
         // The outer header names the piece; the inner one, which starts the
         // joined message, names the whole file.
-        AppendLine(&h, content_types_[0]);
+        AppendLine(&h, attachments_[0].content_type);
         AppendLine(&h, message_id);
         AppendLine(&h, "");
         AppendLine(&h, "MIME-Version: 1.0");
-        std::string inner = "Content-Type: " + LookupContentType(names_[0]);
-        PrintLine(inner);
-        AppendLine(&h, inner);
+        AppendLine(&h, "Content-Type: " + EnclosedContentType());
         AppendLine(&h, "Content-Transfer-Encoding: base64");
-        h += AttachmentDisposition(names_[0], whole_file_size_);
+        h += AttachmentDisposition(attachments_[0].name, whole_file_size_);
         header_text_ = std::move(h);
         return;
       }
@@ -136,7 +137,9 @@ void CQXMailMessage::WriteBase64Lines(const std::string& encoded, const TextSink
 void CQXMailMessage::BuildBody() {
   std::string b;
   size_t room = body_text_.size() + 512;
-  for (const std::string& e : encoded_) room += e.size() + e.size() / kBase64LineLength * 2 + 512;
+  for (const MailAttachment& a : attachments_) {
+    room += a.encoded.size() + a.encoded.size() / kBase64LineLength * 2 + 512;
+  }
   b.reserve(room);
   // Only SendPiece reads a file, while it sends: nothing here can fail.
   WriteBody([&b](std::string_view text) { b.append(text); });
@@ -144,24 +147,24 @@ void CQXMailMessage::BuildBody() {
 }
 
 void CQXMailMessage::WriteAttachmentHead(size_t i, const TextSink& sink) const {
-  const uint32_t kind = kinds_[i];
-  const bool image = kind >= AK_JPEG && kind <= AK_BMP;
+  const MailAttachment& a = attachments_[i];
+  const bool image = a.kind >= AK_JPEG && a.kind <= AK_BMP;
   // The name line continues the Content-Type header as its parameter, so
   // the type ends in ";" when the name line directly follows it.
-  sink(image ? content_types_[i] : content_types_[i] + ";");
+  sink(image ? a.content_type : a.content_type + ";");
   sink(kCrLf);
   if (image) {
     sink("Content-ID: <part" + std::to_string(i + 1) + "." + part_id_suffix_ + ">\r\n");
     static constexpr const char* kImageExtensions[] = {"", "jpg", "gif", "png", "bmp"};
-    sink("     name=\"" + std::to_string(i) + "." + kImageExtensions[kind] + "\"\r\n");
+    sink("     name=\"" + std::to_string(i) + "." + kImageExtensions[a.kind] + "\"\r\n");
   } else {
-    sink(ParameterLines("     ", "name", names_[i]) + kCrLf);
+    sink(ParameterLines("     ", "name", a.name) + kCrLf);
   }
   sink("Content-Transfer-Encoding: base64\r\n");
   if (message_type_ == MT_INLINE) {
     sink("Content-Disposition: inline;\r\n");
   } else {
-    sink(AttachmentDisposition(names_[i], DecodedBase64Length(encoded_[i])));
+    sink(AttachmentDisposition(a.name, a.size));
   }
   sink(kCrLf);
 }
@@ -185,13 +188,13 @@ bool CQXMailMessage::WritePieceBody(const TextSink& sink, bool stand_in,
 }
 
 bool CQXMailMessage::WriteBody(const TextSink& sink, std::string* problem) const {
-  if (encoded_.empty()) {
+  if (attachments_.empty()) {
     sink(body_text_);
     return true;
   }
   if (message_type_ == MT_PARTIAL_NEXT || message_type_ == MT_PARTIAL_FIRST) {
     if (pieces_ != nullptr) return WritePieceBody(sink, false, problem);
-    WriteBase64Lines(encoded_[0], sink);
+    WriteBase64Lines(attachments_[0].encoded, sink);
     return true;
   }
   std::string text_part;
@@ -204,10 +207,10 @@ bool CQXMailMessage::WriteBody(const TextSink& sink, std::string* problem) const
   AppendLine(&text_part, body_text_);
   AppendLine(&text_part, "");
   sink(text_part);
-  for (size_t i = 0; i < encoded_.size(); ++i) {
+  for (size_t i = 0; i < attachments_.size(); ++i) {
     sink(delimiter_ + kCrLf);
     WriteAttachmentHead(i, sink);
-    WriteBase64Lines(encoded_[i], sink);
+    WriteBase64Lines(attachments_[i].encoded, sink);
   }
   sink(closing_delimiter_);
   return true;

@@ -16,10 +16,12 @@ BOOL CQXMailMessage::SendPiece(const FilePieces& pieces, int64_t number) {
     body_text_.clear();
     // The piece stands where an attachment's text would: its content type
     // and name frame the message; its text comes from the file.
-    encoded_.assign(1, std::string());
-    content_types_.assign(1, "Content-Type: " + PartialContentType(pieces, number));
-    kinds_.assign(1, AK_FILE);
-    names_.assign(1, pieces.name);
+    MailAttachment piece;
+    piece.kind = AK_FILE;
+    piece.name = pieces.name;
+    piece.content_type = "Content-Type: " + PartialContentType(pieces, number);
+    piece.size = static_cast<uint64_t>(PieceLength(pieces.size, pieces.piece_size, number));
+    attachments_.assign(1, std::move(piece));
     whole_file_size_ = static_cast<uint64_t>(pieces.size);
   } catch (const std::exception&) {
     PrintReason("out of memory while sending the mail");

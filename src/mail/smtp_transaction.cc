@@ -68,8 +68,7 @@ BOOL CQXMailMessage::TransmitToEach(std::string& diagnostics) {
   }
   BOOL result = TRUE;
   for (size_t i = 0; i < receivers.size(); ++i) {
-    // The header is built before the conversation: it is the same text,
-    // and building a first piece's header prints its inner content type.
+    // The header is built once, before the conversation and its SIZE check.
     BuildHeader(static_cast<int>(i));
     auto write = [this](SmtpDataWriter& writer) { WriteMessage(writer, false); };
     // Measured with a stand-in for a piece read from its file, which would

@@ -32,7 +32,7 @@ TEST(FilePiecesTest, PieceTextIsTheLinesOfItsBytes) {
   CBinaryFile file;
   ASSERT_GE(file.Open(path, kBinaryReadOnly), 0);
   // Pieces larger than a read block, their last line short.
-  const FilePieces pieces{&file, "f.bin", 200000, 123456, "id"};
+  const FilePieces pieces{&file, "f.bin", 200000, 123456, "id", "application/x-f"};
   EXPECT_EQ(PieceSubject(pieces, 2), "f.bin (part 2 of 2)");
   EXPECT_EQ(PartialContentType(pieces, 1), "message/partial; id=id; number=1; total=2");
   for (int64_t k : {1, 2}) {
