@@ -33,7 +33,7 @@ void PrintAttachFailure(const std::string& shown, int error) {
 }
 
 void Address(const std::string& sender, const std::string& receiver,
-             const std::string& mail_server, CQXMailMessage* message) {
+             const MailServer& mail_server, CQXMailMessage* message) {
   message->SetMailServer(mail_server);
   message->AddReceiver(receiver);
   message->SetTimeout(kMailTimeoutSeconds);
