@@ -183,7 +183,7 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   // lookahead covers their keys, so their bytes are final; once it has
   // ended, nothing more is read, and a key that reaches past its end is
   // never usable for a later string either.
-  m.keys->WaitFor(strstart + 1);
+  m.InsertKeysTo(strstart + 1);
   KeyedWalk walk{m, scan, limit, head_rank, budget, best_len, cur_match};
   auto usable = [&](int level) {
     return level < kKeyLevels && walk.best_len + 1 >= kKeyBytes[level] &&

@@ -89,7 +89,7 @@ void ParallelEntries::Compress(Job* job, Deflater* deflater) {
 }
 
 void ParallelEntries::WorkerLoop() {
-  Deflater deflater(false);
+  Deflater deflater;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Job* job = nullptr;
