@@ -241,6 +241,10 @@ std::vector<RegFile::NamedLine> RegFile::ValueLines(Hive hive, std::string_view 
   return lines;
 }
 
+bool RegFile::HasKey(Hive hive, std::string_view path) const {
+  return nodes_.count(NodeKey(hive, path)) != 0;
+}
+
 std::string RegFile::Problem() const {
   std::string problem;
   if (!has_header_ && !empty_) {

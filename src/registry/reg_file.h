@@ -32,6 +32,9 @@ class RegFile {
   // line replaces an earlier one, "=-" deletes) and its subkeys.
   void Merge(Hive hive, std::string_view path, KeyMerger* key) const;
 
+  // Whether the file has a section at or below key `path` of `hive`.
+  bool HasKey(Hive hive, std::string_view path) const;
+
   // Empty when the file parsed cleanly; otherwise what was wrong with it
   // (a missing header, the first line that did not parse and how many).
   std::string Problem() const;

@@ -1,5 +1,5 @@
-// Read access to the registry: one string value with a default, and the list
-// of a key's subkeys. Each call sees the registry files as they are at that
+// Read access to the registry: one string value with a default, the list of
+// a key's subkeys, and the content type registered for an extension. Each call sees the registry files as they are at that
 // moment (registry/registry_store.h; where they live: registry_files.h).
 #ifndef POSTRUNNER_REGISTRY_REGISTRY_H_
 #define POSTRUNNER_REGISTRY_REGISTRY_H_
@@ -44,6 +44,13 @@ std::vector<RegValueLine> RegListValueLines(HKEY hive, const std::string& key_pa
 // do not fit in 1024 characters end the enumeration.
 void RegEnumSubkeys(std::vector<std::string>& list, HKEY hive,
                     const std::string& key_path);
+
+// Finds the content type registered for file extension `extension`
+// (".txt"): the first subkey of HKEY_CLASSES_ROOT\MIME\Database\Content Type,
+// in RegEnumSubkeys order, whose "Extention" value reads (as RegReadString
+// reads it) as `extension`, letter case aside. Stores it in `type` and
+// returns true; false when none has that value. Reads the files once.
+bool RegFindContentType(const std::string& extension, std::string* type);
 
 }  // namespace postrunner
 

@@ -139,14 +139,21 @@ const MimeTypes* MimeTypeList() {
 
 }  // namespace
 
-RegistryKey LoadRegistryKey(Hive hive, const std::string& path) {
+RegistrySnapshot::RegistrySnapshot(Hive hive) : hive_(hive) {
+  if (hive == Hive::kClassesRoot) types_ = MimeTypeList();
+  file_ = RegFileOf(SourceOf(hive));
+}
+
+RegistryKey RegistrySnapshot::Load(const std::string& path) const {
   RegistryKey key;
   KeyMerger merger(&key);
-  if (hive == Hive::kClassesRoot) {
-    if (const MimeTypes* types = MimeTypeList()) types->Merge(path, &merger);
-  }
-  if (const RegFile* file = RegFileOf(SourceOf(hive))) file->Merge(hive, path, &merger);
+  if (types_ != nullptr) types_->Merge(path, &merger);
+  if (file_ != nullptr) file_->Merge(hive_, path, &merger);
   return key;
+}
+
+RegistryKey LoadRegistryKey(Hive hive, const std::string& path) {
+  return RegistrySnapshot(hive).Load(path);
 }
 
 std::vector<RegValueLine> LoadValueLines(Hive hive, const std::string& path) {

@@ -21,9 +21,32 @@
 
 namespace postrunner {
 
-// Loads the key `path` (backslash separated, case-insensitive) of `hive`,
-// merged from every source of the hive: HKEY_CLASSES_ROOT is the MIME type
-// list and then the machine file's sections of that hive.
+class MimeTypes;
+class RegFile;
+
+// The sources of one hive as they are when the snapshot is taken, for
+// loading many keys with one look at the files. It stays valid until the
+// next snapshot of the same sources (or LoadRegistryKey) is taken.
+class RegistrySnapshot {
+ public:
+  explicit RegistrySnapshot(Hive hive);
+
+  // Loads the key `path` (backslash separated, case-insensitive), merged
+  // from every source of the hive: HKEY_CLASSES_ROOT is the MIME type list
+  // and then the machine file's sections of that hive.
+  RegistryKey Load(const std::string& path) const;
+
+  // The hive's MIME type list and registry file; null when missing.
+  const MimeTypes* types() const { return types_; }
+  const RegFile* file() const { return file_; }
+
+ private:
+  Hive hive_;
+  const MimeTypes* types_ = nullptr;  // HKEY_CLASSES_ROOT only; null when missing
+  const RegFile* file_ = nullptr;     // null when missing
+};
+
+// Loads the key `path` of `hive` from a fresh snapshot.
 RegistryKey LoadRegistryKey(Hive hive, const std::string& path);
 
 // The lines of the registry file backing `hive` that set or delete a value of

@@ -1,6 +1,6 @@
 // The file-backed registry: export-file parsing, the MIME type list as
-// HKEY_CLASSES_ROOT, and RegReadString/RegEnumSubkeys over real files given
-// through the environment overrides.
+// HKEY_CLASSES_ROOT, and RegReadString/RegEnumSubkeys/RegFindContentType over
+// real files given through the environment overrides.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -187,6 +187,27 @@ TEST_F(RegistryFilesTest, ClassesRootMergesMimeTypesWithMachineSections) {
   RegEnumSubkeys(types, HKEY_CLASSES_ROOT, "MIME\\Database\\Content Type");
   EXPECT_EQ(types, (std::vector<std::string>{"application/zip", "text/plain",
                                              "text/x-custom"}));
+}
+
+// The content type of an extension is the first type, in subkey order, whose
+// "Extention" is it: from the list's index alone, and with the machine file
+// changing or adding types.
+TEST_F(RegistryFilesTest, ContentTypeByExtensionFollowsTheMergedTypes) {
+  Write(mime_, "text/x-a qqq\ntext/x-b rrr qqq\ntext/x-c QQQ\ntext/x-d rrr\n");
+  std::string type;
+  EXPECT_TRUE(RegFindContentType(".Qqq", &type));
+  EXPECT_EQ(type, "text/x-a");
+  EXPECT_TRUE(RegFindContentType(".rrr", &type));
+  EXPECT_EQ(type, "text/x-b");
+  EXPECT_FALSE(RegFindContentType(".sss", &type));
+  Write(machine_, "REGEDIT4\n[HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\text/x-a]\n"
+                  "\"Extention\"=-\n"
+                  "[HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\text/x-e]\n"
+                  "\"Extention\"=\".sss\"\n");
+  EXPECT_TRUE(RegFindContentType(".qqq", &type));
+  EXPECT_EQ(type, "text/x-c");
+  EXPECT_TRUE(RegFindContentType(".sss", &type));
+  EXPECT_EQ(type, "text/x-e");
 }
 
 TEST_F(RegistryFilesTest, ChangedMimeListIsReadAgain) {
