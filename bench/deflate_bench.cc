@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
                 "peak RSS %ld KiB\n",
                 file.c_str(), static_cast<unsigned long long>(in_total),
                 static_cast<unsigned long long>(out_total),
-                in_total ? static_cast<double>(out_total) / static_cast<double>(in_total) : 0.0, best,
-                best_wall, PeakRssKb());
+                in_total ? static_cast<double>(out_total) / static_cast<double>(in_total) : 0.0,
+                best, best_wall, PeakRssKb());
   }
   return status;
 }

@@ -162,7 +162,8 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   do {
     if (cur_match >= strstart) m.errors->Record("no future");
     const uint8_t* match = window + cur_match;
-    if (Load16(match + best_len - 1) == Load16(scan + best_len - 1) && Load16(match) == scan_start) {
+    if (Load16(match + best_len - 1) == Load16(scan + best_len - 1) &&
+        Load16(match) == scan_start) {
       unsigned len = MatchLength(scan, match);
       if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
       if (len > best_len) {

@@ -72,7 +72,9 @@ void Matcher::FillWindow() {
       match_start -= kWSize;
       strstart -= kWSize;
       block_start -= kWSize;
-      for (HashSlot& hs : slot) hs.head = static_cast<uint16_t>(hs.head >= kWSize ? hs.head - kWSize : 0);
+      for (HashSlot& hs : slot) {
+        hs.head = static_cast<uint16_t>(hs.head >= kWSize ? hs.head - kWSize : 0);
+      }
       Rebase(prev, kWSize);
       SlideKeys();
       more += kWSize;
@@ -103,7 +105,8 @@ uint64_t Matcher::FlushBlock(BlockRecorder* recorder, bool last) {
   return recorder->FlushBlock(input, static_cast<uint64_t>(strstart - block_start), last);
 }
 
-uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out, LongestMatchFn search) {
+uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out,
+                              LongestMatchFn search) {
   unsigned prev_match;
   bool match_available = false;
   unsigned match_length = kMinMatch - 1;

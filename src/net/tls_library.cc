@@ -18,9 +18,9 @@ class SslLibrary {
   SslLibrary() : library_(LoadSharedLibrary(kSslLibraryName)) {
     if (!library_) return;
     void* lib = library_.get();
-    ready_ = PR_RESOLVE(TLS_client_method) && PR_RESOLVE(SSL_CTX_new) &&
-             PR_RESOLVE(SSL_CTX_free) && PR_RESOLVE(SSL_CTX_ctrl) &&
-             PR_RESOLVE(SSL_CTX_set_options) && PR_RESOLVE(SSL_CTX_set_verify) && PR_RESOLVE(SSL_CTX_set_default_verify_paths) &&
+    ready_ = PR_RESOLVE(TLS_client_method) && PR_RESOLVE(SSL_CTX_new) && PR_RESOLVE(SSL_CTX_free) &&
+             PR_RESOLVE(SSL_CTX_ctrl) && PR_RESOLVE(SSL_CTX_set_options) &&
+             PR_RESOLVE(SSL_CTX_set_verify) && PR_RESOLVE(SSL_CTX_set_default_verify_paths) &&
              PR_RESOLVE(SSL_CTX_load_verify_locations) && PR_RESOLVE(SSL_new) &&
              PR_RESOLVE(SSL_free) && PR_RESOLVE(SSL_ctrl) && PR_RESOLVE(SSL_set_fd) &&
              PR_RESOLVE(SSL_set1_host) && PR_RESOLVE(SSL_get0_param) &&

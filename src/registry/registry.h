@@ -1,6 +1,7 @@
 // Read access to the registry: one string value with a default, the list of
-// a key's subkeys, and the content type registered for an extension. Each call sees the registry files as they are at that
-// moment (registry/registry_store.h; where they live: registry_files.h).
+// a key's subkeys, and the content type registered for an extension. Each
+// call sees the registry files as they are at that moment
+// (registry/registry_store.h; where they live: registry_files.h).
 #ifndef POSTRUNNER_REGISTRY_REGISTRY_H_
 #define POSTRUNNER_REGISTRY_REGISTRY_H_
 

@@ -49,7 +49,9 @@ TEST(BlockRecorderTest, FibonacciLiteralCountsGiveACompleteLimitedCode) {
   }
   std::shuffle(symbols.begin(), symbols.end(), std::mt19937(3));
   ASSERT_LT(symbols.size(), 32767u);
-  for (size_t i = 0; i < symbols.size(); i++) e->recorder.Tally(0, symbols[i], static_cast<int64_t>(i + 1));
+  for (size_t i = 0; i < symbols.size(); i++) {
+    e->recorder.Tally(0, symbols[i], static_cast<int64_t>(i + 1));
+  }
   uint64_t size = e->recorder.FlushBlock(nullptr, symbols.size(), true);
 
   EXPECT_EQ(e->errors.message, nullptr);
@@ -66,9 +68,10 @@ TEST(BlockRecorderTest, FibonacciLiteralCountsGiveACompleteLimitedCode) {
 TEST(BlockRecorderTest, FibonacciDistanceCountsGiveACompleteLimitedCode) {
   auto e = std::make_unique<Emitter>();
   e->recorder.Init();
-  static const unsigned kDistBase[kDCodes] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,
-                                              33,   49,   65,   97,   129,  193,   257,   385,   513,   769,
-                                              1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+  static const unsigned kDistBase[kDCodes] = {
+      1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+      33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+      1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
   std::vector<unsigned> dists;
   unsigned a = 1, b = 1;
   for (unsigned code = 0; code < 21; code++) {

@@ -93,7 +93,8 @@ TEST(DeflateTest, FailingReadEndsTheInput) {
   DeflatePull pull = [&](unsigned char* buffer, unsigned capacity) -> long {
     if (pos >= first.size()) return calls++ == 0 ? -1 : 0;
     unsigned n = std::min<unsigned>(capacity, static_cast<unsigned>(first.size() - pos));
-    std::copy(first.begin() + static_cast<long>(pos), first.begin() + static_cast<long>(pos + n), buffer);
+    std::copy(first.begin() + static_cast<long>(pos), first.begin() + static_cast<long>(pos + n),
+              buffer);
     pos += n;
     return n;
   };

@@ -106,7 +106,8 @@ TEST(MimeTypesTest, TypesAndExtensionsBecomeKeys) {
   ASSERT_EQ(plain.values.size(), 1u);
   EXPECT_EQ(plain.values[0].first, "Extention");
   EXPECT_EQ(plain.values[0].second, ".txt");
-  RegistryKey no_ext = FromMimeTypes(text, "MIME\\Database\\Content Type\\application/octet-stream");
+  RegistryKey no_ext =
+      FromMimeTypes(text, "MIME\\Database\\Content Type\\application/octet-stream");
   EXPECT_TRUE(no_ext.exists);
   EXPECT_TRUE(no_ext.values.empty());
   RegistryKey txt = FromMimeTypes(text, ".TXT");
