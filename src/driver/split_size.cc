@@ -1,5 +1,9 @@
 #include "driver/split_size.h"
 
+#include <algorithm>
+
+#include "platform/ascii.h"
+
 namespace postrunner {
 
 bool ParseSplitSize(std::string_view text, int64_t* piece_size) {
@@ -15,7 +19,7 @@ bool ParseSplitSize(std::string_view text, int64_t* piece_size) {
   constexpr int64_t kLimit = int64_t{1} << 50;
   int64_t count = 0;
   for (char c : text) {
-    if (c < '0' || c > '9') return false;
+    if (!IsDigit(c)) return false;
     count = count * 10 + (c - '0');
     if (count > kLimit) return false;
   }

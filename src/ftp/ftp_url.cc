@@ -7,14 +7,8 @@
 namespace postrunner {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 bool IsAlnum(char c) {
   return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool IsHexDigit(char c) {
-  return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 bool IsUnreserved(char c) { return IsAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
@@ -59,7 +53,7 @@ bool BracketIpv6(std::string_view text, std::string* url_host) {
     }
   }
   for (char c : text) {
-    if (!IsHexDigit(c) && c != ':' && c != '.') return false;
+    if (HexDigitValue(c) < 0 && c != ':' && c != '.') return false;
   }
   *url_host = "[";
   url_host->append(text);
