@@ -44,7 +44,7 @@ def test_version_names_the_one_version():
     assert f"VERSION {version} " in cmake
 
 
-def test_designed_usage_text_still_follows_a_missing_option(run):
+def test_missing_option_gets_the_error_line_not_the_help_text(run):
     r = run()
     assert r.code == 1
     assert r.lines[3] == "ERROR: Set the receiver"
