@@ -7,6 +7,9 @@
 
 #include <string>
 
+#include "join/encoded_text.h"
+#include "mail/header_encoding.h"
+
 namespace postrunner {
 namespace {
 
@@ -72,6 +75,24 @@ TEST(MimeValueTest, UnclosedCommentsAndQuotesEndTheValue) {
   EXPECT_FALSE(v.HasParam("name"));
   EXPECT_EQ(ParseMimeValue("attachment; filename=\"open.txt").Param("filename"), "open.txt");
   EXPECT_EQ(ParseMimeValue("attachment; filename=\"a\\").Param("filename"), "a\\");
+}
+
+// Text holding "=?" went out as it stood, and the receiver decoded what
+// looked like encoded-words in it: the file came back under another name.
+TEST(HeaderEncodingRoundTripTest, NamesThatLookLikeEncodedWordsComeBackAsTheyWere) {
+  for (const std::string name : {"=?h?=??*?==*=*?=?h?=?=?h?B?\?==*=*?\?=",
+                                 "report =?utf-8?q?x?=.txt", "=?ISO-8859-1?Q?a?= b"}) {
+    std::string subject = EncodeHeaderText(name);
+    ASSERT_TRUE(IsPlainHeaderText(subject.substr(0, subject.find('\r')))) << subject;
+    for (size_t fold; (fold = subject.find("\r\n")) != std::string::npos;) subject.erase(fold, 2);
+    EXPECT_EQ(DecodeEncodedWords(subject), name);
+
+    std::string lines = ParameterLines(" ", "filename", name);
+    for (size_t fold; (fold = lines.find("\r\n")) != std::string::npos;) lines.erase(fold, 2);
+    EXPECT_EQ(ParseMimeValue("attachment;" + lines).Param("filename"), name) << lines;
+  }
+  EXPECT_EQ(EncodeHeaderText("a plain = ? name"), "a plain = ? name");
+  EXPECT_EQ(ParameterLines(" ", "name", "a=b?c"), " name=\"a=b?c\"");
 }
 
 }  // namespace
