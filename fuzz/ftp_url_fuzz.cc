@@ -10,7 +10,6 @@
 // '/' and %XX escapes, and decodes back to the name.
 #include <arpa/inet.h>
 #include <curl/curl.h>
-
 #include <strings.h>
 
 #include <cstring>

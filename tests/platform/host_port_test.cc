@@ -31,7 +31,10 @@ TEST(HostPort, Forms) {
   }
   for (const char* bad : {"", ":25", "host:", "host:0", "host:65536",
                           "host:+25", "host: 25", "host:123456", "[::1",
-                          "[]", "[::1]25", "[::1]:", "[::1]:x", "a]b"}) {
+                          "[]", "[::1]25", "[::1]:", "[::1]:x", "a]b",
+                          // A fuzz target's reproducer: the bracketed form kept
+                          // a '[' in the host that the plain form refuses.
+                          "[:K[:1]:2525", "[a[b]"}) {
     HostPort out;
     EXPECT_FALSE(ParseHostPort(bad, 25, &out)) << bad;
   }
