@@ -1,7 +1,7 @@
 // The DEFLATE compressor, round trip: the input chooses a level (4 to 8),
 // the size of the blocks the compressor pulls its input in, where an output
 // push falls short and whether to go long; the rest is the data. The data
-// is compressed alone and, for one input in eight, tiled with small changes
+// is compressed alone and, for one input in sixteen, tiled with small changes
 // to a length past the 32 KiB window and the 64 KiB stored block; zlib
 // inflates the result.
 //
@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const unsigned block = provider.ConsumeIntegralInRange<unsigned>(1, 70000);
   const int copies = provider.ConsumeIntegralInRange(2, 40);
   const size_t short_push = provider.ConsumeIntegralInRange<size_t>(1, 8);
-  const bool long_run = provider.ConsumeIntegralInRange(0, 7) == 0;
+  const bool long_run = provider.ConsumeIntegralInRange(0, 15) == 0;
   const std::string bytes = provider.ConsumeRemainingBytesAsString();
 
   RoundTrip(&kept, level, bytes, block, long_run);
@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "a short push must stop the run, counting what was taken");
   }
 
-  // One input in eight is compared with a fresh compression and also goes
+  // One input in sixteen is compared with a fresh compression and also goes
   // tiled past 64 KiB, each copy with its first byte changed: long matches,
   // a full window, several blocks.
   if (long_run && !bytes.empty()) {
@@ -131,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       tiled += bytes;
       tiled[tiled.size() - bytes.size()] ^= static_cast<char>(k);
     }
-    while (tiled.size() <= 70000) tiled += tiled.substr(0, 30000);
+    while (tiled.size() <= 66000) tiled += tiled.substr(0, 30000);
     const std::string tiled_bytes = RoundTrip(&kept, level, tiled, block, true);
     FUZZ_CHECK(Compress(&helped, level, tiled, block, 0).bytes == tiled_bytes,
                "a helper thread changes the bytes");

@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> paths = {"", "MIME", "mime\\DATABASE", std::string(kTypesKey),
                                     "MIME\\Database\\Content Type\\"};
   for (const auto& words : lines) {
-    if (paths.size() > 64) break;
+    if (paths.size() > 24) break;
     paths.push_back(std::string(kTypesKey) + "\\" + words[0]);
     for (size_t w = 1; w < words.size(); ++w) paths.push_back("." + words[w]);
   }
