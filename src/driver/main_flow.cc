@@ -146,12 +146,13 @@ int FillArchive(const RunSettings& s, std::unique_ptr<ArchiveHandle> archive, bo
   } else if (ArchiveResult r = ArchiveAddEntry(archive.get(), s.bare_name.c_str(),
                                                s.file_path.c_str(), 0, SourceFileName);
              r != ResultOk) {
-    PrintArchiveFailure(r, errno, s.file_path, s.archive_name);
+    PrintArchiveFailure(r, ArchiveLastError(archive.get()), s.file_path, s.archive_name);
     added = false;
   }
-  if (ArchiveResult closed = ArchiveClose(std::move(archive)); closed != ResultOk) {
+  int close_error = 0;
+  if (ArchiveResult closed = ArchiveClose(std::move(archive), &close_error); closed != ResultOk) {
     // The central directory did not reach the disk: the archive is unusable.
-    PrintArchiveFailure(closed, errno, s.archive_name, s.archive_name);
+    PrintArchiveFailure(closed, close_error, s.archive_name, s.archive_name);
     *keep = false;
     PrintLine(failed);
     return code;

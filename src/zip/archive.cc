@@ -1,6 +1,5 @@
 #include "zip/archive.h"
 
-#include <cerrno>
 #include <ctime>
 
 #include "zip/zip_output.h"
@@ -46,15 +45,20 @@ ArchiveResult ArchiveAddEntry(ArchiveHandle* handle, const char* name, const voi
                               uint32_t size, uint32_t kind) {
   if (handle == nullptr) return ErrArguments;
   if (handle->mode != kModeWriting || !handle->writer) return ErrWrongHandle;
-  errno = 0;
   return handle->writer->AddEntry(name, source, size, kind);
 }
 
-ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle) {
+ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle, int* error) {
+  if (error != nullptr) *error = 0;
   if (!handle) return ErrArguments;
   if (handle->mode != kModeWriting || !handle->writer) return ErrWrongHandle;
-  errno = 0;
-  return handle->writer->Close();
+  const ArchiveResult result = handle->writer->Close();
+  if (error != nullptr) *error = handle->writer->error();
+  return result;
+}
+
+int ArchiveLastError(const ArchiveHandle* handle) {
+  return handle != nullptr && handle->writer ? handle->writer->error() : 0;
 }
 
 bool ArchiveOutputIdentity(const ArchiveHandle* handle, dev_t* device, ino_t* inode) {

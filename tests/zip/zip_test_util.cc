@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -31,6 +32,7 @@ size_t FakeOutput::Write(const void* data, size_t length) {
   } else if (s_->fail_write_at != 0 && s_->fail_all_after && s_->writes > s_->fail_write_at) {
     take = 0;
   }
+  if (take < length) errno = ENOSPC;  // as a full disk says
   if (s_->bytes.size() < s_->position + take) s_->bytes.resize(s_->position + take);
   if (take > 0) std::memcpy(s_->bytes.data() + s_->position, data, take);
   s_->position += take;
