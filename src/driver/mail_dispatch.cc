@@ -48,9 +48,8 @@ int SendOneMessage(const std::string& path, const std::string& bare_name,
   message->SetMessageType(MT_HTML);
   message->AddBodyText(kHtmlBody);
   std::string part_id;
-  errno = 0;
   if (message->AddAttachment(path, bare_name, part_id, TRUE, "", TRUE) == 0) {
-    PrintAttachFailure(bare_name, errno);
+    PrintAttachFailure(bare_name, message->AttachmentError());
     return 0;
   }
   return message->SendMail();
@@ -119,7 +118,8 @@ int DispatchFile(const std::string& path, const std::string& sender,
     PrintLine("Opened file");
     size = source.SeekToEnd();
     if (size < 0) {
-      PrintReason("cannot measure " + path + ": " + ErrnoText(errno));
+      const int error = errno;
+      PrintReason("cannot measure " + path + ": " + ErrnoText(error));
       return 0;
     }
   }

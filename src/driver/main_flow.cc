@@ -179,8 +179,9 @@ int BuildArchive(RunSettings* s, ArchiveFile* file) {
   std::unique_ptr<ArchiveHandle> archive;
   if (file->Open(s->archive_name, !s->create_only)) {
     const int fd = file->descriptor();
-    archive = ArchiveCreate(&fd, 0, TargetHandle);
-    if (!archive) PrintReason(s->archive_name + ": " + ErrnoText(errno));
+    int error = 0;
+    archive = ArchiveCreate(&fd, 0, TargetHandle, &error);
+    if (!archive) PrintReason(s->archive_name + ": " + ErrnoText(error));
   }
   if (!archive) {
     file->Discard();

@@ -39,6 +39,7 @@ uint32_t KindFromPath(const std::string& path) {
 int CQXMailMessage::AddAttachment(std::string source, std::string name, std::string& part_id,
                                   BOOL source_is_file, std::string content_type,
                                   BOOL final_piece) {
+  attach_error_ = 0;
   try {
     uint32_t kind = AK_DATA;
     std::string encoded;
@@ -46,8 +47,11 @@ int CQXMailMessage::AddAttachment(std::string source, std::string name, std::str
       kind = name.empty() ? KindFromPath(source) : AK_FILE;
       // An empty file encodes to an empty text and is still an attachment;
       // only a source that cannot be read adds nothing.
-      // errno tells the caller why (ENOMEM: out of memory).
-      if (!EncodeFileBase64(source, final_piece, &encoded)) return 0;
+      // The encoder's errno is the reason (ENOMEM: out of memory).
+      if (!EncodeFileBase64(source, final_piece, &encoded)) {
+        attach_error_ = errno;
+        return 0;
+      }
     } else {
       encoded = EncodeStringBase64(source, final_piece);
     }
@@ -65,10 +69,10 @@ int CQXMailMessage::AddAttachment(std::string source, std::string name, std::str
     part_id = std::move(new_part_id);
     return static_cast<int>(attachments_.size());
   } catch (const std::bad_alloc&) {
-    errno = ENOMEM;
+    attach_error_ = ENOMEM;
     return 0;
   } catch (const std::length_error&) {
-    errno = ENOMEM;
+    attach_error_ = ENOMEM;
     return 0;
   }
 }

@@ -105,10 +105,14 @@ class CQXMailMessage {
   // derive the content type from; an empty `content_type` means look it up.
   // `final_piece` is passed to the encoder. Returns the number of
   // attachments now held and sets `part_id` to "part<n>.1V02Corvuspost", or
-  // returns 0 and changes nothing when the source cannot be read (errno
-  // then tells why; ENOMEM when it did not fit in memory).
+  // returns 0 and changes nothing when the source cannot be read
+  // (AttachmentError then tells why).
   int AddAttachment(std::string source, std::string name, std::string& part_id,
                     BOOL source_is_file, std::string content_type, BOOL final_piece);
+
+  // Why the last AddAttachment returned 0: an errno value (ENOMEM when the
+  // attachment did not fit in memory); 0 after a success.
+  int AttachmentError() const { return attach_error_; }
 
   // Transmit with a scratch diagnostics text. TRUE when every receiver
   // accepted the message.
@@ -219,6 +223,7 @@ class CQXMailMessage {
   std::string part_id_suffix_;
   std::vector<std::string> receivers_;
   std::vector<MailAttachment> attachments_;
+  int attach_error_ = 0;  // see AttachmentError
   SmtpWaits waits_;
   MailSecurity security_;
   bool split_advice_ = false;

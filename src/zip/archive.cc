@@ -1,5 +1,6 @@
 #include "zip/archive.h"
 
+#include <cerrno>
 #include <ctime>
 
 #include "zip/zip_output.h"
@@ -16,11 +17,13 @@ ArchiveHandle::ArchiveHandle() = default;
 ArchiveHandle::~ArchiveHandle() = default;
 
 std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
-                                             uint32_t kind) {
+                                             uint32_t kind, int* error) {
+  if (error != nullptr) *error = 0;
   // The local-time conversions of folder and stream entries read TZ.
   tzset();
   std::unique_ptr<ZipOutput> output;
   ArchiveResult result = ErrArguments;
+  errno = 0;  // set below only by a system call that failed
   switch (kind) {
     case TargetFileName:
       result = CreateFileOutput(static_cast<const char*>(target), &output);
@@ -34,7 +37,11 @@ std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
     default:
       break;
   }
-  if (result != ResultOk) return nullptr;
+  const int system_error = errno;
+  if (result != ResultOk) {
+    if (error != nullptr) *error = system_error;
+    return nullptr;
+  }
   auto handle = std::make_unique<ArchiveHandle>();
   handle->mode = kModeWriting;
   handle->writer = std::make_unique<ZipWriter>(std::move(output));

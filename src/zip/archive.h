@@ -70,9 +70,10 @@ class ArchiveHandle {
 };
 
 // Creates an archive on `target` read according to `kind`. Returns null on
-// any failure.
+// any failure, with the system's reason in `*error` (when not null; 0 when
+// no system call failed).
 std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
-                                             uint32_t kind);
+                                             uint32_t kind, int* error = nullptr);
 
 // Adds one entry called `name` (backslashes become '/'; a folder entry gets
 // a trailing '/') from `source` read according to `kind`; `size` is the
