@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/ascii.h"
+#include "platform/entry_guard.h"
 #include "registry/mime_types.h"
 #include "registry/reg_file.h"
 #include "registry/registry_store.h"
@@ -64,10 +65,9 @@ bool FindSubkeyByValue(const RegistrySnapshot& snapshot, const std::string& path
   return false;
 }
 
-}  // namespace
-
-std::string RegReadString(const std::string& key_path, const std::string& value_name,
-                          const std::string& default_value, HKEY hkey) {
+// RegReadString's work, which may run out of memory.
+std::string ReadString(const std::string& key_path, const std::string& value_name,
+                       const std::string& default_value, HKEY hkey) {
   Hive hive;
   if (!ToHive(hkey, &hive)) return default_value;
   std::string value;
@@ -75,14 +75,8 @@ std::string RegReadString(const std::string& key_path, const std::string& value_
   return value;
 }
 
-std::vector<RegValueLine> RegListValueLines(HKEY hkey, const std::string& key_path) {
-  Hive hive;
-  if (!ToHive(hkey, &hive)) return {};
-  return LoadValueLines(hive, key_path);
-}
-
-void RegEnumSubkeys(std::vector<std::string>& list, HKEY hkey,
-                    const std::string& key_path) {
+// RegEnumSubkeys's work, which may run out of memory.
+void EnumSubkeys(std::vector<std::string>& list, HKEY hkey, const std::string& key_path) {
   list.clear();
   Hive hive;
   if (!ToHive(hkey, &hive)) return;
@@ -90,7 +84,8 @@ void RegEnumSubkeys(std::vector<std::string>& list, HKEY hkey,
   list.assign(key.subkeys.begin(), key.subkeys.begin() + FittingSubkeys(key));
 }
 
-bool RegFindContentType(const std::string& extension, std::string* type) {
+// RegFindContentType's work, which may run out of memory.
+bool FindContentType(const std::string& extension, std::string* type) {
   RegistrySnapshot snapshot(Hive::kClassesRoot);
   if (snapshot.file() == nullptr || !snapshot.file()->HasKey(Hive::kClassesRoot, kTypesKey)) {
     // Only the type list speaks of content types: its index answers. The
@@ -107,6 +102,38 @@ bool RegFindContentType(const std::string& extension, std::string* type) {
     return true;
   }
   return FindSubkeyByValue(snapshot, kTypesKey, "Extention", extension, type);
+}
+
+}  // namespace
+
+// A registry that cannot be read reads as one without the value: each entry
+// gives what it gives for an absent value or key.
+std::string RegReadString(const std::string& key_path, const std::string& value_name,
+                          const std::string& default_value, HKEY hkey) {
+  return GuardEntry(
+      "read the registry", [&] { return ReadString(key_path, value_name, default_value, hkey); },
+      [&] { return default_value; });
+}
+
+std::vector<RegValueLine> RegListValueLines(HKEY hkey, const std::string& key_path) {
+  return GuardEntry(
+      "read the registry",
+      [&] {
+        Hive hive;
+        return ToHive(hkey, &hive) ? LoadValueLines(hive, key_path) : std::vector<RegValueLine>{};
+      },
+      [] { return std::vector<RegValueLine>{}; });
+}
+
+bool RegFindContentType(const std::string& extension, std::string* type) {
+  return GuardEntry(
+      "read the registry", [&] { return FindContentType(extension, type); }, [] { return false; });
+}
+
+void RegEnumSubkeys(std::vector<std::string>& list, HKEY hkey,
+                    const std::string& key_path) {
+  GuardEntry(
+      "read the registry", [&] { EnumSubkeys(list, hkey, key_path); }, [&] { list.clear(); });
 }
 
 }  // namespace postrunner
