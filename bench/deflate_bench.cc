@@ -2,8 +2,8 @@
 // command line at level 8, streaming it from disk as the archive writer
 // does, and prints input MB per CPU second and per wall second (best of the
 // repeats), the compressed/original ratio and the process's peak resident
-// memory. With --helper-thread the keyed chains are kept on a second thread.
-//   deflate_bench FILE... [--repeat N] [--helper-thread]
+// memory.
+//   deflate_bench FILE... [--repeat N]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <time.h>
@@ -37,22 +37,19 @@ long PeakRssKb() {
 int main(int argc, char** argv) {
   std::vector<std::string> files;
   int repeat = 1;
-  bool helper_thread = false;
   for (int i = 1; i < argc; i++) {
     if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
       repeat = std::atoi(argv[++i]);
-    } else if (std::strcmp(argv[i], "--helper-thread") == 0) {
-      helper_thread = true;
     } else {
       files.push_back(argv[i]);
     }
   }
   if (files.empty()) {
-    std::printf("usage: deflate_bench FILE... [--repeat N] [--helper-thread]\n");
+    std::printf("usage: deflate_bench FILE... [--repeat N]\n");
     return 2;
   }
   int status = 0;
-  postrunner::Deflater deflater(helper_thread);
+  postrunner::Deflater deflater;
   for (const std::string& file : files) {
     double best = 0, best_wall = 0;
     uint64_t in_total = 0, out_total = 0;
@@ -91,8 +88,8 @@ int main(int argc, char** argv) {
                 "peak RSS %ld KiB\n",
                 file.c_str(), static_cast<unsigned long long>(in_total),
                 static_cast<unsigned long long>(out_total),
-                in_total ? static_cast<double>(out_total) / static_cast<double>(in_total) : 0.0, best,
-                best_wall, PeakRssKb());
+                in_total ? static_cast<double>(out_total) / static_cast<double>(in_total) : 0.0,
+                best, best_wall, PeakRssKb());
   }
   return status;
 }

@@ -21,7 +21,10 @@ add_custom_target(postrunner_docs ALL DEPENDS ${POSTRUNNER_MAN_GZ} ${POSTRUNNER_
 
 install(TARGETS postrunner RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${POSTRUNNER_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/doc/registry.reg.sample
+# One preset sample per file the program reads: the machine's (copied to
+# /etc/postrunner/registry.reg) and a user's (~/.config/postrunner/).
+install(FILES ${PROJECT_SOURCE_DIR}/doc/machine-registry.reg.sample
+              ${PROJECT_SOURCE_DIR}/doc/user-registry.reg.sample
               ${PROJECT_SOURCE_DIR}/packaging/copyright
               ${POSTRUNNER_CHANGELOG_GZ}
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -45,4 +48,8 @@ set(CPACK_STRIP_FILES ON)
 # libssl (TLS mail) are loaded at run time, so they are declared by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4, libssl3")
+# The package makes /etc/postrunner, empty, where the machine presets go; no
+# registry.reg ships, since one would hold nothing but presets to override.
+# Made in the staging tree, so that `cmake --install` never writes to /etc.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package_etc.cmake)
 include(CPack)

@@ -23,7 +23,9 @@ void BlockRecorder::Init() {
   int code;
   for (code = 0; code < kLengthCodes - 1; code++) {
     base_length_[code] = length;
-    for (int n = 0; n < (1 << kExtraLBits[code]); n++) length_code_[length++] = static_cast<uint8_t>(code);
+    for (int n = 0; n < (1 << kExtraLBits[code]); n++) {
+      length_code_[length++] = static_cast<uint8_t>(code);
+    }
   }
   if (length != 256) errors_->Record("ct_init: length != 256");
   base_length_[code] = length - 1;
@@ -33,7 +35,9 @@ void BlockRecorder::Init() {
   int dist = 0;
   for (code = 0; code < 16; code++) {
     base_dist_[code] = dist;
-    for (int n = 0; n < (1 << kExtraDBits[code]); n++) dist_code_[dist++] = static_cast<uint8_t>(code);
+    for (int n = 0; n < (1 << kExtraDBits[code]); n++) {
+      dist_code_[dist++] = static_cast<uint8_t>(code);
+    }
   }
   if (dist != 256) errors_->Record("ct_init: dist != 256");
   dist >>= 7;

@@ -44,8 +44,9 @@ class BlockRecorder {
   [[nodiscard]] uint64_t compressed_bits() const { return compressed_len_; }
 
   // Distance code of a distance already decremented by one.
-  [[nodiscard]]
-  unsigned DCode(unsigned dist) const { return dist < 256 ? dist_code_[dist] : dist_code_[256 + (dist >> 7)]; }
+  [[nodiscard]] unsigned DCode(unsigned dist) const {
+    return dist < 256 ? dist_code_[dist] : dist_code_[256 + (dist >> 7)];
+  }
 
   // Lengths of the dynamic trees as last built (for tests).
   const CodeTree& literal_tree() const { return dyn_ltree_; }

@@ -14,8 +14,7 @@ namespace {
 
 // What one run needs beside the matcher, allocated per run; the matcher's
 // tables (about 1.2 MB, most of the state) may be kept between runs.
-// Nothing is allocated while compressing but the key-chain thread's control
-// block.
+// Nothing is allocated while compressing.
 struct OutputState {
   OutputState(const DeflatePush& push, int level)
       : out(push, &errors), recorder(&out, &errors, level) {}
@@ -43,7 +42,6 @@ DeflateResult RunDeflate(Matcher* matcher, int level, uint16_t* general_flags,
   }
   matcher->Init(level, &pull, &state->errors);
   uint64_t compressed = matcher->DeflateLazy(&state->recorder, state->out, search);
-  matcher->keys.reset();  // joins the key-chain thread
 
   result.output_failed = state->out.failed();
   result.compressed_size = state->out.bytes_pushed();
@@ -67,14 +65,13 @@ DeflateResult DeflateCompress(int level, uint16_t* general_flags, const DeflateP
   return deflate::DeflateCompressWith(level, general_flags, pull, push, deflate::LongestMatch);
 }
 
-Deflater::Deflater(bool helper_thread) : helper_thread_(helper_thread) {}
+Deflater::Deflater() = default;
 
 Deflater::~Deflater() = default;
 
 DeflateResult Deflater::Compress(int level, uint16_t* general_flags, const DeflatePull& pull,
                                  const DeflatePush& push) {
   if (!matcher_) matcher_ = std::make_unique<deflate::Matcher>();
-  matcher_->key_thread_allowed = helper_thread_;
   return deflate::RunDeflate(matcher_.get(), level, general_flags, pull, push,
                              deflate::LongestMatch);
 }

@@ -47,12 +47,7 @@ DeflateResult DeflateCompress(int level, uint16_t* general_flags,
 // and gives the same bytes. One Deflater serves one thread at a time.
 class Deflater {
  public:
-  // With `helper_thread`, an input longer than 64 KiB has its keyed search
-  // chains kept on a second thread when a second CPU is online, joined
-  // before Compress returns; the output is the same. Measured on two cores
-  // it saves about 2% of wall time for 16% more CPU, so nothing in the
-  // program asks for it; benchmarks do.
-  explicit Deflater(bool helper_thread = false);
+  Deflater();
   ~Deflater();
   Deflater(const Deflater&) = delete;
   Deflater& operator=(const Deflater&) = delete;
@@ -64,7 +59,6 @@ class Deflater {
 
  private:
   std::unique_ptr<deflate::Matcher> matcher_;  // allocated on first use
-  bool helper_thread_;
 };
 
 }  // namespace postrunner

@@ -162,7 +162,8 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   do {
     if (cur_match >= strstart) m.errors->Record("no future");
     const uint8_t* match = window + cur_match;
-    if (Load16(match + best_len - 1) == Load16(scan + best_len - 1) && Load16(match) == scan_start) {
+    if (Load16(match + best_len - 1) == Load16(scan + best_len - 1) &&
+        Load16(match) == scan_start) {
       unsigned len = MatchLength(scan, match);
       if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
       if (len > best_len) {
@@ -183,7 +184,7 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   // lookahead covers their keys, so their bytes are final; once it has
   // ended, nothing more is read, and a key that reaches past its end is
   // never usable for a later string either.
-  m.keys->WaitFor(strstart + 1);
+  m.InsertKeysTo(strstart + 1);
   KeyedWalk walk{m, scan, limit, head_rank, budget, best_len, cur_match};
   auto usable = [&](int level) {
     return level < kKeyLevels && walk.best_len + 1 >= kKeyBytes[level] &&

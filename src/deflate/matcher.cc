@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <iterator>
 #include <cstring>
-#include <thread>
 
 namespace postrunner {
 namespace deflate {
@@ -33,7 +32,6 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
 
   strstart = 0;
   key_next = 0;
-  keys = std::make_unique<KeyInserter>(this, false);
   block_start = 0;
   long n = Read(window, kWindowBytes);
   if (n <= 0) {
@@ -44,7 +42,6 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   eofile = false;
   lookahead = static_cast<unsigned>(n);
   if (lookahead < kMinLookahead) FillWindow();
-  keys->DataAvailable(KeysFinal());
 
   ins_h = 0;
   for (unsigned j = 0; j < kMinMatch - 1; j++) UpdateHash(window[j]);
@@ -70,19 +67,16 @@ void Matcher::FillWindow() {
       // window drop out of the chains. Inserted positions whose keys are
       // complete join the keyed chains first; the others wait for their
       // bytes.
-      keys->BeforeSlide(strstart, KeysFinal());
+      InsertKeysTo(std::min(strstart, KeysFinal()));
       std::memcpy(window, window + kWSize, kWSize);
       match_start -= kWSize;
       strstart -= kWSize;
       block_start -= kWSize;
-      for (HashSlot& hs : slot) hs.head = static_cast<uint16_t>(hs.head >= kWSize ? hs.head - kWSize : 0);
-      Rebase(prev, kWSize);
-      keys->AfterSlide();
-      if (!keys->threaded() && key_thread_allowed && std::thread::hardware_concurrency() > 1) {
-        // Longer than one window: worth a second thread for the keyed chains.
-        keys.reset();
-        keys = std::make_unique<KeyInserter>(this, true);
+      for (HashSlot& hs : slot) {
+        hs.head = static_cast<uint16_t>(hs.head >= kWSize ? hs.head - kWSize : 0);
       }
+      Rebase(prev, kWSize);
+      SlideKeys();
       more += kWSize;
     }
     if (eofile) return;
@@ -94,7 +88,6 @@ void Matcher::FillWindow() {
     } else {
       lookahead += static_cast<unsigned>(n);
     }
-    keys->DataAvailable(KeysFinal());
   } while (lookahead < kMinLookahead && !eofile);
 }
 
@@ -119,7 +112,8 @@ void Matcher::FlushIfFull(bool full, BlockRecorder* recorder) {
   block_start = strstart;
 }
 
-uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out, LongestMatchFn search) {
+uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out,
+                              LongestMatchFn search) {
   unsigned prev_match;
   bool match_available = false;
   unsigned match_length = kMinMatch - 1;

@@ -10,13 +10,11 @@
 
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "deflate/block_recorder.h"
 #include "deflate/deflate.h"
 #include "deflate/deflate_tables.h"
 #include "deflate/error_slot.h"
-#include "deflate/key_inserter.h"
 
 namespace postrunner {
 namespace deflate {
@@ -69,10 +67,6 @@ struct Matcher {
   int64_t block_start = 0;  // negative once the window slid past it
   unsigned ins_h = 0;
   unsigned key_next = 0;  // first position not yet in the keyed chains
-  // Fills the keyed chains, on a second thread once the input is longer
-  // than one window, a second CPU is online and `key_thread_allowed`.
-  std::unique_ptr<KeyInserter> keys;
-  bool key_thread_allowed = false;
   unsigned strstart = 0;
   unsigned match_start = 0;
   unsigned prev_length = 0;
@@ -133,6 +127,15 @@ struct Matcher {
     }
   }
 
+  // Brings the keyed chains up to `end`: inserts the positions from
+  // key_next to end-1 (none when end <= key_next), whose key bytes must be
+  // final.
+  void InsertKeysTo(unsigned end) {
+    if (end <= key_next) return;
+    InsertKeys(key_next, end);
+    key_next = end;
+  }
+
   // Moves the keyed chains down with the window by 32768 positions.
   void SlideKeys();
 
@@ -190,7 +193,7 @@ DeflateResult DeflateCompressWith(int level, uint16_t* general_flags, const Defl
                                   const DeflatePush& push, LongestMatchFn search);
 
 // Runs the whole compressor on `matcher`, which must not be in use
-// elsewhere; its key-chain thread, if one started, is joined before return.
+// elsewhere.
 [[nodiscard]]
 DeflateResult RunDeflate(Matcher* matcher, int level, uint16_t* general_flags,
                          const DeflatePull& pull, const DeflatePush& push,

@@ -10,20 +10,22 @@
 #include "platform/file_io.h"
 #include "platform/file_names.h"
 #include "platform/path.h"
-#include "platform/system_api.h"
 
 namespace postrunner {
 
 bool ArchiveFile::Open(const std::string& real_name, bool delivered) {
   FileInfo info;
   const bool exists = FileInfoOfPath(real_name.c_str(), &info);
-  if (exists && IsOutputChannel(info.device, info.inode)) {
-    // /dev/stdout, say: the lines printed while packing would land inside
+  if (exists && IsStandardError(info.device, info.inode)) {
+    // /dev/stderr, say: the reasons printed while packing would land inside
     // the archive.
     PrintReason(real_name +
-                ": standard output or standard error goes there; "
-                "the program's lines would be mixed into the archive");
+                ": standard error goes there; "
+                "the program's reasons would be mixed into the archive");
     return false;
+  }
+  if (exists && IsStandardOutput(info.device, info.inode)) {
+    return OpenStandardOutput(real_name, delivered);
   }
   if (!exists || !(info.is_fifo || info.is_char_device)) {
     // An old archive that cannot be deleted makes publishing the new one fail.
@@ -41,12 +43,35 @@ bool ArchiveFile::Open(const std::string& real_name, bool delivered) {
 
 bool ArchiveFile::OpenStream(const std::string& real_name, bool fifo) {
   real_name_ = real_name;
-  fd_.Reset(OpenStreamForWriting(real_name.c_str()));
-  if (!fd_.valid()) {
+  stream_fd_.Reset(OpenStreamForWriting(real_name.c_str()));
+  if (!stream_fd_.valid()) {
     const int error = errno;
     PrintReason(real_name + ": " +
                 (fifo && error == ENXIO ? std::string("no process reads the FIFO")
                                         : ErrnoText(error)));
+    return false;
+  }
+  stream_ = true;
+  return true;
+}
+
+bool ArchiveFile::OpenStandardOutput(const std::string& real_name, bool delivered) {
+  if (delivered) {
+    PrintReason(real_name +
+                ": standard output cannot be read back to be sent; "
+                "use /CreateOnly, or name a file with /Zip:");
+    return false;
+  }
+  if (!LinesGoToStandardError()) {
+    PrintReason(real_name +
+                ": standard output goes there; "
+                "the program's lines would be mixed into the archive");
+    return false;
+  }
+  real_name_ = real_name;
+  stream_fd_.Reset(DuplicateStandardOutput());
+  if (!stream_fd_.valid()) {
+    PrintReason(real_name + ": " + ErrnoText(errno));
     return false;
   }
   stream_ = true;
@@ -60,23 +85,19 @@ bool ArchiveFile::Create(const std::string& real_name) {
     PrintReason(real_name + ": " + ErrnoText(EISDIR));
     return false;
   }
-  SignalHold hold;
-  fd_.Reset(CreateFileBeside(real_name, &temp_name_));
-  if (!fd_.valid()) {
+  if (!pending_.Create(real_name)) {
     PrintReason(real_name + ": cannot create a file beside it: " + ErrnoText(errno));
     return false;
   }
-  on_signal_ = std::make_unique<RemoveOnSignal>(temp_name_);
   return true;
 }
 
-std::string ArchiveFile::ReadPath() const { return DescriptorPath(fd_.get()); }
+std::string ArchiveFile::ReadPath() const { return DescriptorPath(descriptor()); }
 
 bool ArchiveFile::Publish() {
   if (stream_) return true;
-  if (published_ || !fd_.valid()) return published_;
-  int error = RenameNoReplace(temp_name_, real_name_);
-  if (error != 0) {
+  if (published_ || pending_.temp_name().empty()) return published_;
+  if (const int error = pending_.Publish(real_name_); error != 0) {
     // EEXIST: another run put its archive there meanwhile, or an old one
     // could not be deleted. Either is kept.
     PrintReason(real_name_ + ": " + ErrnoText(error) +
@@ -85,18 +106,19 @@ bool ArchiveFile::Publish() {
     return false;
   }
   published_ = true;
-  on_signal_.reset();
   return true;
 }
 
 void ArchiveFile::Discard() {
-  if (!published_ && !temp_name_.empty()) {
-    SignalHold hold;
-    System().RemoveFile(temp_name_);
-    on_signal_.reset();
-    temp_name_.clear();
-  }
-  fd_.Reset();
+  const std::string temp_name = pending_.temp_name();
+  if (!pending_.Discard()) PrintReason("cannot remove " + temp_name + ": " + ErrnoText(errno));
+  stream_fd_.Reset();
+}
+
+bool ArchiveGoesToStandardOutput(const std::string& name) {
+  FileInfo info;
+  return FileInfoOfPath(name.c_str(), &info) && IsStandardOutput(info.device, info.inode) &&
+         !IsStandardError(info.device, info.inode);
 }
 
 void PrintArchiveFailure(ArchiveResult result, int error, const std::string& source,

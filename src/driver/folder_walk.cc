@@ -97,7 +97,7 @@ bool AddFile(const Walk& walk, int folder, const DirEntry& entry, const std::str
   std::string path = DescriptorPath(folder, entry.name);
   if (walk.parallel == nullptr) {
     ArchiveResult r = ArchiveAddEntry(walk.handle, name.c_str(), path.c_str(), 0, SourceFileName);
-    return EntryFailed(walk, name, r, errno);
+    return EntryFailed(walk, name, r, ArchiveLastError(walk.handle));
   }
   // Opened now, while the folder is: the file's turn may come much later.
   ScopedFd file(OpenMakingRoom(walk, [&path] { return OpenRegularFile(path.c_str()); }));

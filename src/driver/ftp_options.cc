@@ -7,6 +7,7 @@
 #include "driver/presets.h"
 #include "ftp/ftp_url.h"
 #include "platform/console.h"
+#include "platform/path.h"
 #include "platform/secret_memory.h"
 
 namespace postrunner {
@@ -53,7 +54,7 @@ int ReadFtpOptions(FtpSettings* out) {
   out->server = OptionOrPreset("/FTPServer:", "FTPServer");
   const bool sftp = SchemeOf(out->server) == FtpScheme::kSftp;
   FtpSecurity& security = out->security;
-  security.ssh_key = OptionOrPreset("/SSHKey:", "SSHKey");
+  security.ssh_key = ExpandHome(OptionOrPreset("/SSHKey:", "SSHKey"));
 
   // An SFTP login without a user name uses the local one, as ssh does.
   out->user = OptionOrPreset("/FTPUser:", "FTPUser");
@@ -66,7 +67,8 @@ int ReadFtpOptions(FtpSettings* out) {
   } else {
     out->password = Environment(kPasswordVariable);
     if (out->password.empty()) {
-      security.password_file = OptionOrPreset("/FTPPasswordFile:", "FTPPasswordFile");
+      security.password_file =
+          ExpandHome(OptionOrPreset("/FTPPasswordFile:", "FTPPasswordFile"));
       bool key_login = sftp && !security.ssh_key.empty();
       if (security.password_file.empty() && !key_login) {
         return MissingCredential(std::string("no FTP password: give /FTPPassword:, ") +
@@ -79,8 +81,8 @@ int ReadFtpOptions(FtpSettings* out) {
   if (HasOption("/FTPFilename:")) out->remote_name = GetOptionValue("/FTPFilename:");
   out->passive = HasOption("/FTPPassiveMode");
   security.explicit_tls = HasOption("/FTPTLS");
-  security.ca_file = OptionOrPreset("/CAFile:", "CAFile");
-  security.known_hosts = OptionOrPreset("/KnownHosts:", "KnownHosts");
+  security.ca_file = ExpandHome(OptionOrPreset("/CAFile:", "CAFile"));
+  security.known_hosts = ExpandHome(OptionOrPreset("/KnownHosts:", "KnownHosts"));
   security.ssh_passphrase = Environment(kPassphraseVariable);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "driver/command_line.h"
 #include "driver/presets.h"
 #include "platform/ascii.h"
+#include "platform/path.h"
 #include "platform/secret_file.h"
 
 namespace postrunner {
@@ -70,7 +71,8 @@ std::string GivenOptionOrPreset(const char* option, const char* preset, bool* gi
     return true;
   }
   bool given = false;
-  std::string file = GivenOptionOrPreset("/MailPasswordFile:", "MailPasswordFile", &given);
+  std::string file =
+      ExpandHome(GivenOptionOrPreset("/MailPasswordFile:", "MailPasswordFile", &given));
   if (!file.empty()) return ReadSecretFile(file, &out->secret, reason);
   *reason = "no password for mail user " + out->user + " (give /MailPassword:, " +
             kMailPasswordVariable + " or /MailPasswordFile:)";
@@ -90,7 +92,7 @@ bool ReadMailSecurity(MailSecurity* out, std::string* reason) {
   if (!ReadTransport(&given, &out->transport, reason)) return false;
   out->user = GivenOptionOrPreset("/MailUser:", "MailUser", &given);
   std::string mechanism = GivenOptionOrPreset("/MailAuth:", "MailAuth", &given);
-  out->ca_file = GivenOptionOrPreset("/CAFile:", "CAFile", &given);
+  out->ca_file = ExpandHome(GivenOptionOrPreset("/CAFile:", "CAFile", &given));
   if (HasOption("/MailPassword:") || HasOption("/MailPasswordFile:")) given = true;
   out->extended = given;
   if (!ReadMechanism(mechanism, out, reason)) return false;

@@ -110,7 +110,7 @@ int ReadDeliveryOptions(RunSettings* s) {
 int ChooseSource(RunSettings* s) {
   if (HasOption("/Dir:")) {
     PrintLine("DIR Mode");
-    s->folder_path = WithForwardSlashes(GetOptionValue("/Dir:"));
+    s->folder_path = ExpandHome(WithForwardSlashes(GetOptionValue("/Dir:")));
     if (s->folder_path.empty()) {
       return MissingOption("ERROR: Incomplete Parameter /Dir:", "/Dir: names no folder");
     }
@@ -119,10 +119,10 @@ int ChooseSource(RunSettings* s) {
     if (s->folder_path.back() != '/') s->folder_path += '/';
   } else if (HasOption("/File:")) {
     PrintLine("FILE Mode");
-    s->file_path = WithForwardSlashes(GetOptionValue("/File:"));
+    s->file_path = ExpandHome(WithForwardSlashes(GetOptionValue("/File:")));
   } else if (HasOption("/Filename:")) {
     PrintLine("FILE Mode");
-    s->file_path = WithForwardSlashes(GetOptionValue("/Filename:"));
+    s->file_path = ExpandHome(WithForwardSlashes(GetOptionValue("/Filename:")));
   } else {
     return MissingOption("ERROR: Set the file to send",
                          "nothing to send: give /File:PATH, /Filename:PATH or /Dir:FOLDER");
@@ -146,12 +146,13 @@ int FillArchive(const RunSettings& s, std::unique_ptr<ArchiveHandle> archive, bo
   } else if (ArchiveResult r = ArchiveAddEntry(archive.get(), s.bare_name.c_str(),
                                                s.file_path.c_str(), 0, SourceFileName);
              r != ResultOk) {
-    PrintArchiveFailure(r, errno, s.file_path, s.archive_name);
+    PrintArchiveFailure(r, ArchiveLastError(archive.get()), s.file_path, s.archive_name);
     added = false;
   }
-  if (ArchiveResult closed = ArchiveClose(std::move(archive)); closed != ResultOk) {
+  int close_error = 0;
+  if (ArchiveResult closed = ArchiveClose(std::move(archive), &close_error); closed != ResultOk) {
     // The central directory did not reach the disk: the archive is unusable.
-    PrintArchiveFailure(closed, errno, s.archive_name, s.archive_name);
+    PrintArchiveFailure(closed, close_error, s.archive_name, s.archive_name);
     *keep = false;
     PrintLine(failed);
     return code;
@@ -178,8 +179,9 @@ int BuildArchive(RunSettings* s, ArchiveFile* file) {
   std::unique_ptr<ArchiveHandle> archive;
   if (file->Open(s->archive_name, !s->create_only)) {
     const int fd = file->descriptor();
-    archive = ArchiveCreate(&fd, 0, TargetHandle);
-    if (!archive) PrintReason(s->archive_name + ": " + ErrnoText(errno));
+    int error = 0;
+    archive = ArchiveCreate(&fd, 0, TargetHandle, &error);
+    if (!archive) PrintReason(s->archive_name + ": " + ErrnoText(error));
   }
   if (!archive) {
     file->Discard();
@@ -235,6 +237,13 @@ int Deliver(const RunSettings& s, ArchiveFile* archive) {
   return kExitOk;
 }
 
+// The archive's name: the value of /Zip:, else the default.
+std::string ArchiveNameOption() {
+  std::string name =
+      HasOption("/Zip:") ? ExpandHome(WithForwardSlashes(GetOptionValue("/Zip:"))) : "";
+  return name.empty() ? std::string(kDefaultArchive) : name;
+}
+
 // Reads the mode flags and the archive name, printing a line for each mode
 // that is on. Returns 0 or the exit code of a bad value.
 int ReadModeOptions(RunSettings* s) {
@@ -264,9 +273,8 @@ int ReadModeOptions(RunSettings* s) {
   if (HasOption("/Zip")) {
     PrintLine("ZIP Mode");
     s->archive_mode = true;
-    if (HasOption("/Zip:")) s->archive_name = WithForwardSlashes(GetOptionValue("/Zip:"));
   }
-  if (s->archive_name.empty()) s->archive_name = kDefaultArchive;
+  s->archive_name = ArchiveNameOption();
   return 0;
 }
 
@@ -300,8 +308,15 @@ int RunPostrunner(int argc, const char* const* argv) {
     PrintReason("cannot keep the secrets out of core dumps: " + ErrnoText(errno));
   }
   // The receiving side is a mode of its own: it prints only its result lines.
-  if (HasOption("/Join:")) return RunJoin(GetOptionValue("/Join:"), GetOptionValue("/JoinTo:"));
+  if (HasOption("/Join:")) {
+    return RunJoin(ExpandHome(GetOptionValue("/Join:")), ExpandHome(GetOptionValue("/JoinTo:")));
+  }
   EnableProgress(!HasOption("/Quiet"));
+  // An archive streamed into standard output has it to itself.
+  if (HasOption("/CreateOnly") && (HasOption("/Zip") || HasOption("/Dir:")) &&
+      ArchiveGoesToStandardOutput(ArchiveNameOption())) {
+    SendLinesToStandardError();
+  }
 
   PrintLine(kRule);
   PrintLine(std::string("Veltrona Postrunner ") + kBannerVersion);

@@ -10,7 +10,9 @@ namespace postrunner {
 // The key under HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER.
 inline constexpr const char* kPresetKey = "Software\\Veltrona\\Dropcart";
 
-// The user's value `value_name`, else the machine's, else `fallback`.
+// The user's value `value_name`, else the machine's, else `fallback`. The
+// first call of a run also warns on standard error, naming file and line,
+// about every value under the key that is no preset.
 std::string ReadPreset(const char* value_name, const std::string& fallback);
 
 // The value of the command-line option `option` when it is given (even

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ascii.h"
+
 namespace postrunner {
 
 bool ParseSplitSize(std::string_view text, int64_t* piece_size) {
@@ -17,7 +19,7 @@ bool ParseSplitSize(std::string_view text, int64_t* piece_size) {
   constexpr int64_t kLimit = int64_t{1} << 50;
   int64_t count = 0;
   for (char c : text) {
-    if (c < '0' || c > '9') return false;
+    if (!IsDigit(c)) return false;
     count = count * 10 + (c - '0');
     if (count > kLimit) return false;
   }
@@ -27,15 +29,6 @@ bool ParseSplitSize(std::string_view text, int64_t* piece_size) {
   if (count < 3) return false;
   *piece_size = count;
   return true;
-}
-
-int64_t PieceCount(int64_t size, int64_t piece_size) {
-  return size <= 0 ? 1 : (size + piece_size - 1) / piece_size;
-}
-
-int64_t PieceLength(int64_t size, int64_t piece_size, int64_t number) {
-  const int64_t offset = (number - 1) * piece_size;
-  return std::max<int64_t>(0, std::min<int64_t>(piece_size, size - offset));
 }
 
 }  // namespace postrunner

@@ -14,12 +14,6 @@ namespace postrunner {
 // for anything else (no digits, other characters, a count too large).
 [[nodiscard]] bool ParseSplitSize(std::string_view text, int64_t* piece_size);
 
-// The number of pieces a file of `size` bytes is cut into at `piece_size`
-// bytes each (at least 1, also for an empty file), and the length of piece
-// `number` (1-based; the last one holds what is left). `piece_size` > 0.
-[[nodiscard]] int64_t PieceCount(int64_t size, int64_t piece_size);
-[[nodiscard]] int64_t PieceLength(int64_t size, int64_t piece_size, int64_t number);
-
 }  // namespace postrunner
 
 #endif  // POSTRUNNER_DRIVER_SPLIT_SIZE_H_

@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/ascii.h"
+
 namespace postrunner {
 
 bool ParseThreadCount(std::string_view text, unsigned* threads) {
   if (text.empty()) return false;
   unsigned count = 0;
   for (char c : text) {
-    if (c < '0' || c > '9') return false;
+    if (!IsDigit(c)) return false;
     count = count * 10 + static_cast<unsigned>(c - '0');
     // Stops before the count could overflow, however many digits follow.
     if (count > kMaxThreads) return false;

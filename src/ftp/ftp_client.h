@@ -64,8 +64,9 @@ class CFtpClient : public CInternetClient {
   // An empty `password` is read from the security settings' password file
   // when one is named; an empty `user` of an SFTP server is the local login
   // name. Returns TRUE when the file was stored; otherwise FALSE with the
-  // designed text in the status text and the reason in FailureReason(). The
-  // local file is checked before anything is sent.
+  // text for the result line ("Ftp.PutFile returned FALSE: <text>", see
+  // FailureStatusText) in the status text and the reason in
+  // FailureReason(). The local file is checked before anything is sent.
   [[nodiscard]]
   BOOL Upload(const std::string& server, const std::string& remote_name,
               const std::string& local_path, const std::string& user,

@@ -1,6 +1,7 @@
 #include "ftp/ftp_transcript.h"
 
 #include "ftp/curl_handle.h"
+#include "platform/ascii.h"
 
 namespace postrunner {
 namespace {
@@ -17,8 +18,6 @@ void ForEachLine(std::string_view text, LineFn line_fn) {
     if (!line.empty()) line_fn(line);
   }
 }
-
-[[nodiscard]] bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // libcurl's description of a failure: its error buffer when that holds
 // text, else the generic text for `code`.

@@ -3,13 +3,15 @@
 #include "ftp/ftp_client.h"
 #include "ftp/ftp_url.h"
 #include "platform/console.h"
+#include "platform/entry_guard.h"
 
 namespace postrunner {
+namespace {
 
-BOOL SendFileByFtp(const std::string& local_path, const std::string& server,
-                   const std::string& user, const std::string& password,
-                   const std::string& remote_name, BOOL passive,
-                   const FtpSecurity& security) {
+// SendFileByFtp's work, which may run out of memory.
+BOOL UploadFile(const std::string& local_path, const std::string& server,
+                const std::string& user, const std::string& password,
+                const std::string& remote_name, BOOL passive, const FtpSecurity& security) {
   CFtpClient ftp;
   ftp.SetSecurity(security);
   std::string name = remote_name.empty() ? DefaultRemoteName(local_path) : remote_name;
@@ -31,6 +33,19 @@ BOOL SendFileByFtp(const std::string& local_path, const std::string& server,
   }
   ftp.CloseConnection();
   return stored;
+}
+
+}  // namespace
+
+BOOL SendFileByFtp(const std::string& local_path, const std::string& server,
+                   const std::string& user, const std::string& password,
+                   const std::string& remote_name, BOOL passive,
+                   const FtpSecurity& security) {
+  // A failure here is a failed delivery: the caller prints its ERROR line.
+  return GuardEntry(
+      "upload by FTP",
+      [&] { return UploadFile(local_path, server, user, password, remote_name, passive, security); },
+      [] { return BOOL{FALSE}; });
 }
 
 }  // namespace postrunner

@@ -7,14 +7,8 @@
 namespace postrunner {
 namespace {
 
-[[nodiscard]] bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 [[nodiscard]] bool IsAlnum(char c) {
   return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-[[nodiscard]] bool IsHexDigit(char c) {
-  return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 [[nodiscard]]
@@ -60,7 +54,7 @@ const SchemePrefix* FindScheme(std::string_view text) {
     }
   }
   for (char c : text) {
-    if (!IsHexDigit(c) && c != ':' && c != '.') return false;
+    if (HexDigitValue(c) < 0 && c != ':' && c != '.') return false;
   }
   *url_host = "[";
   url_host->append(text);

@@ -20,30 +20,15 @@ struct CryptoApi {
   decltype(&::HMAC) HMAC;
 };
 
+bool ResolveCrypto(void* lib, CryptoApi* api) {
+  return Resolve(lib, "EVP_EncodeBlock", &api->EVP_EncodeBlock) &&
+         Resolve(lib, "EVP_DecodeBlock", &api->EVP_DecodeBlock) &&
+         Resolve(lib, "EVP_sha1", &api->EVP_sha1) && Resolve(lib, "HMAC", &api->HMAC);
+}
+
 // The loaded library, kept for the process.
-class CryptoLibrary {
- public:
-  CryptoLibrary() : library_(LoadSharedLibrary(kCryptoLibraryName)) {
-    if (!library_) return;
-    void* lib = library_.get();
-    ready_ = Resolve(lib, "EVP_EncodeBlock", &api_.EVP_EncodeBlock) &&
-             Resolve(lib, "EVP_DecodeBlock", &api_.EVP_DecodeBlock) &&
-             Resolve(lib, "EVP_sha1", &api_.EVP_sha1) && Resolve(lib, "HMAC", &api_.HMAC);
-  }
-  CryptoLibrary(const CryptoLibrary&) = delete;
-  CryptoLibrary& operator=(const CryptoLibrary&) = delete;
-
-  [[nodiscard]] bool ready() const { return ready_; }
-  const CryptoApi& api() const { return api_; }
-
- private:
-  SharedLibrary library_;
-  CryptoApi api_{};
-  bool ready_ = false;
-};
-
-const CryptoLibrary& Library() {
-  static const CryptoLibrary library;
+const LibraryApi<CryptoApi>& Library() {
+  static const LibraryApi<CryptoApi> library(kCryptoLibraryName, ResolveCrypto);
   return library;
 }
 

@@ -184,9 +184,11 @@ void EnclosedMessage::FailFile(const std::string& reason) {
   JoinedFile file;
   file.name = name_;
   file.reason = reason;
+  std::string left;
+  if (out_ && !out_->Discard(&left)) file.reason += "; " + left;
   files_.push_back(std::move(file));
   decoder_.reset();
-  out_.reset();  // deletes the temporary file
+  out_.reset();
 }
 
 void EnclosedMessage::Abort(const std::string& reason) {

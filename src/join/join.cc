@@ -8,6 +8,7 @@
 #include "join/mailbox_index.h"
 #include "join/set_join.h"
 #include "platform/console.h"
+#include "platform/entry_guard.h"
 
 namespace postrunner {
 namespace {
@@ -63,9 +64,8 @@ void JoinAll(MailboxFiles* files, const std::string& folder, MailboxIndex* index
   for (; next < sets.size(); ++next) HandleSet(sets[next], folder, files, outcome);
 }
 
-}  // namespace
-
-int RunJoin(const std::string& path, const std::string& folder) {
+// RunJoin's work, which may run out of memory.
+int JoinMailbox(const std::string& path, const std::string& folder) {
   std::vector<std::string> paths;
   std::string reason;
   if (!ListMailboxFiles(path, &paths, &reason)) {
@@ -89,6 +89,14 @@ int RunJoin(const std::string& path, const std::string& folder) {
     PrintLine("No message/partial pieces found in " + path);
   }
   return outcome.ok ? kJoinOk : kJoinFailed;
+}
+
+}  // namespace
+
+int RunJoin(const std::string& path, const std::string& folder) {
+  // A set being rebuilt when the work stops is removed as it unwinds.
+  return GuardEntry(
+      "join the pieces", [&] { return JoinMailbox(path, folder); }, [] { return kJoinFailed; });
 }
 
 }  // namespace postrunner

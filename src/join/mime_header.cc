@@ -1,5 +1,6 @@
 #include "join/mime_header.h"
 
+#include <algorithm>
 #include <map>
 
 #include "join/encoded_text.h"
@@ -35,13 +36,14 @@ class Scanner {
       if (IsBlank(text_[at_])) {
         ++at_;
       } else if (text_[at_] == '(') {
+        // A comment left open runs to the end of the text.
         int depth = 0;
         for (; at_ < text_.size(); ++at_) {
           if (text_[at_] == '\\') ++at_;
           else if (text_[at_] == '(') ++depth;
           else if (text_[at_] == ')' && --depth == 0) break;
         }
-        ++at_;
+        at_ = std::min(at_ + 1, text_.size());
       } else {
         break;
       }
@@ -77,7 +79,7 @@ class Scanner {
       if (text_[at_] == '\\' && at_ + 1 < text_.size()) ++at_;
       out.push_back(text_[at_]);
     }
-    ++at_;
+    if (at_ < text_.size()) ++at_;  // the closing quote, when there is one
     return out;
   }
 

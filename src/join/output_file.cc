@@ -1,13 +1,11 @@
 #include "join/output_file.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "join/safe_name.h"
 #include "platform/file_io.h"
-#include "platform/file_names.h"
 
 namespace postrunner {
 namespace {
@@ -20,8 +18,6 @@ constexpr int kMaxAlternatives = 9999;
 OutputFile::OutputFile(std::string folder)
     : folder_(folder.empty() ? std::string(".") : std::move(folder)) {}
 
-OutputFile::~OutputFile() { Discard(); }
-
 bool OutputFile::Fail(const std::string& what, int error_number) {
   if (error_.empty()) error_ = what + ": " + ErrnoText(error_number);
   return false;
@@ -29,27 +25,30 @@ bool OutputFile::Fail(const std::string& what, int error_number) {
 
 bool OutputFile::Create() {
   // A hidden name of its own in the folder; the real name is given later.
-  fd_.Reset(CreateFileBeside(folder_ + "/postrunner-join", &temp_path_));
-  if (!fd_.valid()) return Fail("cannot create a file in " + folder_, errno);
-  buffer_.reset(new char[kBufferSize]);
+  if (!file_.Create(folder_ + "/postrunner-join")) {
+    return Fail("cannot create a file in " + folder_, errno);
+  }
+  buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
   return true;
 }
 
 bool OutputFile::Flush() {
   if (!error_.empty()) return false;
-  if (held_ > 0 && WriteAll(fd_.get(), buffer_.get(), held_) != held_) {
-    return Fail("cannot write " + temp_path_, errno);
+  if (held_ > 0 && WriteAll(file_.descriptor(), buffer_.get(), held_) != held_) {
+    return Fail("cannot write " + file_.temp_name(), errno);
   }
   held_ = 0;
   return true;
 }
 
 bool OutputFile::Write(const char* data, size_t size) {
-  if (!error_.empty() || !fd_.valid()) return false;
+  if (!error_.empty() || file_.descriptor() < 0) return false;
   bytes_ += size;
   if (held_ + size > kBufferSize && !Flush()) return false;
   if (size >= kBufferSize) {
-    if (WriteAll(fd_.get(), data, size) != size) return Fail("cannot write " + temp_path_, errno);
+    if (WriteAll(file_.descriptor(), data, size) != size) {
+      return Fail("cannot write " + file_.temp_name(), errno);
+    }
     return true;
   }
   std::memcpy(buffer_.get() + held_, data, size);
@@ -59,12 +58,11 @@ bool OutputFile::Write(const char* data, size_t size) {
 
 bool OutputFile::Publish(const std::string& name, std::string* published) {
   if (!Flush()) return false;
-  if (!fd_.Reset()) return Fail("cannot write " + temp_path_, errno);
+  if (!file_.Close()) return Fail("cannot write " + file_.temp_name(), errno);
   for (int k = 0; k <= kMaxAlternatives; ++k) {
     std::string candidate = k == 0 ? name : NumberedName(name, k);
-    int error_number = RenameNoReplace(temp_path_, folder_ + "/" + candidate);
+    const int error_number = file_.Publish(folder_ + "/" + candidate);
     if (error_number == 0) {
-      temp_path_.clear();
       *published = std::move(candidate);
       return true;
     }
@@ -73,10 +71,11 @@ bool OutputFile::Publish(const std::string& name, std::string* published) {
   return Fail("no free name for " + name, EEXIST);
 }
 
-void OutputFile::Discard() {
-  fd_.Reset();
-  if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
-  temp_path_.clear();
+bool OutputFile::Discard(std::string* reason) {
+  const std::string temp_name = file_.temp_name();
+  if (file_.Discard()) return true;
+  *reason = "cannot remove " + temp_name + ": " + ErrnoText(errno);
+  return false;
 }
 
 }  // namespace postrunner

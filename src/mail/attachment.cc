@@ -1,5 +1,5 @@
-// CQXMailMessage::AddAttachment: encodes a source and records its kind,
-// content-type line and name.
+// CQXMailMessage::AddAttachment: encodes a source and records it with its
+// kind, content-type line, name and size.
 #include <cerrno>
 #include <new>
 #include <stdexcept>
@@ -39,6 +39,7 @@ uint32_t KindFromPath(const std::string& path) {
 int CQXMailMessage::AddAttachment(std::string source, std::string name, std::string& part_id,
                                   BOOL source_is_file, std::string content_type,
                                   BOOL final_piece) {
+  attach_error_ = 0;
   try {
     uint32_t kind = AK_DATA;
     std::string encoded;
@@ -46,32 +47,32 @@ int CQXMailMessage::AddAttachment(std::string source, std::string name, std::str
       kind = name.empty() ? KindFromPath(source) : AK_FILE;
       // An empty file encodes to an empty text and is still an attachment;
       // only a source that cannot be read adds nothing.
-      // errno tells the caller why (ENOMEM: out of memory).
-      if (!EncodeFileBase64(source, final_piece, &encoded)) return 0;
+      // The encoder's errno is the reason (ENOMEM: out of memory).
+      if (!EncodeFileBase64(source, final_piece, &encoded)) {
+        attach_error_ = errno;
+        return 0;
+      }
     } else {
       encoded = EncodeStringBase64(source, final_piece);
     }
-    std::string line =
+    MailAttachment attachment;
+    attachment.kind = kind;
+    attachment.content_type =
         "Content-Type: " + (content_type.empty() ? LookupContentType(name) : content_type);
-    std::string new_part_id = "part" + std::to_string(encoded_.size() + 1) + "." + part_id_suffix_;
-
-    // Room first, so that the appends below cannot fail half-way and the
-    // four lists always keep the same length.
-    encoded_.reserve(encoded_.size() + 1);
-    content_types_.reserve(content_types_.size() + 1);
-    kinds_.reserve(kinds_.size() + 1);
-    names_.reserve(names_.size() + 1);
-    encoded_.push_back(std::move(encoded));
-    content_types_.push_back(std::move(line));
-    kinds_.push_back(kind);
-    names_.push_back(std::move(name));
+    attachment.name = std::move(name);
+    attachment.size = DecodedBase64Length(encoded);
+    attachment.encoded = std::move(encoded);
+    std::string new_part_id =
+        "part" + std::to_string(attachments_.size() + 1) + "." + part_id_suffix_;
+    // The one step that changes the message: it happens whole or not at all.
+    attachments_.push_back(std::move(attachment));
     part_id = std::move(new_part_id);
-    return static_cast<int>(encoded_.size());
+    return static_cast<int>(attachments_.size());
   } catch (const std::bad_alloc&) {
-    errno = ENOMEM;
+    attach_error_ = ENOMEM;
     return 0;
   } catch (const std::length_error&) {
-    errno = ENOMEM;
+    attach_error_ = ENOMEM;
     return 0;
   }
 }

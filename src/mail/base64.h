@@ -26,6 +26,15 @@ std::string EncodeBase64(std::string_view bytes, BOOL final);
 // Appends the text EncodeBase64 makes of `bytes` to `*text`.
 void AppendBase64(std::string_view bytes, std::string* text);
 
+// Base64 characters per line of an attachment (60 bytes' worth).
+inline constexpr size_t kBase64LineLength = 80;
+
+// Appends the text EncodeBase64 makes of `bytes` to `*text`, cut into lines
+// of kBase64LineLength characters (the last may be shorter), each followed
+// by CR LF. Texts of consecutive blocks of a multiple of 60 bytes join into
+// the lines of the whole.
+void AppendBase64Lines(std::string_view bytes, std::string* text);
+
 // Encodes the bytes of `text` (no terminator). Cannot fail.
 std::string EncodeStringBase64(const std::string& text, BOOL final);
 
@@ -39,6 +48,9 @@ BOOL EncodeFileBase64(const std::string& path, BOOL final, std::string* encoded)
 
 // Length of the text EncodeBase64 makes of `byte_count` bytes.
 size_t EncodedBase64Length(size_t byte_count);
+
+// The number of bytes `text`, a text EncodeBase64 made, stands for.
+size_t DecodedBase64Length(std::string_view text);
 
 }  // namespace postrunner
 

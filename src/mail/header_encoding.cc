@@ -1,5 +1,6 @@
 #include "mail/header_encoding.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "mail/base64.h"
@@ -55,6 +56,12 @@ bool IsAttributeChar(char c) {
          (c != '\0' && std::strchr("!#$&+-.^_`|~", c) != nullptr);
 }
 
+// True when `text` may go into a header as it stands: printable ASCII that
+// no reader takes for an encoded-word, which "=?" would start.
+bool CanStayPlain(std::string_view text) {
+  return IsPlainHeaderText(text) && text.find("=?") == std::string_view::npos;
+}
+
 // `value` percent-encoded as an RFC 2231 extended value, without charset.
 std::string PercentEncoded(std::string_view value) { return PercentEncode(value, IsAttributeChar); }
 
@@ -77,11 +84,12 @@ bool IsValidUtf8(std::string_view text) {
 }
 
 std::string EncodeHeaderText(std::string_view text) {
-  if (IsPlainHeaderText(text)) return std::string(text);
+  if (CanStayPlain(text)) return std::string(text);
   // The first word that needs encoding starts after the last blank before
-  // its first byte that is not plain.
+  // its first byte that is not plain, or before its first "=?".
   size_t first_special = 0;
-  while (IsPlainByte(text[first_special])) ++first_special;
+  while (first_special < text.size() && IsPlainByte(text[first_special])) ++first_special;
+  first_special = std::min(first_special, text.find("=?"));
   size_t start = text.rfind(' ', first_special);
   start = (start == std::string_view::npos) ? 0 : start + 1;
 
@@ -108,7 +116,7 @@ std::string EncodeHeaderText(std::string_view text) {
 std::string ParameterLines(std::string_view indent, std::string_view name,
                            std::string_view value) {
   const std::string head = std::string(indent) + std::string(name);
-  if (IsPlainHeaderText(value)) {
+  if (CanStayPlain(value)) {
     std::string out = head + "=\"";
     for (char c : value) {
       if (c == '"' || c == '\\') out.push_back('\\');

@@ -28,10 +28,10 @@ void CQXMailMessage::Reset(BOOL echo_errors) {
   closing_delimiter_ = delimiter_ + "--";
   part_id_suffix_ = "1V02Corvuspost";
   receivers_.clear();
-  encoded_.clear();
-  content_types_.clear();
-  kinds_.clear();
-  names_.clear();
+  attachments_.clear();
+  whole_file_size_ = 0;
+  pieces_ = nullptr;
+  piece_number_ = 0;
 }
 
 void CQXMailMessage::AddReceiver(std::string address) {

@@ -1,10 +1,12 @@
 // CQXMailMessage: the one object through which the program sends mail.
 //
 // The caller fills in sender, receivers, server, subject, body text and
-// attachments, chooses the message type and calls SendMail. The object
-// composes the MIME text (mime_compose.cc), encodes attachments
+// attachments, chooses the message type and calls SendMail; or sends the
+// pieces of a split file one by one with SendPiece (piece_message.cc). The
+// object composes the MIME text (mime_compose.cc), encodes attachments
 // (attachment.cc, base64.h) and holds one SMTP conversation per receiver over
-// a CQXBlockSock (smtp_transaction.cc). It owns copies of everything it is
+// a CQXBlockSock (smtp_transaction.cc). It prints nothing but the failures
+// it is asked to echo. It owns copies of everything it is
 // given; one object serves one thread at a time and may be reused for
 // several messages through Reset.
 #ifndef POSTRUNNER_MAIL_MAIL_MESSAGE_H_
@@ -37,6 +39,15 @@ inline constexpr uint32_t AK_PNG = 3;
 inline constexpr uint32_t AK_BMP = 4;
 inline constexpr uint32_t AK_FILE = 99;  // any other file
 
+// One attachment: what its part's header says and its text.
+struct MailAttachment {
+  uint32_t kind = AK_DATA;   // one of the AK_* kinds
+  std::string name;          // the name shown; may be empty
+  std::string content_type;  // the whole "Content-Type: ..." line
+  std::string encoded;       // the base64 text, without line breaks
+  uint64_t size = 0;         // the bytes the text stands for
+};
+
 // Bounds on the waits of an SMTP conversation. The defaults are the
 // program's; tests shorten them so that a silent server costs a second.
 struct SmtpWaits {
@@ -45,6 +56,7 @@ struct SmtpWaits {
 };
 
 class SmtpDataWriter;
+struct FilePieces;
 
 class CQXMailMessage {
  public:
@@ -84,20 +96,37 @@ class CQXMailMessage {
   // Whether a message over the server's SIZE limit should suggest letting
   // the file be split (kept by Reset).
   void SetSplitAdvice(bool advise) { split_advice_ = advise; }
+  // The bytes of the whole file whose first piece this message carries
+  // (MT_PARTIAL_FIRST): the size its joined message states.
+  void SetWholeFileSize(uint64_t bytes) { whole_file_size_ = bytes; }
 
   // Encodes `source` (a file path when `source_is_file`, else the data
   // itself) and appends one attachment. `name` is the name to show and to
   // derive the content type from; an empty `content_type` means look it up.
   // `final_piece` is passed to the encoder. Returns the number of
   // attachments now held and sets `part_id` to "part<n>.1V02Corvuspost", or
-  // returns 0 and changes nothing when the source cannot be read (errno
-  // then tells why; ENOMEM when it did not fit in memory).
+  // returns 0 and changes nothing when the source cannot be read
+  // (AttachmentError then tells why).
   int AddAttachment(std::string source, std::string name, std::string& part_id,
                     BOOL source_is_file, std::string content_type, BOOL final_piece);
+
+  // Why the last AddAttachment returned 0: an errno value (ENOMEM when the
+  // attachment did not fit in memory); 0 after a success.
+  int AttachmentError() const { return attach_error_; }
 
   // Transmit with a scratch diagnostics text. TRUE when every receiver
   // accepted the message.
   BOOL SendMail();
+
+  // Sends piece `number` (1 to its PieceCount) of `pieces` to every
+  // receiver as one message/partial message: its subject and content type
+  // from file_pieces.h, and in the first piece the enclosed header of the
+  // whole file. The body text and attachments are replaced; sender,
+  // receivers, server, time-out and security stay. The piece is read from
+  // the file and encoded while it is sent; a piece that cannot be read in
+  // full is not delivered (the conversation ends before the end of the data)
+  // and standard error says why. TRUE when every receiver accepted it.
+  BOOL SendPiece(const FilePieces& pieces, int64_t number);
 
   // Checks sender, receivers and server, then holds one conversation per
   // receiver. Replaces `diagnostics` with the record of what went wrong, and
@@ -131,8 +160,10 @@ class CQXMailMessage {
   // Receives consecutive pieces of a text.
   using TextSink = std::function<void(std::string_view)>;
   // Hands the body text, the one BuildBody builds, to `sink` in pieces
-  // without building it.
-  void WriteBody(const TextSink& sink) const;
+  // without building it. FALSE when the piece SendPiece is sending could
+  // not be read in full: the text then stops short and `*problem` (when
+  // given) says why.
+  bool WriteBody(const TextSink& sink, std::string* problem = nullptr) const;
 
   int priority() const { return priority_; }
   int timeout() const { return timeout_; }
@@ -146,25 +177,34 @@ class CQXMailMessage {
   const std::string& subject() const { return subject_; }
   const MailServer& mail_server() const { return mail_server_; }
   const std::vector<std::string>& receivers() const { return receivers_; }
-  const std::vector<std::string>& encoded_attachments() const { return encoded_; }
-  const std::vector<std::string>& content_type_lines() const { return content_types_; }
-  const std::vector<uint32_t>& attachment_kinds() const { return kinds_; }
-  const std::vector<std::string>& attachment_names() const { return names_; }
+  const std::vector<MailAttachment>& attachments() const { return attachments_; }
 
  private:
   using MessageWriter = std::function<void(SmtpDataWriter&)>;
 
   // Transmit's work, which may run out of memory.
   BOOL TransmitToEach(std::string& diagnostics);
-  // One conversation delivering the text `write` produces to `receiver`.
+  // One conversation delivering the text `write` produces to `receiver`;
+  // `message_bytes` gives its size for the server's SIZE limit.
   BOOL Converse(const std::string& receiver, const MessageWriter& write,
-                std::string& diagnostics);
+                const std::function<uint64_t()>& message_bytes, std::string& diagnostics);
+  // Writes the header text, the body and the line end after it. With
+  // `stand_in`, a piece's text is replaced by one of the same length, not
+  // read from its file. A piece that cannot be read abandons the text.
+  void WriteMessage(SmtpDataWriter& writer, bool stand_in) const;
+  // The text of the piece being sent (or, with `stand_in`, one as long,
+  // not read from the file) and the two line ends after it. FALSE, with
+  // the reason in `*problem` when given, when the piece cannot be read.
+  bool WritePieceBody(const TextSink& sink, bool stand_in, std::string* problem) const;
   // Hands `encoded` to `sink` in lines of 80 characters, then two empty
   // lines.
   static void WriteBase64Lines(const std::string& encoded, const TextSink& sink);
   // Hands the header lines of attachment part `i`, which follow its
   // delimiter, and the empty line after them to `sink`.
   void WriteAttachmentHead(size_t i, const TextSink& sink) const;
+  // The content type of the whole file a first piece starts: the one its
+  // enclosed header states.
+  std::string EnclosedContentType() const;
 
   int priority_ = 3;
   int timeout_ = 60;
@@ -182,13 +222,15 @@ class CQXMailMessage {
   std::string closing_delimiter_;
   std::string part_id_suffix_;
   std::vector<std::string> receivers_;
-  std::vector<std::string> encoded_;
-  std::vector<std::string> content_types_;
-  std::vector<uint32_t> kinds_;
-  std::vector<std::string> names_;
+  std::vector<MailAttachment> attachments_;
+  int attach_error_ = 0;  // see AttachmentError
   SmtpWaits waits_;
   MailSecurity security_;
   bool split_advice_ = false;
+  uint64_t whole_file_size_ = 0;
+  // The file and number of the piece SendPiece is sending; none otherwise.
+  const FilePieces* pieces_ = nullptr;
+  int64_t piece_number_ = 0;
 };
 
 }  // namespace postrunner

@@ -3,19 +3,20 @@
 #include <cstdio>
 #include <string>
 
+#include "mail/base64.h"
 #include "mail/client_identity.h"
 #include "mail/content_type.h"
+#include "mail/file_pieces.h"
 #include "mail/header_encoding.h"
 #include "mail/mail_message.h"
-#include "platform/console.h"
+#include "mail/smtp_data_writer.h"
+#include "platform/file_io.h"
 #include "platform/local_time.h"
 
 namespace postrunner {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
-// Base64 characters per line of an attachment part.
-constexpr size_t kBase64LineLength = 80;
 
 // "Tue, 08 Dec 2026 20:21:50 +0100": the local time now with its offset
 // from UTC (daylight saving included), English names whatever the locale.
@@ -53,7 +54,20 @@ void AppendLine(std::string* out, const std::string& line) {
   out->append(kCrLf);
 }
 
+// The disposition of a file sent as an attachment (RFC 2183), ending in
+// CR LF: its size in bytes and, when it has one, its name, so that a reader
+// can name the file it saves.
+std::string AttachmentDisposition(const std::string& name, uint64_t size) {
+  std::string text = "Content-Disposition: Attachment;\r\n     size=" + std::to_string(size);
+  if (!name.empty()) text += ";\r\n" + ParameterLines("     ", "filename", name);
+  return text + kCrLf;
+}
+
 }  // namespace
+
+std::string CQXMailMessage::EnclosedContentType() const {
+  return pieces_ != nullptr ? pieces_->content_type : LookupContentType(attachments_[0].name);
+}
 
 void CQXMailMessage::BuildHeader(int receiver_index) {
   std::string h;
@@ -69,7 +83,7 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
   AppendLine(&h, "XMailer: Corvuspost 1.0.2");
   AppendLine(&h, "X-Priority: " + std::to_string(priority_));
 
-  const bool has_attachments = !encoded_.empty();
+  const bool has_attachments = !attachments_.empty();
   // The id closes the message's own header: in a first piece that is
   // before the empty line that starts the joined message's header.
   const std::string message_id = "Message-ID: " + NewMessageId();
@@ -79,20 +93,19 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
       // No Content-Transfer-Encoding: a message/partial entity is 7bit, and
       // readers that decode a later piece on its own corrupt the join. The
       // encoding of the whole is stated once, in the first piece's inner header.
-      if (has_attachments) AppendLine(&h, content_types_[0]);
+      if (has_attachments) AppendLine(&h, attachments_[0].content_type);
       break;
     case MT_PARTIAL_FIRST:
       if (has_attachments) {
         // The outer header names the piece; the inner one, which starts the
         // joined message, names the whole file.
-        AppendLine(&h, content_types_[0]);
+        AppendLine(&h, attachments_[0].content_type);
         AppendLine(&h, message_id);
         AppendLine(&h, "");
         AppendLine(&h, "MIME-Version: 1.0");
-        std::string inner = "Content-Type: " + LookupContentType(names_[0]);
-        PrintLine(inner);
-        AppendLine(&h, inner);
+        AppendLine(&h, "Content-Type: " + EnclosedContentType());
         AppendLine(&h, "Content-Transfer-Encoding: base64");
+        h += AttachmentDisposition(attachments_[0].name, whole_file_size_);
         header_text_ = std::move(h);
         return;
       }
@@ -124,44 +137,65 @@ void CQXMailMessage::WriteBase64Lines(const std::string& encoded, const TextSink
 void CQXMailMessage::BuildBody() {
   std::string b;
   size_t room = body_text_.size() + 512;
-  for (const std::string& e : encoded_) room += e.size() + e.size() / kBase64LineLength * 2 + 512;
+  for (const MailAttachment& a : attachments_) {
+    room += a.encoded.size() + a.encoded.size() / kBase64LineLength * 2 + 512;
+  }
   b.reserve(room);
+  // Only SendPiece reads a file, while it sends: nothing here can fail.
   WriteBody([&b](std::string_view text) { b.append(text); });
   composed_body_ = std::move(b);
 }
 
 void CQXMailMessage::WriteAttachmentHead(size_t i, const TextSink& sink) const {
-  const uint32_t kind = kinds_[i];
-  const bool image = kind >= AK_JPEG && kind <= AK_BMP;
+  const MailAttachment& a = attachments_[i];
+  const bool image = a.kind >= AK_JPEG && a.kind <= AK_BMP;
   // The name line continues the Content-Type header as its parameter, so
   // the type ends in ";" when the name line directly follows it.
-  sink(image ? content_types_[i] : content_types_[i] + ";");
+  sink(image ? a.content_type : a.content_type + ";");
   sink(kCrLf);
   if (image) {
     sink("Content-ID: <part" + std::to_string(i + 1) + "." + part_id_suffix_ + ">\r\n");
     static constexpr const char* kImageExtensions[] = {"", "jpg", "gif", "png", "bmp"};
-    sink("     name=\"" + std::to_string(i) + "." + kImageExtensions[kind] + "\"\r\n");
+    sink("     name=\"" + std::to_string(i) + "." + kImageExtensions[a.kind] + "\"\r\n");
   } else {
-    sink(ParameterLines("     ", "name", names_[i]) + kCrLf);
+    sink(ParameterLines("     ", "name", a.name) + kCrLf);
   }
   sink("Content-Transfer-Encoding: base64\r\n");
   if (message_type_ == MT_INLINE) {
     sink("Content-Disposition: inline;\r\n");
   } else {
-    sink("Content-Disposition: Attachment;\r\n");
-    if (!names_[i].empty()) sink(ParameterLines("     ", "filename", names_[i]) + kCrLf);
+    sink(AttachmentDisposition(a.name, a.size));
   }
   sink(kCrLf);
 }
 
-void CQXMailMessage::WriteBody(const TextSink& sink) const {
-  if (encoded_.empty()) {
+bool CQXMailMessage::WritePieceBody(const TextSink& sink, bool stand_in,
+                                    std::string* problem) const {
+  int error = 0;
+  if (stand_in) {
+    WritePieceStandIn(*pieces_, piece_number_, sink);
+  } else if (!WritePieceBase64(*pieces_, piece_number_, sink, &error)) {
+    if (problem != nullptr) {
+      *problem = pieces_->name + ": " +
+                 (error != 0 ? ErrnoText(error)
+                             : "the file shrank while it was sent; the pieces could not be joined");
+    }
+    return false;
+  }
+  sink(kCrLf);
+  sink(kCrLf);
+  return true;
+}
+
+bool CQXMailMessage::WriteBody(const TextSink& sink, std::string* problem) const {
+  if (attachments_.empty()) {
     sink(body_text_);
-    return;
+    return true;
   }
   if (message_type_ == MT_PARTIAL_NEXT || message_type_ == MT_PARTIAL_FIRST) {
-    WriteBase64Lines(encoded_[0], sink);
-    return;
+    if (pieces_ != nullptr) return WritePieceBody(sink, false, problem);
+    WriteBase64Lines(attachments_[0].encoded, sink);
+    return true;
   }
   std::string text_part;
   AppendLine(&text_part, delimiter_);
@@ -173,12 +207,27 @@ void CQXMailMessage::WriteBody(const TextSink& sink) const {
   AppendLine(&text_part, body_text_);
   AppendLine(&text_part, "");
   sink(text_part);
-  for (size_t i = 0; i < encoded_.size(); ++i) {
+  for (size_t i = 0; i < attachments_.size(); ++i) {
     sink(delimiter_ + kCrLf);
     WriteAttachmentHead(i, sink);
-    WriteBase64Lines(encoded_[i], sink);
+    WriteBase64Lines(attachments_[i].encoded, sink);
   }
   sink(closing_delimiter_);
+  return true;
+}
+
+void CQXMailMessage::WriteMessage(SmtpDataWriter& writer, bool stand_in) const {
+  writer.Write(header_text_);
+  writer.Write(kCrLf);
+  const TextSink sink = [&writer](std::string_view text) { writer.Write(text); };
+  std::string problem;
+  const bool whole = stand_in && pieces_ != nullptr ? WritePieceBody(sink, true, nullptr)
+                                                    : WriteBody(sink, &problem);
+  if (!whole) {
+    writer.Abandon(problem);
+    return;
+  }
+  writer.Write(kCrLf);
 }
 
 std::string CQXMailMessage::ComposeMessage(int receiver_index, BOOL build_body) {

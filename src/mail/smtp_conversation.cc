@@ -100,6 +100,7 @@ bool SmtpConversation::SendData(const MessageWriter& write) {
   SmtpDataWriter writer([this](const std::string& block) { return socket_.Send(block) != FALSE; });
   write(writer);
   if (!writer.Finish()) {
+    if (writer.abandoned()) return Fail(writer.abandon_reason());
     // Whatever the server said before it stopped reading tells most.
     if (replies_.Read(0, &reply)) {
       return DataFailed(reply, "the mail server " + server_ + " refused the message: " +

@@ -59,7 +59,8 @@ class SmtpConversation {
   // DATA: sends the command, and only after the server invited the text
   // (3xx) the text that `write` produces, then the end-of-data line. True
   // when the server took the message (2xx): it is then delivered, whatever
-  // happens afterwards.
+  // happens afterwards. A text the writer abandoned gets no end-of-data
+  // line; the writer's reason is then reason().
   bool SendData(const MessageWriter& write);
 
   // QUIT and its reply. A missing or negative reply is recorded in the

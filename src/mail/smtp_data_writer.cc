@@ -1,5 +1,6 @@
 #include "mail/smtp_data_writer.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace postrunner {
@@ -8,35 +9,51 @@ SmtpDataWriter::SmtpDataWriter(SendFunction send) : send_(std::move(send)) {
   block_.reserve(kDataBlockBytes + 1024);
 }
 
-void SmtpDataWriter::Write(std::string_view text) {
-  if (failed_) return;
-  size_t at = 0;
-  while (at < text.size()) {
-    if (at_line_start_ && text[at] == '.') block_.push_back('.');
-    // At most one block's worth at a time, so no block grows far past it.
-    const std::string_view part = text.substr(at, kDataBlockBytes);
-    size_t line_feed = part.find('\n');
-    if (line_feed != std::string_view::npos) line_feed += at;
-    const size_t end = line_feed == std::string_view::npos ? at + part.size() : line_feed + 1;
-    block_.append(text.substr(at, end - at));
-    if (line_feed == std::string_view::npos) {
-      at_line_start_ = false;
-      after_cr_ = text[end - 1] == '\r';
-    } else {
-      // Only CR LF ends a line; the CR may have come with the last piece.
-      at_line_start_ = line_feed > at ? text[line_feed - 1] == '\r' : after_cr_;
-      after_cr_ = false;
-    }
-    at = end;
+bool SmtpDataWriter::StartsLine(std::string_view text, size_t i) const {
+  if (i == 0) return at_line_start_;
+  // Only CR LF ends a line; the CR may have come with the last piece.
+  if (text[i - 1] != '\n') return false;
+  return i >= 2 ? text[i - 2] == '\r' : after_cr_;
+}
+
+void SmtpDataWriter::Append(std::string_view part) {
+  while (!part.empty() && !failed_) {
+    const size_t take = std::min(part.size(), kDataBlockBytes - block_.size());
+    block_.append(part.substr(0, take));
+    part.remove_prefix(take);
     if (block_.size() >= kDataBlockBytes) Flush();
   }
 }
 
+void SmtpDataWriter::Write(std::string_view text) {
+  if (failed_ || text.empty()) return;
+  // The text goes on in runs up to each "." that opens a line, which gets a
+  // second one before it. Base64 holds no ".", so its text is one run.
+  size_t at = 0;
+  for (size_t dot = text.find('.'); dot != std::string_view::npos; dot = text.find('.', dot + 1)) {
+    if (!StartsLine(text, dot)) continue;
+    Append(text.substr(at, dot - at));
+    Append(".");
+    at = dot;
+  }
+  Append(text.substr(at));
+  at_line_start_ = StartsLine(text, text.size());
+  after_cr_ = text.back() == '\r';
+}
+
 bool SmtpDataWriter::Finish() {
+  if (abandoned_) return false;
   if (!at_line_start_) block_.append("\r\n");
   block_.append(".\r\n");
   Flush();
   return !failed_;
+}
+
+void SmtpDataWriter::Abandon(std::string reason) {
+  abandoned_ = true;
+  failed_ = true;
+  abandon_reason_ = std::move(reason);
+  block_.clear();
 }
 
 void SmtpDataWriter::Flush() {

@@ -33,14 +33,26 @@ class SmtpDataWriter {
   void Write(std::string_view text);
 
   // Ends the last line if it is open, appends the end-of-data line "." and
-  // sends what is left. Returns false when any send failed.
+  // sends what is left. Returns false when any send failed, or when the text
+  // was abandoned (nothing more is sent then).
   bool Finish();
+
+  // Stops the text short when what it is made of cannot be had: nothing
+  // more is sent, not even the end-of-data line, so the server never takes
+  // the message once the connection closes. `reason` says why.
+  void Abandon(std::string reason);
+  bool abandoned() const { return abandoned_; }
+  const std::string& abandon_reason() const { return abandon_reason_; }
 
   // `text` without its end-of-data line when it ends in one (a composed
   // message ends in "\r\n.\r\n"; the writer adds that line itself).
   static std::string_view WithoutEndOfData(std::string_view text);
 
  private:
+  // True when position `i` of `text`, the text being written, starts a line.
+  bool StartsLine(std::string_view text, size_t i) const;
+  // Appends `part` as it is, handing on each block as it fills.
+  void Append(std::string_view part);
   void Flush();
 
   SendFunction send_;
@@ -48,6 +60,8 @@ class SmtpDataWriter {
   bool at_line_start_ = true;
   bool after_cr_ = false;
   bool failed_ = false;
+  bool abandoned_ = false;
+  std::string abandon_reason_;
 };
 
 }  // namespace postrunner

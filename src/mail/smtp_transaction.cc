@@ -68,16 +68,15 @@ BOOL CQXMailMessage::TransmitToEach(std::string& diagnostics) {
   }
   BOOL result = TRUE;
   for (size_t i = 0; i < receivers.size(); ++i) {
-    // The header is built before the conversation: it is the same text,
-    // and building a first piece's header prints its inner content type.
+    // The header is built once, before the conversation and its SIZE check.
     BuildHeader(static_cast<int>(i));
-    auto write = [this](SmtpDataWriter& writer) {
-      writer.Write(header_text_);
-      writer.Write("\r\n");
-      WriteBody([&writer](std::string_view text) { writer.Write(text); });
-      writer.Write("\r\n");
+    auto write = [this](SmtpDataWriter& writer) { WriteMessage(writer, false); };
+    // Measured with a stand-in for a piece read from its file, which would
+    // otherwise be read and encoded twice.
+    auto message_bytes = [this] {
+      return MessageBytes([this](SmtpDataWriter& writer) { WriteMessage(writer, true); });
     };
-    if (!Converse(receivers[i], write, diagnostics)) {
+    if (!Converse(receivers[i], write, message_bytes, diagnostics)) {
       if (result) {
         diagnostics += "Unable to send email to: ";
         result = FALSE;
@@ -94,11 +93,13 @@ BOOL CQXMailMessage::TransmitToEach(std::string& diagnostics) {
 BOOL CQXMailMessage::SendToReceiver(const std::string& receiver, const std::string& text,
                                     std::string& diagnostics) {
   const std::string_view content = SmtpDataWriter::WithoutEndOfData(text);
+  const MessageWriter write = [content](SmtpDataWriter& writer) { writer.Write(content); };
   return Converse(
-      receiver, [content](SmtpDataWriter& writer) { writer.Write(content); }, diagnostics);
+      receiver, write, [&write] { return MessageBytes(write); }, diagnostics);
 }
 
 BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& write,
+                              const std::function<uint64_t()>& message_bytes,
                               std::string& diagnostics) {
   for (const std::string* address : {&std::as_const(sender_), &receiver}) {
     std::string problem = AddressProblem(*address);
@@ -128,7 +129,7 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
     delivered = secure.OpenTls() && smtp.AwaitGreeting() &&
                 (security_.extended
                      ? secure.Introduce(client_name) &&
-                           secure.CheckSize([&] { return MessageBytes(write); }, split_advice_)
+                           secure.CheckSize(message_bytes, split_advice_)
                      : smtp.Exchange("HELO " + client_name, check_replies_ != FALSE)) &&
                 smtp.Exchange("MAIL From: <" + sender_ + ">", true) &&
                 smtp.Exchange("RCPT TO: <" + receiver + ">", true) && smtp.SendData(write);

@@ -14,6 +14,7 @@
 
 #include "net/socket_errors.h"
 #include "platform/console.h"
+#include "platform/deadline.h"
 #include "platform/file_io.h"
 #include "platform/local_time.h"
 #include "platform/scoped_fd.h"
@@ -271,10 +272,7 @@ BOOL CQXBlockSock::SendChunks(const std::string& text, bool notify) {
   size_t sent = 0;
   do {
     WriteLog("CQXBlockSock::Send: starting loop");
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - Clock::now());
-    int wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-    if (api_->Wait(socket_.get(), true, wait_ms) <= 0) {
+    if (api_->Wait(socket_.get(), true, RemainingMs(deadline)) <= 0) {
       SetErrorCode(QXE_TIMEOUT);
       WriteLog("CQXBlockSock::Send: Returning FALSE. (TimeOut)");
       return FALSE;

@@ -8,17 +8,13 @@
 #include <cstring>
 
 #include "net/tls_library.h"
+#include "platform/deadline.h"
+#include "platform/file_io.h"
 
 namespace postrunner {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until `deadline`, never negative.
-[[nodiscard]] int RemainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 [[nodiscard]] bool IsNumericHost(const std::string& host) {
   unsigned char bytes[sizeof(in6_addr)];
@@ -45,7 +41,7 @@ std::string HandshakeFailure(SSL* ssl, int error, int saved_errno) {
   std::string reason = TakeSslErrorReason();
   if (!reason.empty()) return "TLS handshake failed: " + reason;
   if (error == SSL_ERROR_SYSCALL && saved_errno != 0) {
-    return std::string("TLS handshake failed: ") + std::strerror(saved_errno);
+    return "TLS handshake failed: " + ErrnoText(saved_errno);
   }
   return "the server closed the connection during the TLS handshake";
 }
@@ -149,7 +145,7 @@ bool TlsSocketApi::StartTls(int fd, const std::string& host, const std::string& 
       return false;
     }
     if (ready < 0) {
-      *reason = std::string("TLS handshake failed: ") + std::strerror(errno);
+      *reason = "TLS handshake failed: " + ErrnoText(errno);
       return false;
     }
   }

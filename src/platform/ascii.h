@@ -1,4 +1,5 @@
-// Byte-string helpers: case-insensitive comparison and percent-encoding.
+// Byte-string helpers: digits, case-insensitive comparison and
+// percent-encoding.
 // Only ASCII letters are folded; bytes 0x80-0xFF compare as they are, so
 // names in any 8-bit encoding or in UTF-8 are never changed or split.
 #ifndef POSTRUNNER_PLATFORM_ASCII_H_
@@ -8,6 +9,17 @@
 #include <string_view>
 
 namespace postrunner {
+
+// True for '0'..'9'.
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The value of the hexadecimal digit `c` (either case); -1 when it is none.
+inline int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
 // The byte with 'A'..'Z' mapped to 'a'..'z'.
 [[nodiscard]] inline char FoldAscii(char c) {

@@ -1,6 +1,6 @@
 // CBinaryFile: a raw byte stream over one file descriptor, with 64-bit
-// positions. The mail dispatch uses it to measure a file, to read it piece by
-// piece and to write temporary piece files; the base64 attachment encoder
+// positions. The mail dispatch uses it to measure a file, and mail reads the
+// pieces of a split file from it by position; the base64 attachment encoder
 // uses it to read a whole file.
 //
 // The object owns its descriptor (closed by Close and by the destructor,
@@ -24,9 +24,8 @@ namespace postrunner {
 
 // Open flags the program uses. Reading a file to send:
 inline constexpr int kBinaryReadOnly = O_RDONLY;
-// Creating a temporary piece file: it must not exist (the caller deletes any
-// old one first), and a symbolic link planted under its name is refused
-// rather than written through.
+// Creating a new file: it must not exist, and a symbolic link planted under
+// its name is refused rather than written through.
 inline constexpr int kBinaryCreateNew = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
 // Permission of a created file: read and write for the owner.
 inline constexpr mode_t kBinaryCreateMode = 0600;
@@ -51,6 +50,12 @@ class CBinaryFile {
   // Reads up to `count` bytes. Returns the count read, 0 at end of file, -1
   // on error or when nothing is open.
   [[nodiscard]] ssize_t Read(void* buffer, size_t count);
+
+  // Reads up to `count` bytes from `position` on, continuing short reads,
+  // without moving the current position (pread(2)); several readers may
+  // share the object. Returns the count read, fewer only at end of file; -1
+  // on error or when nothing is open.
+  ssize_t ReadAt(void* buffer, size_t count, int64_t position) const;
 
   // Reads up to `count` bytes into `buffer`. Returns `buffer` when bytes were
   // read, nullptr at end of file or on error.

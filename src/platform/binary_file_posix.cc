@@ -37,6 +37,23 @@ ssize_t CBinaryFile::Read(void* buffer, size_t count) {
   return ReadSome(fd_.get(), buffer, count);
 }
 
+ssize_t CBinaryFile::ReadAt(void* buffer, size_t count, int64_t position) const {
+  if (!fd_.valid()) {
+    errno = EBADF;
+    return -1;
+  }
+  char* out = static_cast<char*>(buffer);
+  size_t got = 0;
+  while (got < count) {
+    ssize_t n = ::pread(fd_.get(), out + got, count - got, static_cast<off_t>(position) + got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
 void* CBinaryFile::ReadBlock(void* buffer, size_t count) {
   return Read(buffer, count) > 0 ? buffer : nullptr;
 }

@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,13 @@ namespace {
 
 // Whether a status line is drawn on standard error now.
 std::atomic<bool> g_status_shown{false};
+// Where PrintLine writes.
+std::FILE* g_lines = stdout;
+
+bool IsFileOf(int fd, dev_t device, ino_t inode) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+}
 
 size_t TerminalWidth() {
   winsize size{};
@@ -24,10 +32,17 @@ size_t TerminalWidth() {
 
 void PrintLine(std::string_view text) {
   ClearStatusLine();
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), g_lines);
+  std::fputc('\n', g_lines);
+  std::fflush(g_lines);
 }
+
+void SendLinesToStandardError() {
+  std::fflush(stdout);
+  g_lines = stderr;
+}
+
+bool LinesGoToStandardError() { return g_lines == stderr; }
 
 void PrintReason(std::string_view reason) {
   std::string line = "postrunner: ";
@@ -42,13 +57,15 @@ void PrintReason(std::string_view reason) {
   std::fflush(stderr);
 }
 
-bool IsOutputChannel(dev_t device, ino_t inode) {
-  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode) return true;
-  }
-  return false;
+bool IsStandardOutput(dev_t device, ino_t inode) {
+  return IsFileOf(STDOUT_FILENO, device, inode);
 }
+
+bool IsStandardError(dev_t device, ino_t inode) {
+  return IsFileOf(STDERR_FILENO, device, inode);
+}
+
+int DuplicateStandardOutput() { return ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0); }
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

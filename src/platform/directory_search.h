@@ -49,8 +49,9 @@ void FailFolderOpensForTesting(const std::string& name, int error);
 
 // Lists every entry of the open folder `folder` ("." and ".." included),
 // examined relative to it, sorted by name with ASCII letters compared
-// case-insensitively, ties broken by the raw bytes. Returns false (errno set, `entries` empty) when it cannot
-// be read to its end. `folder` stays open.
+// case-insensitively, ties broken by the raw bytes. Returns false (errno
+// set, `entries` empty) when it cannot be read to its end. `folder` stays
+// open.
 [[nodiscard]] bool ListFolderAt(int folder, std::vector<DirEntry>* entries);
 
 // Identity of the open file `fd`. False when it cannot be examined.

@@ -20,7 +20,10 @@ namespace postrunner {
 // the write (errno set then).
 [[nodiscard]] size_t WriteAll(int fd, const void* buffer, size_t count);
 
-// Opens `path` with open(2), retrying on EINTR. Returns the descriptor or -1.
+// Opens `path` with open(2), retrying on EINTR. With O_NONBLOCK it also
+// waits (up to a minute) while another program's lease on the file is being
+// given back, where open(2) alone fails with EWOULDBLOCK at once. Returns the
+// descriptor or -1.
 [[nodiscard]] int OpenRetry(const char* path, int flags, mode_t mode = 0);
 
 // Text for an errno value, e.g. "No such file or directory".

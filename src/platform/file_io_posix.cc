@@ -4,11 +4,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "platform/scoped_fd.h"
 
 namespace postrunner {
+namespace {
+
+// How long a non-blocking open waits for a lease on the file to be given
+// back: longer than the kernel's lease-break-time (45 s by default), after
+// which it takes the lease back by force.
+constexpr int kLeaseWaitMs = 60 * 1000;
+constexpr int kLeasePollMs = 10;
+
+}  // namespace
 
 bool ScopedFd::Reset(int fd) {
   bool ok = true;
@@ -47,9 +58,18 @@ size_t WriteAll(int fd, const void* buffer, size_t count) {
 }
 
 int OpenRetry(const char* path, int flags, mode_t mode) {
+  int waited_ms = 0;
   for (;;) {
     int fd = ::open(path, flags | O_CLOEXEC, mode);
-    if (fd >= 0 || errno != EINTR) return fd;
+    if (fd >= 0) return fd;
+    if (errno == EINTR) continue;
+    // Another program holds a lease on the file (an NFS delegation, an
+    // oplock); a non-blocking open fails while the kernel asks for it back.
+    if (errno != EWOULDBLOCK || (flags & O_NONBLOCK) == 0 || waited_ms >= kLeaseWaitMs) {
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLeasePollMs));
+    waited_ms += kLeasePollMs;
   }
 }
 

@@ -25,6 +25,7 @@ bool ParseHostPort(std::string_view text, uint16_t default_port,
     size_t close = text.find(']');
     if (close == std::string_view::npos || close == 1) return false;
     out->host.assign(text.substr(1, close - 1));
+    if (out->host.find('[') != std::string::npos) return false;
     std::string_view rest = text.substr(close + 1);
     if (rest.empty()) return true;
     return rest.front() == ':' && ParsePort(rest.substr(1), &out->port);

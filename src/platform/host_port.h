@@ -18,9 +18,9 @@ struct HostPort {
 };
 
 // Parses `text` into `out`, using `default_port` when the text names none.
-// Returns false (leaving `out` unspecified) for an empty host, an unclosed
-// bracket, text after the closing bracket other than ":port", or a port
-// that is not 1..65535 in decimal digits.
+// Returns false (leaving `out` unspecified) for an empty host, a bracket
+// within the host, an unclosed bracket, text after the closing bracket other
+// than ":port", or a port that is not 1..65535 in decimal digits.
 [[nodiscard]]
 bool ParseHostPort(std::string_view text, uint16_t default_port,
                    HostPort* out);

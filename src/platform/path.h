@@ -1,5 +1,5 @@
 // Path text helpers. Both '/' and '\' separate folders in the paths the
-// program is given.
+// program is given; a leading "~/" stands for the home folder, as in a shell.
 #ifndef POSTRUNNER_PLATFORM_PATH_H_
 #define POSTRUNNER_PLATFORM_PATH_H_
 
@@ -22,6 +22,12 @@ inline std::string WithForwardSlashes(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;
 }
+
+// `path` with a leading "~/" (or a lone "~") replaced by the home folder:
+// $HOME when set and not empty, else the user database's. Anything else,
+// "~user/" included, is returned as it is, and so is every path when no home
+// folder is known.
+std::string ExpandHome(std::string path);
 
 }  // namespace postrunner
 

@@ -10,17 +10,12 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/deadline.h"
+
 namespace postrunner {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until `deadline`, never negative.
-[[nodiscard]] int RemainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 // poll(2) on one descriptor for `events`, retrying EINTR with the time
 // that is left. 1 ready, 0 time-out, -1 error (errno set).

@@ -1,5 +1,7 @@
 #include "registry/mime_types.h"
 
+#include <algorithm>
+
 #include "platform/ascii.h"
 
 namespace postrunner {
@@ -81,6 +83,23 @@ MimeTypes::MimeTypes(std::string text) : text_(std::move(text)) {
       extension_type_.try_emplace(Dotted(FoldedName(words[w])), words[0]);
     }
   });
+  size_t longest_name = 0;
+  for (size_t i = 0; i < types_.size(); ++i) {
+    longest_name = std::max(longest_name, types_[i].size());
+    const std::string& extension = type_extension_.at(FoldedName(types_[i]));
+    if (!extension.empty()) {
+      first_with_extension_.try_emplace(FoldedName(extension), TypeAt{i, longest_name});
+    }
+  }
+}
+
+bool MimeTypes::FirstTypeWithExtension(std::string_view extension, std::string* type,
+                                       size_t* longest_name) const {
+  auto found = first_with_extension_.find(FoldedName(extension));
+  if (found == first_with_extension_.end()) return false;
+  *type = types_[found->second.index];
+  *longest_name = found->second.longest_name;
+  return true;
 }
 
 void MimeTypes::Merge(std::string_view wanted, KeyMerger* key) const {

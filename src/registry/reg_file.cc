@@ -140,23 +140,25 @@ RegFile::RegFile(std::string_view text) {
     }
     empty_ = false;
     if (line.front() == '[') {
-      node = OpenSection(line);
+      node = OpenSection(line, number);
       state = node ? State::kInKey : State::kSkipped;
       if (line.back() != ']') NoteBadLine(number);
       continue;
     }
     if (state == State::kSkipped) continue;
-    if (state == State::kNoSection || !ParseValueLine(line, node)) NoteBadLine(number);
+    if (state == State::kNoSection || !ParseValueLine(line, number, node)) NoteBadLine(number);
   }
 }
 
-RegFile::Node* RegFile::OpenSection(std::string_view line) {
+RegFile::Node* RegFile::OpenSection(std::string_view line, size_t line_number) {
   if (line.back() != ']') return nullptr;
   std::string_view section = line.substr(1, line.size() - 2);
   if (!section.empty() && section.front() == '-') return nullptr;  // a deletion
   size_t slash = section.find('\\');
-  Hive hive;
-  if (!HiveFromName(section.substr(0, slash), &hive)) return nullptr;
+  Hive hive = Hive::kClassesRoot;
+  bool known = HiveFromName(section.substr(0, slash), &hive);
+  sections_.push_back({line_number, std::string(section), known, hive});
+  if (!known) return nullptr;
   std::string_view path =
       slash == std::string_view::npos ? std::string_view() : section.substr(slash + 1);
   while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
@@ -176,7 +178,7 @@ RegFile::Node* RegFile::OpenSection(std::string_view line) {
   return parent;
 }
 
-bool RegFile::ParseValueLine(std::string_view line, Node* node) {
+bool RegFile::ParseValueLine(std::string_view line, size_t line_number, Node* node) {
   std::string name;
   if (!line.empty() && line.front() == '@') {
     line.remove_prefix(1);
@@ -187,18 +189,18 @@ bool RegFile::ParseValueLine(std::string_view line, Node* node) {
   if (line.empty() || line.front() != '=') return false;
   line = TrimLeft(line.substr(1));
   if (line == "-") {
-    node->ops.push_back({Op::kRemove, std::move(name), {}});
+    node->ops.push_back({Op::kRemove, std::move(name), {}, line_number});
     return true;
   }
   if (!line.empty() && line.front() == '"') {
     std::string value;
     if (!ParseQuoted(&line, &value) || !TrimLeft(line).empty()) return false;
-    node->ops.push_back({Op::kSet, std::move(name), std::move(value)});
+    node->ops.push_back({Op::kSet, std::move(name), std::move(value), line_number});
     return true;
   }
   // dword:, hex:, hex(n): and the like: present, but not a string.
   if (line.find(':') == std::string_view::npos) return false;
-  node->ops.push_back({Op::kOther, std::move(name), {}});
+  node->ops.push_back({Op::kOther, std::move(name), {}, line_number});
   return true;
 }
 
@@ -218,6 +220,29 @@ void RegFile::Merge(Hive hive, std::string_view path, KeyMerger* key) const {
     }
   }
   for (const std::string& name : found->second.subkeys) key->AddSubkey(name);
+}
+
+std::vector<RegFile::NamedLine> RegFile::SectionsOutside(
+    std::initializer_list<Hive> held) const {
+  std::vector<NamedLine> outside;
+  for (const Section& section : sections_) {
+    bool is_held = false;
+    for (Hive hive : held) is_held = is_held || (section.known && section.hive == hive);
+    if (!is_held) outside.push_back({section.line, section.text});
+  }
+  return outside;
+}
+
+std::vector<RegFile::NamedLine> RegFile::ValueLines(Hive hive, std::string_view path) const {
+  std::vector<NamedLine> lines;
+  auto found = nodes_.find(NodeKey(hive, path));
+  if (found == nodes_.end()) return lines;
+  for (const ValueOp& op : found->second.ops) lines.push_back({op.line, op.name});
+  return lines;
+}
+
+bool RegFile::HasKey(Hive hive, std::string_view path) const {
+  return nodes_.count(NodeKey(hive, path)) != 0;
 }
 
 std::string RegFile::Problem() const {

@@ -4,6 +4,7 @@
 #ifndef POSTRUNNER_REGISTRY_REG_FILE_H_
 #define POSTRUNNER_REGISTRY_REG_FILE_H_
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -31,9 +32,27 @@ class RegFile {
   // line replaces an earlier one, "=-" deletes) and its subkeys.
   void Merge(Hive hive, std::string_view path, KeyMerger* key) const;
 
+  // Whether the file has a section at or below key `path` of `hive`.
+  bool HasKey(Hive hive, std::string_view path) const;
+
   // Empty when the file parsed cleanly; otherwise what was wrong with it
   // (a missing header, the first line that did not parse and how many).
   std::string Problem() const;
+
+  // A line of the file and what it names: a section's text between the
+  // brackets, or a value's name ("" for the default value @).
+  struct NamedLine {
+    size_t line = 0;
+    std::string name;
+  };
+
+  // The section lines whose hive is not in `held` (a hive the program does
+  // not know included; deletions "[-...]" aside), in file order.
+  std::vector<NamedLine> SectionsOutside(std::initializer_list<Hive> held) const;
+
+  // The lines that set or delete a value of key `path` of `hive`, in file
+  // order.
+  std::vector<NamedLine> ValueLines(Hive hive, std::string_view path) const;
 
  private:
   enum class Op { kSet, kOther, kRemove };
@@ -41,6 +60,13 @@ class RegFile {
     Op op;
     std::string name;
     std::string value;
+    size_t line;
+  };
+  struct Section {
+    size_t line;
+    std::string text;
+    bool known;  // names a hive the program reads; then `hive` is that hive
+    Hive hive;
   };
   struct Node {
     std::vector<ValueOp> ops;
@@ -50,12 +76,14 @@ class RegFile {
 
   // For a section line of a hive the program reads, marks its key and every
   // key above it and returns the key's node; nullptr for any other section.
-  Node* OpenSection(std::string_view line);
-  // Parses one value line into `node`; false when it does not parse.
-  static bool ParseValueLine(std::string_view line, Node* node);
+  // Records the section (but no deletion) in `sections_`.
+  Node* OpenSection(std::string_view line, size_t line_number);
+  // Parses value line `line_number` into `node`; false when it does not parse.
+  static bool ParseValueLine(std::string_view line, size_t line_number, Node* node);
   void NoteBadLine(size_t line_number);
 
   NodeMap nodes_;  // by hive digit + folded key path
+  std::vector<Section> sections_;  // in file order
   bool has_header_ = false;
   bool empty_ = true;
   size_t bad_lines_ = 0;

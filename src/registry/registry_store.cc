@@ -1,5 +1,6 @@
 #include "registry/registry_store.h"
 
+#include <initializer_list>
 #include <memory>
 #include <utility>
 
@@ -18,8 +19,16 @@ constexpr size_t kMaxSourceBytes = 16 * 1024 * 1024;
 template <typename Parsed>
 class CachedSource {
  public:
-  // `what` names the kind of file in reports ("registry file").
-  explicit CachedSource(const char* what) : what_(what) {}
+  // Looks over a freshly parsed version and reports what it finds odd.
+  using Checker = void (*)(const std::string& path, const Parsed& parsed);
+
+  // `what` names the kind of file in reports ("registry file"); `check`, when
+  // given, sees each version once.
+  explicit CachedSource(const char* what, Checker check = nullptr)
+      : what_(what), check_(check) {}
+
+  // The file the last Get read; "" before the first.
+  const std::string& path() const { return path_; }
 
   // The parsed file at `path`, read again only when it changed; nullptr when
   // it is missing or cannot be read.
@@ -51,6 +60,7 @@ class CachedSource {
     std::string problem;
     parsed_ = Parse(std::move(bytes), &problem);
     if (!problem.empty()) Report(problem);
+    if (parsed_ && check_) check_(path_, *parsed_);
   }
 
   static std::unique_ptr<Parsed> Parse(std::string bytes, std::string* problem);
@@ -60,6 +70,7 @@ class CachedSource {
   }
 
   const char* what_;
+  Checker check_;
   bool loaded_ = false;
   std::string path_;
   FileState state_ = FileState::kMissing;
@@ -86,11 +97,39 @@ std::unique_ptr<MimeTypes> CachedSource<MimeTypes>::Parse(std::string bytes, std
   return std::make_unique<MimeTypes>(std::move(bytes));
 }
 
+// Warns, naming file and line, about each section of a hive that `file`
+// does not hold: the program never reads it there.
+void ReportSectionsOutside(const std::string& path, const RegFile& file,
+                           std::initializer_list<Hive> held, const char* holds) {
+  for (const RegFile::NamedLine& section : file.SectionsOutside(held)) {
+    PrintReason(path + ":" + std::to_string(section.line) + ": section [" + section.name +
+                "] is ignored: " + holds);
+  }
+}
+
+void CheckMachineFile(const std::string& path, const RegFile& file) {
+  ReportSectionsOutside(path, file, {Hive::kLocalMachine, Hive::kClassesRoot},
+                        "the machine registry file holds only HKEY_LOCAL_MACHINE and "
+                        "HKEY_CLASSES_ROOT keys");
+}
+
+void CheckUserFile(const std::string& path, const RegFile& file) {
+  ReportSectionsOutside(path, file, {Hive::kCurrentUser},
+                        "the user registry file holds only HKEY_CURRENT_USER keys");
+}
+
+CachedSource<RegFile>& RegFileCache(RegistrySource source) {
+  static CachedSource<RegFile> machine("registry file", CheckMachineFile);
+  static CachedSource<RegFile> user("registry file", CheckUserFile);
+  return source == RegistrySource::kUser ? user : machine;
+}
+
 const RegFile* RegFileOf(RegistrySource source) {
-  static CachedSource<RegFile> machine("registry file");
-  static CachedSource<RegFile> user("registry file");
-  auto& cache = source == RegistrySource::kUser ? user : machine;
-  return cache.Get(RegistrySourcePath(source));
+  return RegFileCache(source).Get(RegistrySourcePath(source));
+}
+
+RegistrySource SourceOf(Hive hive) {
+  return hive == Hive::kCurrentUser ? RegistrySource::kUser : RegistrySource::kMachine;
 }
 
 const MimeTypes* MimeTypeList() {
@@ -100,16 +139,32 @@ const MimeTypes* MimeTypeList() {
 
 }  // namespace
 
-RegistryKey LoadRegistryKey(Hive hive, const std::string& path) {
+RegistrySnapshot::RegistrySnapshot(Hive hive) : hive_(hive) {
+  if (hive == Hive::kClassesRoot) types_ = MimeTypeList();
+  file_ = RegFileOf(SourceOf(hive));
+}
+
+RegistryKey RegistrySnapshot::Load(const std::string& path) const {
   RegistryKey key;
   KeyMerger merger(&key);
-  if (hive == Hive::kClassesRoot) {
-    if (const MimeTypes* types = MimeTypeList()) types->Merge(path, &merger);
-  }
-  RegistrySource source =
-      hive == Hive::kCurrentUser ? RegistrySource::kUser : RegistrySource::kMachine;
-  if (const RegFile* file = RegFileOf(source)) file->Merge(hive, path, &merger);
+  if (types_ != nullptr) types_->Merge(path, &merger);
+  if (file_ != nullptr) file_->Merge(hive_, path, &merger);
   return key;
+}
+
+RegistryKey LoadRegistryKey(Hive hive, const std::string& path) {
+  return RegistrySnapshot(hive).Load(path);
+}
+
+std::vector<RegValueLine> LoadValueLines(Hive hive, const std::string& path) {
+  std::vector<RegValueLine> lines;
+  const RegFile* file = RegFileOf(SourceOf(hive));
+  if (file == nullptr) return lines;
+  const std::string& file_path = RegFileCache(SourceOf(hive)).path();
+  for (RegFile::NamedLine& value : file->ValueLines(hive, path)) {
+    lines.push_back({file_path, value.line, std::move(value.name)});
+  }
+  return lines;
 }
 
 }  // namespace postrunner

@@ -17,11 +17,13 @@ ArchiveHandle::ArchiveHandle() = default;
 ArchiveHandle::~ArchiveHandle() = default;
 
 std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
-                                             uint32_t kind) {
+                                             uint32_t kind, int* error) {
+  if (error != nullptr) *error = 0;
   // The local-time conversions of folder and stream entries read TZ.
   tzset();
   std::unique_ptr<ZipOutput> output;
   ArchiveResult result = ErrArguments;
+  errno = 0;  // set below only by a system call that failed
   switch (kind) {
     case TargetFileName:
       result = CreateFileOutput(static_cast<const char*>(target), &output);
@@ -35,7 +37,11 @@ std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
     default:
       break;
   }
-  if (result != ResultOk) return nullptr;
+  const int system_error = errno;
+  if (result != ResultOk) {
+    if (error != nullptr) *error = system_error;
+    return nullptr;
+  }
   auto handle = std::make_unique<ArchiveHandle>();
   handle->mode = kModeWriting;
   handle->writer = std::make_unique<ZipWriter>(std::move(output));
@@ -46,15 +52,20 @@ ArchiveResult ArchiveAddEntry(ArchiveHandle* handle, const char* name, const voi
                               uint32_t size, uint32_t kind) {
   if (handle == nullptr) return ErrArguments;
   if (handle->mode != kModeWriting || !handle->writer) return ErrWrongHandle;
-  errno = 0;
   return handle->writer->AddEntry(name, source, size, kind);
 }
 
-ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle) {
+ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle, int* error) {
+  if (error != nullptr) *error = 0;
   if (!handle) return ErrArguments;
   if (handle->mode != kModeWriting || !handle->writer) return ErrWrongHandle;
-  errno = 0;
-  return handle->writer->Close();
+  const ArchiveResult result = handle->writer->Close();
+  if (error != nullptr) *error = handle->writer->error();
+  return result;
+}
+
+int ArchiveLastError(const ArchiveHandle* handle) {
+  return handle != nullptr && handle->writer ? handle->writer->error() : 0;
 }
 
 bool ArchiveOutputIdentity(const ArchiveHandle* handle, dev_t* device, ino_t* inode) {

@@ -16,9 +16,11 @@
 
 namespace postrunner {
 
-// After ArchiveAddEntry or ArchiveClose fails, errno holds the system's
-// reason when a system call failed (opening or reading a source, writing or
-// closing the output: ENOSPC for a full disk), and 0 otherwise.
+// A failed ArchiveAddEntry or ArchiveClose comes with the system's reason
+// (an errno value: ENOSPC for a full disk) when a system call failed in it,
+// opening or reading a source, writing or closing the output; 0 otherwise.
+// It is kept by the archive (ArchiveLastError) and handed out by
+// ArchiveClose, so nothing the caller does in between can change it.
 
 // Result codes; 0 is success.
 using ArchiveResult = uint32_t;
@@ -68,9 +70,10 @@ class ArchiveHandle {
 };
 
 // Creates an archive on `target` read according to `kind`. Returns null on
-// any failure.
+// any failure, with the system's reason in `*error` (when not null; 0 when
+// no system call failed).
 std::unique_ptr<ArchiveHandle> ArchiveCreate(const void* target, uint32_t size,
-                                             uint32_t kind);
+                                             uint32_t kind, int* error = nullptr);
 
 // Adds one entry called `name` (backslashes become '/'; a folder entry gets
 // a trailing '/') from `source` read according to `kind`; `size` is the
@@ -89,7 +92,12 @@ ArchiveResult ArchiveAddEntry(ArchiveHandle* handle, const char* name,
 // Writes the central directory (listing exactly the entries whose addition
 // returned ResultOk) and the end record, releases the output and the archive.
 // Returns ResultOk when the archive is complete in its output.
-[[nodiscard]] ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle);
+// `*error` (when not null) receives the system's reason for a failure.
+[[nodiscard]] ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle, int* error = nullptr);
+
+// The system's reason for the failure of the last ArchiveAddEntry on
+// `handle` (see above); 0 after a success or for no open archive.
+[[nodiscard]] int ArchiveLastError(const ArchiveHandle* handle);
 
 // Device and inode of the file the archive is written to, so that a folder
 // walk can leave the archive itself out. False when the output is not a

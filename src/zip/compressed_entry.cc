@@ -1,6 +1,5 @@
 #include "zip/compressed_entry.h"
 
-#include <cerrno>
 
 #include "zip/zip_writer.h"
 
@@ -37,16 +36,15 @@ void CompressAhead(Deflater* deflater, const std::atomic<bool>& cancel,
   EntrySource source;
   if (source.OpenFile(entry->file.get(), entry->bare_name, false) != ResultOk) {
     entry->failure = ErrOpenFile;
-    entry->error = errno;
+    entry->error = source.error();
     return;
   }
   entry->metadata = source.metadata();
   const ArchiveResult data = DeflateAhead(&source, deflater, cancel, entry);
-  const int error = errno;
   if (source.failure() != ResultOk) {
     // The same result the writer gives a source that fails while read.
     entry->failure = source.failure() == ErrRead ? ErrRead : ErrWrite;
-    entry->error = error;
+    entry->error = source.error();
   } else if (data == ErrSizeMismatch) {
     entry->redo_at_turn = true;
   } else if (data != ResultOk) {

@@ -1,6 +1,7 @@
 #include "zip/entry_source.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -69,6 +70,7 @@ void EntrySource::Reset() {
   bytes_read_ = 0;
   crc_ = 0;
   failure_ = ResultOk;
+  error_ = 0;
   show_progress_ = false;
 }
 
@@ -78,7 +80,10 @@ ArchiveResult EntrySource::OpenFileName(const char* path) {
   // The path is opened exactly as given: a backslash may be part of a real
   // file name. Separators in what the user typed are the driver's business.
   ScopedFd fd(OpenRegularFile(path));
-  if (!fd.valid()) return ErrOpenFile;
+  if (!fd.valid()) {
+    error_ = errno;
+    return ErrOpenFile;
+  }
   ArchiveResult result = OpenFile(fd.get(), BareNameView(path), true);
   if (result == ResultOk) owned_fd_ = std::move(fd);
   return result;
@@ -88,10 +93,17 @@ ArchiveResult EntrySource::OpenFile(int fd, std::string_view name, bool show_pro
   Reset();
   FileInfo info;
   // Only a regular file is read: a FIFO or a device could block or never end.
-  if (fd < 0 || !FileInfoOf(fd, &info) || !info.is_regular) return ErrOpenFile;
+  if (fd < 0) return ErrOpenFile;
+  if (!FileInfoOf(fd, &info)) {
+    error_ = errno;
+    return ErrOpenFile;
+  }
+  if (!info.is_regular) return ErrOpenFile;
   ArchiveResult result = OpenDescriptor(fd, 0, name);
   if (result != ResultOk) {
+    const int error = error_;
     Reset();
+    error_ = error;
     return result;
   }
   show_progress_ = show_progress;
@@ -103,17 +115,27 @@ ArchiveResult EntrySource::OpenHandle(const int* fd, uint32_t expected_size) {
   Reset();
   if (fd == nullptr || !IsReadableDescriptor(*fd)) return ErrArguments;
   ArchiveResult result = OpenDescriptor(*fd, expected_size, "");
-  if (result != ResultOk) Reset();
+  if (result != ResultOk) {
+    const int error = error_;
+    Reset();
+    error_ = error;
+  }
   return result;
 }
 
 ArchiveResult EntrySource::OpenDescriptor(int fd, uint32_t expected_size,
                                           std::string_view name) {
   FileInfo info;
-  if (!FileInfoOf(fd, &info)) return ErrOpenFile;
+  if (!FileInfoOf(fd, &info)) {
+    error_ = errno;
+    return ErrOpenFile;
+  }
   if (info.is_regular) {
     metadata_ = DiskFileMetadata(info, name);
-    if (!SeekTo(fd, 0)) return ErrOpenFile;
+    if (!SeekTo(fd, 0)) {
+      error_ = errno;
+      return ErrOpenFile;
+    }
   } else {
     metadata_ = CurrentTimeMetadata(kStreamAttributes, CurrentUnixTime());
     metadata_.expected_size = expected_size != 0 ? static_cast<int64_t>(expected_size) : -1;
@@ -149,6 +171,7 @@ size_t EntrySource::Read(unsigned char* buffer, size_t capacity) {
     ssize_t n = ReadSome(input_fd_, buffer, capacity);
     if (n < 0) {
       failure_ = ErrRead;
+      error_ = errno;
       return 0;
     }
     count = static_cast<size_t>(n);

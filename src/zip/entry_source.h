@@ -91,6 +91,9 @@ class EntrySource {
   // ResultOk, or why reading stopped early: ErrRead (the descriptor failed),
   // ErrBadState (read with nothing open).
   [[nodiscard]] ArchiveResult failure() const { return failure_; }
+  // The system's reason (an errno value) for the last failed open or read,
+  // 0 when no system call failed.
+  [[nodiscard]] int error() const { return error_; }
 
   const EntryMetadata& metadata() const { return metadata_; }
   [[nodiscard]] uint64_t bytes_read() const { return bytes_read_; }
@@ -109,6 +112,7 @@ class EntrySource {
   uint64_t bytes_read_ = 0;
   uint32_t crc_ = 0;
   ArchiveResult failure_ = ResultOk;
+  int error_ = 0;
   bool show_progress_ = false;
 };
 

@@ -1,7 +1,6 @@
 #include "zip/parallel_entries.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <exception>
 #include <utility>
 
@@ -89,7 +88,7 @@ void ParallelEntries::Compress(Job* job, Deflater* deflater) {
 }
 
 void ParallelEntries::WorkerLoop() {
-  Deflater deflater(false);
+  Deflater deflater;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Job* job = nullptr;
@@ -138,7 +137,6 @@ ArchiveResult ParallelEntries::WriteHead(Job* job, bool compress_here) {
   if (handle_ == nullptr || !handle_->writer) return ErrWrongHandle;
   ZipWriter* writer = handle_->writer.get();
   CompressedEntry& entry = job->entry;
-  errno = 0;
   if (compress_here || entry.redo_at_turn) {
     entry.data.Clear();
     return writer->AddOpenFile(job->name.c_str(), entry.file.get(), entry.bare_name);
@@ -157,7 +155,7 @@ bool ParallelEntries::RunTurn() {
     go_on = head->action();
   } else {
     ArchiveResult result = WriteHead(head, compress_here);
-    const int error = errno;
+    const int error = result == ResultOk ? 0 : ArchiveLastError(handle_);
     go_on = head->done ? head->done(result, error) : result == ResultOk;
   }
   lock.lock();

@@ -110,7 +110,7 @@ class ParallelEntries {
   bool stopping_ = false;       // guarded
   bool stopped_ = false;        // a turn stopped the run (caller's thread)
   std::atomic<bool> cancel_{false};
-  Deflater deflater_{false};    // the caller's thread's own, for help
+  Deflater deflater_;           // the caller's thread's own, for help
   std::vector<std::thread> workers_;  // caller's thread only
 };
 

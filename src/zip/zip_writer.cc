@@ -50,7 +50,9 @@ size_t ZipWriter::PutRaw(const void* data, size_t length) {
     sticky_ = ErrBadState;
     return 0;
   }
+  errno = 0;  // an output in memory takes less without a system error
   size_t n = output_->Write(data, length);
+  if (n != length) NoteError(errno);
   written_ += n;
   if (sticky_ == ResultOk) sticky_ = output_->StickyFailure();
   return n;
@@ -105,12 +107,17 @@ ArchiveResult ZipWriter::RewriteHeader(const ZipEntryRecord& record, uint64_t he
   ArchiveResult result = ResultOk;
   uint64_t end = written_;
   if (!output_->Seek(header_at)) {
+    NoteError(errno);
     result = ErrCannotSeek;
   } else {
     std::vector<unsigned char> header = LocalHeaderBytes(record);
-    if (output_->Write(header.data(), header.size()) != header.size()) result = ErrWrite;
+    if (output_->Write(header.data(), header.size()) != header.size()) {
+      NoteError(errno);
+      result = ErrWrite;
+    }
   }
   if (!output_->Seek(end)) {
+    NoteError(errno);
     // Later bytes would land in the wrong place: nothing more can be added.
     if (sticky_ == ResultOk) sticky_ = ErrCannotSeek;
     if (result == ResultOk) result = ErrCannotSeek;
@@ -167,6 +174,7 @@ ArchiveResult ZipWriter::WriteEntryData(PendingEntry* entry) {
                                           : RunCompressor(&record.flags, &compressed);
   }
   ArchiveResult read_failure = source_.failure();
+  if (read_failure != ResultOk) NoteError(source_.error());
   if (sticky_ != ResultOk) return sticky_;
   if (read_failure != ResultOk) return read_failure == ErrRead ? ErrRead : ErrWrite;
   if (data != ResultOk) return ErrWrite;
@@ -213,28 +221,37 @@ ArchiveResult ZipWriter::AddFromSource(PendingEntry* entry) {
 
 ArchiveResult ZipWriter::AddEntry(const char* name, const void* source, uint32_t size,
                                   uint32_t kind) {
+  error_ = 0;
   PendingEntry entry;
   ArchiveResult result = BeginEntry(name, kind != SourceFolder, &entry);
-  if (result == ResultOk) result = OpenSource(source, size, kind);
+  if (result == ResultOk) {
+    result = OpenSource(source, size, kind);
+    if (result != ResultOk) NoteError(source_.error());
+  }
   if (result == ResultOk) result = AddFromSource(&entry);
   source_.Close();
   return result;
 }
 
 ArchiveResult ZipWriter::AddOpenFile(const char* name, int fd, std::string_view bare_name) {
+  error_ = 0;
   PendingEntry entry;
   ArchiveResult result = BeginEntry(name, true, &entry);
-  if (result == ResultOk) result = source_.OpenFile(fd, bare_name, true);
+  if (result == ResultOk) {
+    result = source_.OpenFile(fd, bare_name, true);
+    if (result != ResultOk) NoteError(source_.error());
+  }
   if (result == ResultOk) result = AddFromSource(&entry);
   source_.Close();
   return result;
 }
 
 ArchiveResult ZipWriter::AddCompressed(const char* name, CompressedEntry* ahead) {
+  error_ = 0;
   PendingEntry entry;
   ArchiveResult result = BeginEntry(name, true, &entry);
   if (result == ResultOk && ahead->failure != ResultOk) {
-    errno = ahead->error;
+    error_ = ahead->error;
     return ahead->failure;
   }
   if (result != ResultOk) return result;
@@ -249,7 +266,10 @@ ArchiveResult ZipWriter::AddCompressed(const char* name, CompressedEntry* ahead)
     return put == n;
   });
   if (sticky_ != ResultOk) return sticky_;
-  if (!copied) return ErrWrite;
+  if (!copied) {
+    NoteError(errno);  // the scratch file failed, or the output (kept already)
+    return ErrWrite;
+  }
   ProgressAdvance(ahead->uncompressed_size);
   ZipEntryRecord& record = entry.record;
   record.flags |= ahead->flags;
@@ -266,7 +286,10 @@ ArchiveResult ZipWriter::WriteDirectory() {
   // the writer moves there first, as a failed seek may have left the
   // position elsewhere.
   const uint64_t start = written_;
-  if (output_->CanSeek() && !output_->Seek(start)) return ErrCannotSeek;
+  if (output_->CanSeek() && !output_->Seek(start)) {
+    NoteError(errno);
+    return ErrCannotSeek;
+  }
   for (const ZipEntryRecord& r : records_) {
     if (!Put(CentralHeaderBytes(r))) return ErrWrite;
   }
@@ -278,12 +301,16 @@ ArchiveResult ZipWriter::WriteDirectory() {
 }
 
 ArchiveResult ZipWriter::Close() {
+  error_ = 0;
   ArchiveResult result = ResultOk;
   if (!closed_ && output_) result = WriteDirectory();
   closed_ = true;
   records_.clear();
   if (output_) {
-    if (!output_->Finish() && result == ResultOk) result = ErrWrite;
+    if (!output_->Finish()) {
+      NoteError(errno);
+      if (result == ResultOk) result = ErrWrite;
+    }
     output_.reset();
   }
   return result;

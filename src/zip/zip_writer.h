@@ -60,12 +60,17 @@ class ZipWriter {
 
   // Adds an entry whose data CompressAhead made away from the writer,
   // giving the same bytes as AddOpenFile on its file. A failure recorded in
-  // `ahead` is the entry's result, with errno set to its error.
+  // `ahead` is the entry's result, with its error as error().
   [[nodiscard]] ArchiveResult AddCompressed(const char* name, CompressedEntry* ahead);
 
   // Writes the central directory and its end (once) and releases the
   // output. Returns ResultOk when the archive is complete.
   [[nodiscard]] ArchiveResult Close();
+
+  // The system's reason (an errno value) for the failure of the last
+  // AddEntry, AddOpenFile, AddCompressed or Close: the first system call
+  // that failed in it; 0 when none did or the call succeeded.
+  int error() const { return error_; }
 
   // Identity of the output file; false when it is not a file.
   [[nodiscard]] bool OutputIdentity(dev_t* device, ino_t* inode) const;
@@ -103,6 +108,10 @@ class ZipWriter {
   [[nodiscard]] size_t PutRaw(const void* data, size_t length);
   // The data steps; each returns ResultOk or why the entry fails and adds
   // the bytes written to `*compressed`.
+  // Keeps `error` as this call's reason unless one is kept already.
+  void NoteError(int error) {
+    if (error_ == 0) error_ = error;
+  }
   [[nodiscard]] ArchiveResult CopyStored(uint64_t* compressed);
   [[nodiscard]] ArchiveResult RunCompressor(uint16_t* flags, uint64_t* compressed);
   // Rewrites the local header of `record` at archive position `header_at`.
@@ -112,6 +121,7 @@ class ZipWriter {
 
   std::unique_ptr<ZipOutput> output_;
   ArchiveResult sticky_ = ResultOk;
+  int error_ = 0;  // see error()
   uint64_t written_ = 0;      // archive-relative position of the next byte
   bool closed_ = false;
   std::vector<ZipEntryRecord> records_;

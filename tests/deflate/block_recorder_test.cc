@@ -69,9 +69,10 @@ TEST(BlockRecorderTest, FibonacciLiteralCountsGiveACompleteLimitedCode) {
 TEST(BlockRecorderTest, FibonacciDistanceCountsGiveACompleteLimitedCode) {
   auto e = std::make_unique<Emitter>();
   e->recorder.Init();
-  static const unsigned kDistBase[kDCodes] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,
-                                              33,   49,   65,   97,   129,  193,   257,   385,   513,   769,
-                                              1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+  static const unsigned kDistBase[kDCodes] = {
+      1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+      33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+      1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
   std::vector<unsigned> dists;
   unsigned a = 1, b = 1;
   for (unsigned code = 0; code < 21; code++) {

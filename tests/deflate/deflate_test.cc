@@ -93,7 +93,8 @@ TEST(DeflateTest, FailingReadEndsTheInput) {
   DeflatePull pull = [&](unsigned char* buffer, unsigned capacity) -> long {
     if (pos >= first.size()) return calls++ == 0 ? -1 : 0;
     unsigned n = std::min<unsigned>(capacity, static_cast<unsigned>(first.size() - pos));
-    std::copy(first.begin() + static_cast<long>(pos), first.begin() + static_cast<long>(pos + n), buffer);
+    std::copy(first.begin() + static_cast<long>(pos), first.begin() + static_cast<long>(pos + n),
+              buffer);
     pos += n;
     return n;
   };
@@ -130,25 +131,23 @@ TEST(DeflateTest, ShortPushStopsCompression) {
   }
 }
 
-// A Deflater kept from one input to the next, with or without its helper
-// thread, gives each input the bytes a fresh compressor gives it; a failed
-// run leaves nothing behind for the next one.
+// A Deflater kept from one input to the next gives each input the bytes a
+// fresh compressor gives it; a failed run leaves nothing behind for the next
+// one.
 TEST(DeflateTest, ReusedDeflaterGivesFreshBytes) {
   const Bytes inputs[] = {test::Mixed(300000, 21), test::Text(7000, 4), {},
                           test::Mixed(200000, 9), test::Text(120, 5)};
-  for (bool helper : {false, true}) {
-    Deflater deflater(helper);
-    for (const Bytes& data : inputs) {
-      Bytes out;
-      size_t pos = 0;
-      DeflateResult r = deflater.Compress(8, nullptr, test::PullFrom(data, &pos), test::PushTo(&out));
-      EXPECT_EQ(r.error, "");
-      EXPECT_EQ(out, Compress(data).out) << data.size() << (helper ? " with helper" : "");
-      // A run whose output fails at once, between two good ones.
-      DeflatePush refuse = [](const unsigned char*, unsigned) -> unsigned { return 0; };
-      pos = 0;
-      EXPECT_TRUE(deflater.Compress(8, nullptr, test::PullFrom(data, &pos), refuse).output_failed);
-    }
+  Deflater deflater;
+  for (const Bytes& data : inputs) {
+    Bytes out;
+    size_t pos = 0;
+    DeflateResult r = deflater.Compress(8, nullptr, test::PullFrom(data, &pos), test::PushTo(&out));
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(out, Compress(data).out) << data.size();
+    // A run whose output fails at once, between two good ones.
+    DeflatePush refuse = [](const unsigned char*, unsigned) -> unsigned { return 0; };
+    pos = 0;
+    EXPECT_TRUE(deflater.Compress(8, nullptr, test::PullFrom(data, &pos), refuse).output_failed);
   }
 }
 

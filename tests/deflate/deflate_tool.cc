@@ -31,10 +31,11 @@ int main(int argc, char** argv) {
   uint16_t flags = 0;
   postrunner::DeflateResult result = postrunner::DeflateCompress(level, &flags, pull, push);
   if (!result.error.empty() || result.output_failed) {
-    std::fprintf(stderr, "error=%s\n", result.output_failed ? "output failed" : result.error.c_str());
+    std::fprintf(stderr, "error=%s\n",
+                 result.output_failed ? "output failed" : result.error.c_str());
     return 1;
   }
-  std::fprintf(stderr, "size=%llu flags=%u\n", static_cast<unsigned long long>(result.compressed_size),
-               flags);
+  std::fprintf(stderr, "size=%llu flags=%u\n",
+               static_cast<unsigned long long>(result.compressed_size), flags);
   return 0;
 }

@@ -47,7 +47,8 @@ TEST(HuffmanTreeTest, EqualFrequenciesPreferShallowNodes) {
   // tie against the leaves a and b, so all four codes get length 2.
   Built b = BuildFor({2, 2, 1, 1}, 19, 7);
   EXPECT_EQ(b.error, nullptr);
-  EXPECT_EQ(std::vector<int>(b.lengths.begin(), b.lengths.begin() + 4), (std::vector<int>{2, 2, 2, 2}));
+  EXPECT_EQ(std::vector<int>(b.lengths.begin(), b.lengths.begin() + 4),
+            (std::vector<int>{2, 2, 2, 2}));
 }
 
 TEST(HuffmanTreeTest, FewerThanTwoCodesGetDummies) {

@@ -80,7 +80,9 @@ inline Bytes Mixed(size_t n, uint32_t seed) {
       case 3: part = Records(k, rng()); break;
       case 4: part.assign(k, 0); break;
       default:
-        for (size_t i = 0; i < k; i++) part.push_back(static_cast<unsigned char>("abcabcab"[i % 8]));
+        for (size_t i = 0; i < k; i++) {
+          part.push_back(static_cast<unsigned char>("abcabcab"[i % 8]));
+        }
     }
     out.insert(out.end(), part.begin(), part.end());
   }
@@ -92,7 +94,8 @@ inline Bytes Mixed(size_t n, uint32_t seed) {
 inline DeflatePull PullFrom(const Bytes& data, size_t* pos, unsigned chunk = 1u << 30) {
   return [&data, pos, chunk](unsigned char* buffer, unsigned capacity) -> long {
     size_t n = std::min<size_t>({capacity, chunk, data.size() - *pos});
-    std::copy(data.begin() + static_cast<long>(*pos), data.begin() + static_cast<long>(*pos + n), buffer);
+    std::copy(data.begin() + static_cast<long>(*pos), data.begin() + static_cast<long>(*pos + n),
+              buffer);
     *pos += n;
     return static_cast<long>(n);
   };

@@ -76,16 +76,5 @@ TEST(CommandLineTest, ValueOptionNeedsItsColon) {
   EXPECT_TRUE(HasOption("/Zip"));
 }
 
-TEST(CommandLineTest, UsageTextHasItsFortyFiveLines) {
-  testing::internal::CaptureStdout();
-  PrintUsage();
-  std::string out = testing::internal::GetCapturedStdout();
-  size_t lines = 0;
-  for (char c : out) lines += c == '\n';
-  EXPECT_EQ(lines, 45u);
-  EXPECT_EQ(out.rfind("Parameters you need to use:\n", 0), 0u);
-  EXPECT_EQ(out.substr(out.size() - 37), std::string(36, '=') + "\n");
-}
-
 }  // namespace
 }  // namespace postrunner

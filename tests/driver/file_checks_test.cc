@@ -4,30 +4,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
+
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 namespace {
 
 class FileChecksTest : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/pr_checks_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::string cmd = "chmod -R u+w '" + dir_ + "' && rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
+  void SetUp() override { ASSERT_TRUE(temp_.ok()); }
   std::string Touch(const std::string& name) {
     std::string path = dir_ + "/" + name;
     std::ofstream(path) << "x";
     return path;
   }
-  std::string dir_;
+  TempDir temp_{"pr_checks"};
+  const std::string dir_ = temp_.path();
 };
 
 TEST_F(FileChecksTest, ExistenceTrimsBlanksAndEmptyNamesDoNotExist) {

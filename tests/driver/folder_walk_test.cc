@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/directory_search.h"
+#include "test_support/temp_dir.h"
 #include "zip/zip_writer.h"
 
 namespace postrunner {
@@ -25,16 +26,8 @@ namespace fs = std::filesystem;
 class FolderWalkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "walk_XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    root_ = ::mkdtemp(buffer.data());
-    top_ = root_ + "/top/";
+    ASSERT_TRUE(temp_.ok());
     fs::create_directory(top_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
   }
   void File(const std::string& name, const std::string& content = "data") {
     std::ofstream(top_ + name, std::ios::binary) << content;
@@ -56,7 +49,9 @@ class FolderWalkTest : public ::testing::Test {
     return names;
   }
 
-  std::string root_, top_;
+  TempDir temp_{"walk"};
+  const std::string root_ = temp_.path();
+  const std::string top_ = root_ + "/top/";
 };
 
 using Names = std::vector<std::string>;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "mail/file_pieces.h"
+
 namespace postrunner {
 namespace {
 

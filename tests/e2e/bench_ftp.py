@@ -22,7 +22,7 @@ import urllib.parse
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from ftp_util import WRITER, WRITER_PASSWORD, FtpServer  # noqa: E402
 from ssh_util import SshServer, keygen  # noqa: E402
-from tls_util import make_ca, make_server_cert  # noqa: E402
+from support import make_ca, make_server_cert  # noqa: E402
 
 
 def measure(label, command, stored, local, env=None):
@@ -52,8 +52,8 @@ def main():
         with open(local, "wb") as f:
             for _ in range(megabytes):
                 f.write(os.urandom(1 << 20))
-        ca = make_ca(tmp, "bench-ca")
-        cert = make_server_cert(tmp, ca, "bench-server", ["IP:127.0.0.1"])
+        ca = make_ca(tmp)
+        cert = make_server_cert(tmp, "bench-server", ca, ["127.0.0.1"])
         ftp_login = ["/FTPUser:" + WRITER, "/FTPPassword:" + WRITER_PASSWORD,
                      "/File:" + local, "/FTPPassiveMode"]
         for label, tls in (("FTP", ""), ("FTPS (explicit)", "explicit")):
@@ -61,8 +61,8 @@ def main():
             os.mkdir(home)
             with FtpServer(home, os.path.join(tmp, "log"), tls=tls, cert=cert) as s:
                 stored = os.path.join(home, "bench.bin")
-                extra = ["/FTPTLS", "/CAFile:" + ca] if tls else []
-                curl_tls = ["--ssl-reqd", "--cacert", ca] if tls else []
+                extra = ["/FTPTLS", "/CAFile:" + ca[0]] if tls else []
+                curl_tls = ["--ssl-reqd", "--cacert", ca[0]] if tls else []
                 measure("postrunner " + label, [binary, "/FTPServer:" + s.address, *ftp_login,
                                                 *extra], stored, local)
                 measure("curl -T   " + label, ["curl", "-sS", "--ftp-pasv", *curl_tls, "-T", local,

@@ -18,7 +18,6 @@ import socket
 import subprocess
 import sys
 import threading
-import time
 
 WRITER = "al:ice@x"
 WRITER_PASSWORD = "p@ss:w0rd #1"
@@ -140,13 +139,6 @@ def stop_process(proc):
         proc.wait()
 
 
-def free_port(host="127.0.0.1"):
-    """A loopback port that nothing listens on (just released)."""
-    with socket.socket(socket.AF_INET) as s:
-        s.bind((host, 0))
-        return s.getsockname()[1]
-
-
 class StallingFtpServer:
     """Answers like an FTP server until `stall_at` (a verb such as "USER",
     "STOR", or "GREETING" for no greeting at all), then keeps the connection
@@ -237,12 +229,3 @@ class StallingFtpServer:
                 else:
                     conn.sendall(b"200 ok\r\n")
 
-
-def wait_until(predicate, timeout=5.0):
-    """Polls `predicate` until it holds or `timeout` seconds pass."""
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if predicate():
-            return True
-        time.sleep(0.02)
-    return predicate()

@@ -1,71 +1,32 @@
-"""TLS for the mail tests: a private CA and server certificates made with the
-openssl command, aiosmtpd sinks that speak STARTTLS or TLS from the first
-byte with PLAIN, LOGIN and XOAUTH2, and a wire tap that records every byte
-between the client and the server (the socket log the tests search for
-secrets)."""
+"""TLS for the mail tests: a private CA and server certificates, aiosmtpd
+sinks that speak STARTTLS or TLS from the first byte with PLAIN, LOGIN and
+XOAUTH2, and a wire tap that records every byte between the client and the
+server (the socket log the tests search for secrets)."""
 import base64
 import socket
 import ssl
-import subprocess
 import threading
 
 from aiosmtpd.smtp import AuthResult, LoginPassword
 
 from smtp_util import Keeper, SmtpSink
+from support import accept_each, make_ca, make_server_cert
 
 USER = "mailer@src.test"
 PASSWORD = "s3cret-Pa55"
 TOKEN = "ya29.bearer-token-XYZ"
 
-_CA_CONFIG = """\
-[ca]
-default_ca = own
-[own]
-database = {d}/index.txt
-new_certs_dir = {d}
-certificate = {d}/ca.pem
-private_key = {d}/ca.key
-serial = {d}/serial
-default_md = sha256
-policy = any
-copy_extensions = none
-unique_subject = no
-[any]
-commonName = supplied
-"""
-
-
-def _openssl(*args, cwd):
-    subprocess.run(["openssl", *args], cwd=str(cwd), check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
 
 def make_certificates(folder):
-    """Makes in `folder`: ca.pem (the trusted CA) and, each with its .key,
+    """Makes in `folder`, each with its .key: ca.pem (the trusted CA),
     good.pem (localhost and 127.0.0.1, signed by the CA), other.pem (for
     other.test only), expired.pem (localhost, expired in 2020) and self.pem
     (localhost, self-signed)."""
-    folder.mkdir(parents=True, exist_ok=True)
-    _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
-             "-out", "ca.pem", "-days", "30", "-subj", "/CN=Postrunner Test CA",
-             "-addext", "basicConstraints=critical,CA:TRUE",
-             "-addext", "keyUsage=critical,keyCertSign", cwd=folder)
-    (folder / "index.txt").write_text("")
-    (folder / "serial").write_text("1000\n")
-    (folder / "ca.cnf").write_text(_CA_CONFIG.format(d=folder))
-    names = {"good": "DNS:localhost,IP:127.0.0.1", "other": "DNS:other.test",
-             "expired": "DNS:localhost,IP:127.0.0.1"}
-    for stem, san in names.items():
-        (folder / (stem + ".ext")).write_text("subjectAltName=%s\n" % san)
-        _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", stem + ".key",
-                 "-out", stem + ".csr", "-subj", "/CN=" + san.split(",")[0][4:], cwd=folder)
-        dates = (["-startdate", "20200101000000Z", "-enddate", "20200201000000Z"]
-                 if stem == "expired" else ["-days", "30"])
-        _openssl("ca", "-batch", "-config", "ca.cnf", "-notext", "-in", stem + ".csr",
-                 "-out", stem + ".pem", "-extfile", stem + ".ext", *dates, cwd=folder)
-    _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "self.key",
-             "-out", "self.pem", "-days", "30", "-subj", "/CN=localhost",
-             "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", cwd=folder)
+    ca = make_ca(folder)
+    make_server_cert(folder, "good", ca)
+    make_server_cert(folder, "other", ca, ["other.test"])
+    make_server_cert(folder, "expired", ca, expired=True)
+    make_server_cert(folder, "self", None)
     return folder
 
 
@@ -130,17 +91,12 @@ class WireTap:
         self._listener = socket.create_server((host, 0))
         self.port = self._listener.getsockname()[1]
         self._target = port
-        threading.Thread(target=self._accept, daemon=True).start()
+        accept_each(self._listener, self._relay)
 
-    def _accept(self):
-        while True:
-            try:
-                client, _ = self._listener.accept()
-            except OSError:
-                return
-            server = socket.create_connection(("127.0.0.1", self._target))
-            for a, b in ((client, server), (server, client)):
-                threading.Thread(target=self._pump, args=(a, b), daemon=True).start()
+    def _relay(self, client):
+        server = socket.create_connection(("127.0.0.1", self._target))
+        for a, b in ((client, server), (server, client)):
+            threading.Thread(target=self._pump, args=(a, b), daemon=True).start()
 
     def _pump(self, source, sink):
         try:

@@ -9,11 +9,9 @@ accepts.
 import asyncio
 import email
 import email.policy
-import os
 import re
 import subprocess
 import threading
-import time
 
 from aiosmtpd.smtp import SMTP
 
@@ -158,15 +156,6 @@ def join_pieces(contents):
     data = inner.get_payload(decode=True)
     assert all_defects(inner) == [], all_defects(inner)
     return inner.get_content_type(), data
-
-
-def wait_until(predicate, timeout=5.0):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if predicate():
-            return True
-        time.sleep(0.02)
-    return predicate()
 
 
 def _serve(folder, cert=None, key=None):

@@ -5,9 +5,9 @@ SFTP session starts in `home` (internal-sftp -d), so relative remote names
 land there whatever the test user's real home is."""
 import os
 import subprocess
-import time
 
-from ftp_util import free_port, stop_process
+from ftp_util import stop_process
+from support import free_port, listening, wait_until
 
 SSHD = "/usr/sbin/sshd"
 
@@ -60,14 +60,8 @@ class SshServer:
         raise RuntimeError("sshd did not start")
 
     def _wait_listening(self):
-        import socket
-        end = time.monotonic() + 10
-        while time.monotonic() < end and self._proc.poll() is None:
-            with socket.socket() as probe:
-                if probe.connect_ex(("127.0.0.1", self.port)) == 0:
-                    return True
-            time.sleep(0.02)
-        return False
+        ended_or_up = wait_until(lambda: self._proc.poll() is not None or listening(self.port), 10)
+        return ended_or_up and self._proc.poll() is None
 
     def _stop(self):
         stop_process(self._proc)

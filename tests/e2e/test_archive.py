@@ -1,7 +1,7 @@
 """Archives made by the real binary: /Zip and /CreateOnly on a file, /Dir:
 with and without /Recurse, the "Adding file" lines, the archive failures
 with exit codes 2, 3 and 4, what standard readers make of the result, and
-archives streamed into a FIFO or device."""
+archives streamed into a FIFO, a device or standard output."""
 import io
 import os
 import select
@@ -311,26 +311,71 @@ def test_a_fifo_cannot_take_an_archive_that_is_to_be_sent(run, workdir):
                         "use /CreateOnly, or name a file with /Zip:\n")
 
 
-def test_zip_to_a_device_is_written_in_place_but_never_into_standard_output(run, workdir, env):
+def test_zip_to_a_device_is_written_in_place(run, workdir):
     (workdir / "d").mkdir()
     (workdir / "d" / "a.txt").write_bytes(sample(100000))
-    modes = ["CREATE ONLY Mode", "ZIP Mode", "DIR Mode"]
     # A character device other than standard output takes the archive.
     r = run("/CreateOnly", "/Zip:/dev/null", "/Dir:d")
     assert r.code == 0, r.stderr
-    assert r.lines == BANNER + modes + ["Adding file a.txt"]
+    assert r.lines == BANNER + ["CREATE ONLY Mode", "ZIP Mode", "DIR Mode", "Adding file a.txt"]
     assert stat.S_ISCHR(os.stat("/dev/null").st_mode)
-    # Standard output carries the program's lines: an archive there would be
-    # mixed with them, whether it is a pipe or a file.
-    refused = ("postrunner: /dev/stdout: standard output or standard error goes there; "
-               "the program's lines would be mixed into the archive\n")
-    r = run("/CreateOnly", "/Zip:/dev/stdout", "/Dir:d")
-    assert (r.code, r.lines, r.stderr) == (2, BANNER + modes + [CANNOT_CREATE], refused)
-    with open(workdir / "out.txt", "wb") as out:
-        proc = subprocess.run([BIN, "/CreateOnly", "/Zip:/dev/stdout", "/Dir:d"], cwd=workdir,
+
+
+def check_streamed_archive(path, data, stderr):
+    """The archive at `path` holds d/a.txt alone, and the designed lines went
+    to standard error."""
+    with zipfile.ZipFile(path) as z:
+        assert z.testzip() is None
+        assert {n: z.read(n) for n in z.namelist()} == {"a.txt": data}
+    assert unzip_ok(path) == (True, "No errors detected in compressed data of %s.\n" % path)
+    assert stderr.decode().splitlines() == BANNER + [
+        "CREATE ONLY Mode", "ZIP Mode", "DIR Mode", "Adding file a.txt"]
+
+
+def test_zip_to_standard_output_streams_the_archive_and_prints_to_standard_error(workdir, env):
+    data = sample(100000)
+    (workdir / "d").mkdir()
+    (workdir / "d" / "a.txt").write_bytes(data)
+    # A pipe: written strictly forward, each entry's sizes in a data descriptor.
+    proc = subprocess.run(["sh", "-c", '"$0" /CreateOnly /Zip:/dev/stdout /Dir:d | cat > out.zip',
+                           BIN], cwd=workdir, env=env, stderr=subprocess.PIPE, timeout=60)
+    assert proc.returncode == 0
+    check_streamed_archive(workdir / "out.zip", data, proc.stderr)
+    assert all(i.flag_bits & 0x08 for i in zipfile.ZipFile(workdir / "out.zip").infolist())
+    # A regular file, under any name for it, is written through standard
+    # output itself: never deleted, replaced or renamed.
+    with open(workdir / "file.zip", "wb") as out:
+        before = os.fstat(out.fileno()).st_ino
+        proc = subprocess.run([BIN, "/CreateOnly", "/Zip:/proc/self/fd/1", "/Dir:d"], cwd=workdir,
                               env=env, stdout=out, stderr=subprocess.PIPE, timeout=60)
-    assert (proc.returncode, proc.stderr.decode()) == (2, refused)
-    assert (workdir / "out.txt").read_text().splitlines() == BANNER + modes + [CANNOT_CREATE]
-    # The link is left alone, and nothing is left beside it.
+    assert proc.returncode == 0
+    check_streamed_archive(workdir / "file.zip", data, proc.stderr)
+    assert os.stat(workdir / "file.zip").st_ino == before
+    # The link is left alone, and nothing is left beside anything.
     assert os.readlink("/dev/stdout") == "/proc/self/fd/1"
-    assert sorted(os.listdir(workdir)) == ["d", "out.txt"]
+    assert sorted(os.listdir(workdir)) == ["d", "file.zip", "out.zip"]
+
+
+def test_zip_where_reasons_go_or_to_be_sent_from_standard_output_is_refused(run, workdir, env):
+    (workdir / "d").mkdir()
+    (workdir / "d" / "a.txt").write_bytes(sample(1000))
+    modes = ["CREATE ONLY Mode", "ZIP Mode", "DIR Mode"]
+    # Standard error carries the reasons: an archive there would be mixed
+    # with them, also when standard output goes there as well.
+    refused = ("postrunner: /dev/stderr: standard error goes there; "
+               "the program's reasons would be mixed into the archive\n")
+    r = run("/CreateOnly", "/Zip:/dev/stderr", "/Dir:d")
+    assert (r.code, r.lines, r.stderr) == (2, BANNER + modes + [CANNOT_CREATE], refused)
+    proc = subprocess.run([BIN, "/CreateOnly", "/Zip:/dev/stdout", "/Dir:d"], cwd=workdir,
+                          env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+    assert proc.returncode == 2
+    assert proc.stdout.decode().splitlines() == BANNER + modes + [
+        "postrunner: /dev/stdout: standard error goes there; "
+        "the program's reasons would be mixed into the archive", CANNOT_CREATE]
+    # Mailing must read the archive back: refused before a connection is tried.
+    r = run("/Receiver:a@dst.test", "/Sender:b@src.test", "/Mailserver:127.0.0.1:1",
+            "/Zip:/dev/stdout", "/Dir:d")
+    assert (r.code, r.lines) == (2, BANNER + ["ZIP Mode", "DIR Mode", CANNOT_CREATE])
+    assert r.stderr == ("postrunner: /dev/stdout: standard output cannot be read back to be "
+                        "sent; use /CreateOnly, or name a file with /Zip:\n")
+    assert sorted(os.listdir(workdir)) == ["d"]

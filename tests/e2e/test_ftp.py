@@ -3,7 +3,6 @@ which name, in which mode, and which lines and exit codes the user sees when
 the upload works and when it fails."""
 import os
 import re
-import socket
 import subprocess
 import zipfile
 
@@ -11,7 +10,8 @@ import pytest
 
 from conftest import BANNER
 from ftp_util import (READER, READER_PASSWORD, WRITER, WRITER_PASSWORD,
-                      FtpServer, StallingFtpServer, free_port)
+                      FtpServer, StallingFtpServer)
+from support import free_port, listening
 
 PROXY_VARIABLES = ("ftp_proxy", "FTP_PROXY", "all_proxy", "ALL_PROXY",
                    "no_proxy", "NO_PROXY", "http_proxy", "https_proxy")
@@ -230,9 +230,8 @@ def test_server_that_is_not_there(run, workdir):
 
 
 def test_server_without_port_means_port_21(run, workdir):
-    with socket.socket() as probe:
-        if probe.connect_ex(("127.0.0.1", 21)) == 0:
-            pytest.skip("something listens on port 21 here")
+    if listening(21):
+        pytest.skip("something listens on port 21 here")
     (workdir / "local.txt").write_bytes(b"x")
 
     r = run("/FTPServer:127.0.0.1", "/FTPUser:u", "/FTPPassword:p", "/File:local.txt",

@@ -10,17 +10,17 @@ import pytest
 
 from conftest import BANNER
 from ftp_util import WRITER, WRITER_PASSWORD, FtpServer
-from tls_util import make_ca, make_server_cert
+from support import make_ca, make_server_cert
 
 
 @pytest.fixture(scope="module")
 def pki(tmp_path_factory):
     folder = tmp_path_factory.mktemp("pki")
-    ca = make_ca(folder, "Test CA")
+    ca = make_ca(folder)
     return {
-        "ca": ca,
-        "good": make_server_cert(folder, ca, "server", ["DNS:localhost", "IP:127.0.0.1"]),
-        "other-name": make_server_cert(folder, ca, "elsewhere", ["DNS:elsewhere.example"]),
+        "ca": ca[0],
+        "good": make_server_cert(folder, "server", ca),
+        "other-name": make_server_cert(folder, "elsewhere", ca, ["elsewhere.example"]),
     }
 
 

@@ -233,7 +233,7 @@ def single_part(name_param, data=b"payload\n"):
     (b"; name*=UTF-8''a%0Db%00c", "s", "a_b_c"),
     (b'; name="=?UTF-8?Q?=2E=2E=2Fevil=0A.txt?="', "s", "evil_.txt"),
     (b"", "=?UTF-8?B?bGlzdGUudHh0?= (part 1 of 2)", "liste.txt"),
-    (b'; name=".."', "no designed form", "id.1_x"),
+    (b'; name=".."', "no part count", "id.1_x"),
 ])
 def test_names_from_mail_stay_inside_the_folder(tmp_path, param, subject, expected):
     pieces = split_rfc2046(single_part(param), 2, "/id.1\x01x", subject=subject)

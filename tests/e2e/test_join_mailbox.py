@@ -1,12 +1,13 @@
 """"/Join:" against mailboxes as a delivering server leaves them: an mbox cut
-short or still growing, locked by the delivery (fcntl or NAME.lock), and a
-big ordinary inbox in front of a set. The mboxes are built here by hand:
+short or still growing, locked by the delivery (fcntl or NAME.lock), a big
+ordinary inbox in front of a set, and a join stopped by Ctrl-C midway. The mboxes are built here by hand:
 pieces as postrunner sends them, piece 1's enclosed header giving the size
 in its Content-Disposition (RFC 2183)."""
 import base64
 import fcntl
 import os
 import random
+import signal
 import subprocess
 import threading
 
@@ -204,3 +205,61 @@ def test_pieces_without_id_are_no_pieces(tmp_path, out):
     assert r.code == 0
     assert r.lines == ["No message/partial pieces found in %s" % (tmp_path / "box")]
     assert r.stderr == "postrunner: 1 message/partial piece without id= passed over\n"
+
+
+F_SETLEASE = 1024  # fcntl(2), Linux
+
+
+def leased(path):
+    """Opens `path` and takes a write lease on it: another process's open of
+    it then waits, and this process gets SIGIO, until the lease goes."""
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        fcntl.fcntl(fd, F_SETLEASE, fcntl.F_WRLCK)
+    except OSError as e:
+        os.close(fd)
+        pytest.skip("no file leases here: %s" % e)
+    return fd
+
+
+def wait_for_open():
+    """Waits until a process opens a file this process holds a lease on."""
+    assert signal.sigtimedwait({signal.SIGIO}, 60) is not None, "the join never opened it"
+
+
+def test_ctrl_c_while_a_file_is_rebuilt_leaves_nothing_behind(data, tmp_path, out):
+    # The set's pieces are files 1.eml to 3.eml of a folder, opened in turn
+    # by the scan and again by the rebuild. A lease on 3.eml holds the scan
+    # when it has read 2.eml: a leased copy of 2.eml then takes its name, and
+    # 3.eml is let go. The rebuild is held where it opens 2.eml to read
+    # piece 2 into the half-written file: Ctrl-C comes there. Both waits
+    # also show that a file another program holds a lease on is waited for.
+    box = tmp_path / "box"
+    box.mkdir()
+    pieces = big_set(data[:200000])
+    for k, piece in enumerate(pieces):
+        (box / ("%d.eml" % (k + 1))).write_bytes(piece)
+    (tmp_path / "copy").write_bytes(pieces[1])
+    scan_fd = leased(box / "3.eml")
+    join_fd = leased(tmp_path / "copy")
+    old_mask = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGIO})
+    old_handler = signal.signal(signal.SIGIO, lambda *_: None)
+    proc = None
+    try:
+        proc = start_join(box, out)
+        wait_for_open()
+        os.rename(tmp_path / "copy", box / "2.eml")
+        os.close(scan_fd)
+        wait_for_open()
+        left = os.listdir(out)
+        assert len(left) == 1 and left[0].startswith(".postrunner-join."), left
+        proc.send_signal(signal.SIGINT)
+        r = finish(proc)
+    finally:
+        if proc is not None and proc.poll() is None:
+            proc.kill()
+        os.close(join_fd)
+        signal.signal(signal.SIGIO, old_handler)
+        signal.pthread_sigmask(signal.SIG_SETMASK, old_mask)
+    assert (r.code, r.lines, r.stderr) == (128 + signal.SIGINT, [], "")
+    assert os.listdir(out) == []

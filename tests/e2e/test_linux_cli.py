@@ -44,7 +44,7 @@ def test_version_names_the_one_version():
     assert f"VERSION {version} " in cmake
 
 
-def test_designed_usage_text_still_follows_a_missing_option(run):
+def test_missing_option_gets_the_error_line_not_the_help_text(run):
     r = run()
     assert r.code == 1
     assert r.lines[3] == "ERROR: Set the receiver"
@@ -59,6 +59,8 @@ def test_every_option_is_in_help_and_man_page(run):
     for option in options:
         assert option in help_text, option
         assert option in man, option
+    # The preset key reads as a preset file spells it.
+    assert "Software\\Veltrona\\Dropcart" in man and "\\\\" not in man
 
 
 def test_install_puts_binary_man_page_and_sample_in_place(tmp_path):
@@ -69,8 +71,10 @@ def test_install_puts_binary_man_page_and_sample_in_place(tmp_path):
                          capture_output=True, text=True)
     assert out.returncode == 0
     assert (prefix / "share" / "man" / "man1" / "postrunner.1.gz").is_file()
-    sample = prefix / "share" / "doc" / "postrunner" / "registry.reg.sample"
-    assert "Software\\Veltrona\\Dropcart" in sample.read_text()
+    doc = prefix / "share" / "doc" / "postrunner"
+    for place, hive in (("machine", "LOCAL_MACHINE"), ("user", "CURRENT_USER")):
+        sample = (doc / (place + "-registry.reg.sample")).read_text()
+        assert "\n[HKEY_%s\\Software\\Veltrona\\Dropcart]\n" % hive in sample
 
 
 @pytest.mark.skipif(shutil.which("dpkg-deb") is None, reason="needs dpkg-deb")
@@ -91,6 +95,8 @@ def test_debian_package_unpacks_runs_and_passes_lintian(tmp_path):
                          capture_output=True, text=True)
     assert out.returncode == 0 and out.stdout.startswith("postrunner ")
     assert (root / "usr" / "share" / "man" / "man1" / "postrunner.1.gz").is_file()
+    # The folder of the machine presets, with no preset file in it.
+    assert list((root / "etc" / "postrunner").iterdir()) == []
     if shutil.which("lintian"):
         lint = subprocess.run(["lintian", "--no-tag-display-limit", str(debs[0])],
                               capture_output=True, text=True)

@@ -5,13 +5,13 @@ import email.policy
 import io
 import os
 import re
-import socket
 import zipfile
 
 import pytest
 
-from conftest import BANNER
+from conftest import BANNER, unprivileged
 from smtp_util import SmtpSink, join_pieces, munpack, raw_body, single_attachment
+from support import free_port
 
 SENDER = "backup@src.test"
 RECEIVER = "admin@dst.test"
@@ -125,6 +125,7 @@ def test_single_message_text_is_exact(mail, smtp, workdir):
         '     name="note.txt"',
         "Content-Transfer-Encoding: base64",
         "Content-Disposition: Attachment;",
+        "     size=3;",
         '     filename="note.txt"',
         "",
         "AP9B",
@@ -161,6 +162,34 @@ def test_big_files_go_in_pieces(mail, smtp, workdir, size, pieces, eof):
     assert joined == data
     # The temporary piece files are gone.
     assert sorted(os.listdir(workdir)) == ["big file.bin"]
+
+
+@pytest.mark.parametrize("split,name", [
+    (False, "report-1.bin"), (True, "report-1.bin"), (True, "r\u00e9sum\u00e9.bin")])
+def test_disposition_names_and_sizes_the_file(mail, smtp, workdir, tmp_path, split, name):
+    """Readers name the file they save from Content-Disposition, and size=
+    states its bytes: the attachment of a message sent whole, and the message
+    the pieces of a split file join into. (munpack rebuilds that message
+    from its pieces only when total= is in the last piece alone, so it is
+    given the joined message.)"""
+    data = payload(2047, seed=13)
+    (workdir / name).write_bytes(data)
+    r = mail(*(["/SplitSize:1K"] if split else []), "/File:" + name)
+    assert r.code == 0
+    assert len(smtp.messages) == (3 if split else 1)
+    if split:
+        message = b"".join(raw_body(m.content) for m in smtp.messages)
+        part = email.message_from_bytes(message, policy=email.policy.default)
+    else:
+        message = smtp.messages[0].content
+        parsed = email.message_from_bytes(message, policy=email.policy.default)
+        [part] = parsed.iter_attachments()
+    assert part.get_content_disposition() == "attachment"
+    assert part.get_filename() == name
+    assert part.get_param("size", header="content-disposition") == "2047"
+    assert part.get_payload(decode=True) == data
+    if name.isascii():
+        assert munpack(message, tmp_path / "munpack")[name] == data
 
 
 def test_split_size_sets_the_piece_size(mail, smtp, workdir):
@@ -239,9 +268,7 @@ def test_unusable_sources_are_refused(mail, smtp, workdir):
 
 def dead_server():
     """host:port where nothing listens."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return "127.0.0.1:%d" % s.getsockname()[1]
+    return "127.0.0.1:%d" % free_port()
 
 
 def test_unreachable_server_fails_the_delivery(run, workdir):
@@ -292,7 +319,9 @@ def test_link_planted_under_a_piece_name_is_not_written_through(mail, smtp, work
     assert r.code == 0
     assert victim.read_bytes() == b"keep me"
     assert join_pieces([m.content for m in smtp.messages])[1] == data
-    assert sorted(os.listdir(workdir)) == ["big.bin"]
+    # Nothing of its own is made under that name, and the link is left alone.
+    assert sorted(os.listdir(workdir)) == ["big.bin", "big.bin_(part_1_of_2)"]
+    assert os.readlink(workdir / "big.bin_(part_1_of_2)") == str(victim)
 
 
 def test_ipv6_server_in_brackets(run, workdir):
@@ -307,13 +336,20 @@ def test_ipv6_server_in_brackets(run, workdir):
         sink.stop()
 
 
-def test_piece_file_that_cannot_be_created_fails_the_send(mail, smtp, workdir):
-    (workdir / "big.bin").write_bytes(payload(PIECE + 1))
-    (workdir / "big.bin_(part_2_of_2)").mkdir()  # the name is taken by a folder
-    r = mail("/File:big.bin")
-    assert r.lines[-2:] == ["big.bin (part 2 of 2)", "ERROR: File big.bin not sent to " + RECEIVER]
-    assert r.code == 5
-    assert len(smtp.messages) == 1
+def test_split_send_writes_nothing_in_the_current_folder(mail, smtp, workdir):
+    """Pieces are read from the file while they are sent, so a read-only
+    current folder (a full one alike) does not stop a split send."""
+    data = payload(PIECE + 1, seed=4)
+    (workdir / "big.bin").write_bytes(data)
+    os.chmod(workdir, 0o555)
+    try:
+        r = mail("/File:big.bin", prefix=unprivileged())
+    finally:
+        os.chmod(workdir, 0o755)
+    assert r.lines == BANNER + split_lines("big.bin", (2, True), "application/octet-stream")
+    assert r.code == 0
+    assert join_pieces([m.content for m in smtp.messages])[1] == data
+    assert sorted(os.listdir(workdir)) == ["big.bin"]
 
 
 def test_files_beyond_two_gib_are_counted_and_cut_in_64_bits(mail, smtp, workdir):

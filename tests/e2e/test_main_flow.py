@@ -2,11 +2,11 @@
 registry presets and exit codes of the real binary."""
 import os
 import socket
-import threading
 
 import pytest
 
 from conftest import BANNER, RULE
+from support import accept_each, free_port
 
 USAGE = [
     "Parameters you need to use:",
@@ -74,36 +74,20 @@ class RefusingServer:
     greeting, so a mail run that reaches it ends at once."""
 
     def __init__(self):
-        self.sock = socket.socket()
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(8)
+        self.sock = socket.create_server(("127.0.0.1", 0), backlog=8)
         self.port = self.sock.getsockname()[1]
         self.connections = 0
-        self.thread = threading.Thread(target=self._serve, daemon=True)
-        self.thread.start()
+        accept_each(self.sock, self._refuse)
 
-    def _serve(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            self.connections += 1
-            try:
-                conn.sendall(b"554 no service here\r\n")
-            finally:
-                conn.close()
+    def _refuse(self, conn):
+        self.connections += 1
+        try:
+            conn.sendall(b"554 no service here\r\n")
+        finally:
+            conn.close()
 
     def close(self):
         self.sock.close()
-
-
-def closed_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 # --- missing options: message, usage, exit code 1 -----------------------
@@ -197,7 +181,7 @@ def test_same_file_under_another_name_is_refused_before_deletion(run, workdir):
 
 def test_failed_mail_delivery_ends_with_code_5(run, workdir):
     (workdir / "a.txt").write_text("x")
-    port = closed_port()
+    port = free_port()
     r = run("/Receiver:r@example.com", "/Sender:s@example.com",
             "/Mailserver:127.0.0.1:%d" % port, "/File:a.txt")
     assert r.lines[:4] == BANNER + ["FILE Mode"]
@@ -207,7 +191,7 @@ def test_failed_mail_delivery_ends_with_code_5(run, workdir):
 
 def test_failed_ftp_delivery_ignores_receiver_and_ends_with_code_5(run, workdir):
     (workdir / "a.txt").write_text("x")
-    server = "127.0.0.1:%d" % closed_port()
+    server = "127.0.0.1:%d" % free_port()
     r = run("/Receiver:r@example.com", "/FTPServer:" + server, "/FTPUser:u",
             "/FTPPassword:secret-pw", "/File:" + str(workdir / "a.txt"))
     assert r.lines[:4] == BANNER + ["FILE Mode"]
@@ -218,7 +202,7 @@ def test_failed_ftp_delivery_ignores_receiver_and_ends_with_code_5(run, workdir)
 
 def test_failed_delivery_keeps_the_archive(run, workdir):
     (workdir / "a.txt").write_text("hello")
-    r = run("/Receiver:r", "/Sender:s", "/Mailserver:127.0.0.1:%d" % closed_port(),
+    r = run("/Receiver:r", "/Sender:s", "/Mailserver:127.0.0.1:%d" % free_port(),
             "/Zip", "/File:a.txt")
     assert r.code == 5
     assert r.lines[-1] == "ERROR: File a.txt not sent to r"
@@ -229,7 +213,7 @@ def test_failed_delivery_keeps_the_archive(run, workdir):
 
 def test_sender_from_machine_preset_passes_the_check(run, workdir, tmp_path):
     write_reg(tmp_path / "machine.reg", "LOCAL_MACHINE", {"Sender": "m@example.com"})
-    port = closed_port()
+    port = free_port()
     r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % port, "/File:a.txt")
     assert "ERROR: Set the sender" not in r.lines
     assert r.code == 5
@@ -247,11 +231,11 @@ def test_oversized_or_malformed_user_value_falls_back_to_machine(run, tmp_path):
     write_reg(tmp_path / "machine.reg", "LOCAL_MACHINE", {"Sender": "m@example.com"},
               header="Windows Registry Editor Version 5.00\r\n\r\n")
     write_reg(tmp_path / "user.reg", "CURRENT_USER", {"Sender": "u" * 1024})
-    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % closed_port(), "/File:a.txt")
+    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % free_port(), "/File:a.txt")
     assert "ERROR: Set the sender" not in r.lines
     (tmp_path / "user.reg").write_bytes(
         b"[HKEY_CURRENT_USER\\Software\\Veltrona\\Dropcart]\n\"Sender\"=\"broken\n")
-    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % closed_port(), "/File:a.txt",
+    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % free_port(), "/File:a.txt",
             stderr_ok=True)
     assert "ERROR: Set the sender" not in r.lines
     # The run's own reason (a.txt does not exist) follows the registry's.
@@ -281,7 +265,7 @@ def test_registry_file_encodings_and_faults(run, tmp_path, user_file, reason):
         user.mkdir()
     else:
         user.write_bytes(user_file)
-    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % closed_port(), "/File:a.txt",
+    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % free_port(), "/File:a.txt",
             stderr_ok=True)
     if reason is None:
         assert r.lines == BANNER + ["ERROR: Set the sender"] + USAGE
@@ -323,7 +307,7 @@ def test_registry_files_default_to_xdg_config_home(run, workdir, tmp_path, env):
               {"Sender": "u@example.com"})
     override = {"XDG_CONFIG_HOME": str(config)}
     env.pop("POSTRUNNER_USER_REGISTRY")
-    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % closed_port(), "/File:a.txt",
+    r = run("/Receiver:r", "/Mailserver:127.0.0.1:%d" % free_port(), "/File:a.txt",
             env_override=override)
     assert "ERROR: Set the sender" not in r.lines
     assert r.code == 5

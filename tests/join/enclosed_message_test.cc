@@ -10,17 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "test_support/temp_dir.h"
+
 namespace postrunner {
 namespace {
 
 class EnclosedMessageTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pr_enclosed_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { ASSERT_TRUE(temp_.ok()); }
 
   std::vector<JoinedFile> Rebuild(const std::vector<std::string>& lines) {
     EnclosedMessage message(dir_, "fallback");
@@ -36,7 +33,8 @@ class EnclosedMessageTest : public ::testing::Test {
     return names;
   }
 
-  std::string dir_;
+  TempDir temp_{"pr_enclosed"};
+  const std::string dir_ = temp_.path();
 };
 
 TEST_F(EnclosedMessageTest, SinglePartWithSizeGiven) {

@@ -7,10 +7,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 namespace {
@@ -27,19 +27,13 @@ std::string Piece(int number) {
 
 class MailboxIndexTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pr_index_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { ASSERT_TRUE(temp_.ok()); }
 
   std::string Write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
-    return dir_ + "/" + name;
+    return temp_.Write(name, text);
   }
 
-  std::string dir_;
+  TempDir temp_{"pr_index"};
 };
 
 std::vector<std::string> Labels(const MailboxIndex& index) {

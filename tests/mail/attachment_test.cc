@@ -9,7 +9,7 @@
 
 #include "mail/content_type.h"
 #include "mail/mail_message.h"
-#include "mail/temp_dir.h"
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 namespace {
@@ -59,10 +59,11 @@ TEST_F(AttachmentTest, NamedFileAttachment) {
   std::string part_id = "untouched";
   EXPECT_EQ(message_.AddAttachment(path, "report.zip", part_id, TRUE, "", TRUE), 1);
   EXPECT_EQ(part_id, "part1.1V02Corvuspost");
-  EXPECT_EQ(message_.encoded_attachments()[0], "UEs=");
-  EXPECT_EQ(message_.content_type_lines()[0], "Content-Type: application/x-zip-compressed");
-  EXPECT_EQ(message_.attachment_kinds()[0], AK_FILE);
-  EXPECT_EQ(message_.attachment_names()[0], "report.zip");
+  EXPECT_EQ(message_.attachments()[0].encoded, "UEs=");
+  EXPECT_EQ(message_.attachments()[0].content_type, "Content-Type: application/x-zip-compressed");
+  EXPECT_EQ(message_.attachments()[0].kind, AK_FILE);
+  EXPECT_EQ(message_.attachments()[0].name, "report.zip");
+  EXPECT_EQ(message_.attachments()[0].size, 2u);
 }
 
 TEST_F(AttachmentTest, GivenContentTypeIsUsedAsItIs) {
@@ -71,7 +72,7 @@ TEST_F(AttachmentTest, GivenContentTypeIsUsedAsItIs) {
   EXPECT_EQ(message_.AddAttachment(path, "big.zip", part_id, TRUE,
                                    "message/partial; id=1; number=2; total=3", FALSE),
             1);
-  EXPECT_EQ(message_.content_type_lines()[0],
+  EXPECT_EQ(message_.attachments()[0].content_type,
             "Content-Type: message/partial; id=1; number=2; total=3");
 }
 
@@ -85,9 +86,9 @@ TEST_F(AttachmentTest, UnnamedImagesGetAnImageKind) {
     CQXMailMessage message;
     std::string part_id;
     ASSERT_EQ(message.AddAttachment(dir_.Write(c.file, "i"), "", part_id, TRUE, "", TRUE), 1);
-    EXPECT_EQ(message.attachment_kinds()[0], c.kind) << c.file;
+    EXPECT_EQ(message.attachments()[0].kind, c.kind) << c.file;
     // An empty name has no extension to look up.
-    EXPECT_EQ(message.content_type_lines()[0], "Content-Type: application/unknown");
+    EXPECT_EQ(message.attachments()[0].content_type, "Content-Type: application/unknown");
   }
   // The extension at the very start of the path does not count.
   CQXMailMessage message;
@@ -95,15 +96,15 @@ TEST_F(AttachmentTest, UnnamedImagesGetAnImageKind) {
   ::chdir(dir_.Path("").c_str());
   dir_.Write(".png", "i");
   ASSERT_EQ(message.AddAttachment(".png", "", part_id, TRUE, "", TRUE), 1);
-  EXPECT_EQ(message.attachment_kinds()[0], AK_FILE);
+  EXPECT_EQ(message.attachments()[0].kind, AK_FILE);
   ::chdir("/");
 }
 
 TEST_F(AttachmentTest, StringAttachmentsAreData) {
   std::string part_id;
   EXPECT_EQ(message_.AddAttachment("hello.png", "x.png", part_id, FALSE, "", TRUE), 1);
-  EXPECT_EQ(message_.attachment_kinds()[0], AK_DATA);
-  EXPECT_EQ(message_.encoded_attachments()[0], "aGVsbG8ucG5n");
+  EXPECT_EQ(message_.attachments()[0].kind, AK_DATA);
+  EXPECT_EQ(message_.attachments()[0].encoded, "aGVsbG8ucG5n");
 }
 
 TEST_F(AttachmentTest, EmptyFileIsStillAnAttachment) {
@@ -111,7 +112,7 @@ TEST_F(AttachmentTest, EmptyFileIsStillAnAttachment) {
   EXPECT_EQ(message_.AddAttachment(dir_.Write("empty.zip", ""), "empty.zip", part_id, TRUE, "",
                                    TRUE),
             1);
-  EXPECT_EQ(message_.encoded_attachments()[0], "");
+  EXPECT_EQ(message_.attachments()[0].encoded, "");
 }
 
 TEST_F(AttachmentTest, UnreadableSourceAddsNothing) {
@@ -123,10 +124,7 @@ TEST_F(AttachmentTest, UnreadableSourceAddsNothing) {
     EXPECT_EQ(message_.AddAttachment(bad, "b", part_id, TRUE, "", TRUE), 0) << bad;
     EXPECT_EQ(part_id, "kept");
   }
-  EXPECT_EQ(message_.encoded_attachments().size(), 1u);
-  EXPECT_EQ(message_.content_type_lines().size(), 1u);
-  EXPECT_EQ(message_.attachment_kinds().size(), 1u);
-  EXPECT_EQ(message_.attachment_names().size(), 1u);
+  EXPECT_EQ(message_.attachments().size(), 1u);
   // A failed call does not use up a number.
   EXPECT_EQ(message_.AddAttachment(dir_.Write("c", "3"), "c", part_id, TRUE, "", TRUE), 2);
   EXPECT_EQ(part_id, "part2.1V02Corvuspost");

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "mail/temp_dir.h"
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 namespace {

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "mail/mail_message.h"
-#include "mail/temp_dir.h"
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 namespace {
@@ -88,23 +88,27 @@ TEST_F(ComposeTest, HtmlMessageWithOneAttachment) {
                     "<h4>hi</h4>", "", "-----------------1V02Corvuspost",
                     "Content-Type: application/x-zip-compressed;", "     name=\"a.zip\"",
                     "Content-Transfer-Encoding: base64", "Content-Disposition: Attachment;",
-                    "     filename=\"a.zip\"", "", "QUFB", "", "",
+                    "     size=3;", "     filename=\"a.zip\"", "", "QUFB", "", "",
                     "-----------------1V02Corvuspost--", ".", ""}));
 }
 
-TEST_F(ComposeTest, FirstPieceCarriesTheInnerHeaderAndPrintsIt) {
+// The enclosed header names the whole file; composing prints nothing (the
+// dispatch prints the progress lines).
+TEST_F(ComposeTest, FirstPieceCarriesTheInnerHeader) {
   m_.SetMessageType(MT_PARTIAL_FIRST);
   m_.AddBodyText("not sent");
   Attach(60, "a.zip", "message/partial; id=12345a.b; number=1; total=2");
+  m_.SetWholeFileSize(120);
   ::testing::internal::CaptureStdout();
   std::string text = m_.ComposeMessage(0, TRUE);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "Content-Type: application/x-zip-compressed\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(LinesWithoutDate(text),
             Concat(kTopHeader, {"Content-Type: message/partial; id=12345a.b; number=1; total=2",
                                 "Message-ID: *", "", "MIME-Version: 1.0",
                                 "Content-Type: application/x-zip-compressed",
-                                "Content-Transfer-Encoding: base64", "", kLine,
+                                "Content-Transfer-Encoding: base64",
+                                "Content-Disposition: Attachment;", "     size=120;",
+                                "     filename=\"a.zip\"", "", kLine,
                                 "", "", "", ".", ""}));
 }
 
@@ -167,7 +171,7 @@ TEST_F(ComposeTest, SeveralAttachmentsAndImageKinds) {
   EXPECT_NE(text.find("Content-Type: text/plain ;\r\n"), std::string::npos);
   // A data attachment without a name: an empty name line, no filename line.
   EXPECT_NE(text.find("     name=\"\"\r\nContent-Transfer-Encoding: base64\r\n"
-                      "Content-Disposition: Attachment;\r\n\r\nQUFB"),
+                      "Content-Disposition: Attachment;\r\n     size=3\r\n\r\nQUFB"),
             std::string::npos);
   EXPECT_EQ(text.find("Content-ID"), std::string::npos);
 

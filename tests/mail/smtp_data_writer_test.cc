@@ -44,5 +44,23 @@ TEST(SmtpDataWriter, StopsSendingAfterAFailure) {
   EXPECT_EQ(calls, 1);
 }
 
+// A text whose source failed half-way must never reach the server as a
+// whole message: what was already sent stays, nothing more follows, not even
+// the end-of-data line.
+TEST(SmtpDataWriter, AbandonedTextGetsNoEndOfData) {
+  std::string sent;
+  SmtpDataWriter writer([&](const std::string& block) {
+    sent += block;
+    return true;
+  });
+  writer.Write(std::string(kDataBlockBytes + 10, 'z'));
+  writer.Abandon("f.bin: gone");
+  writer.Write("more\r\n");
+  EXPECT_FALSE(writer.Finish());
+  EXPECT_EQ(sent, std::string(kDataBlockBytes, 'z'));
+  EXPECT_TRUE(writer.abandoned());
+  EXPECT_EQ(writer.abandon_reason(), "f.bin: gone");
+}
+
 }  // namespace
 }  // namespace postrunner

@@ -4,7 +4,6 @@
 #define POSTRUNNER_TESTS_NET_LOOPBACK_H_
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,6 +14,7 @@
 #include <string>
 
 #include "platform/scoped_fd.h"
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 
@@ -99,33 +99,23 @@ class ScratchCurrentDir {
     char* old = ::getcwd(nullptr, 0);
     if (old) old_ = old;
     std::free(old);
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") +
-                          "/net_test_XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr && ::chdir(pattern.c_str()) == 0) {
-      path_ = pattern;
-    }
+    entered_ = temp_.ok() && !old_.empty() && ::chdir(temp_.path().c_str()) == 0;
   }
   ~ScratchCurrentDir() {
-    if (path_.empty()) return;
-    if (::chdir(old_.c_str()) != 0) return;
-    if (DIR* dir = ::opendir(path_.c_str())) {
-      while (dirent* e = ::readdir(dir)) {
-        std::string name = e->d_name;
-        if (name != "." && name != "..") ::unlink((path_ + "/" + name).c_str());
-      }
-      ::closedir(dir);
+    // Back to the old folder; temp_ then removes the scratch one.
+    if (entered_) {
+      [[maybe_unused]] const int back = ::chdir(old_.c_str());
     }
-    ::rmdir(path_.c_str());
   }
   ScratchCurrentDir(const ScratchCurrentDir&) = delete;
   ScratchCurrentDir& operator=(const ScratchCurrentDir&) = delete;
 
-  bool ok() const { return !path_.empty(); }
+  bool ok() const { return entered_; }
 
  private:
+  TempDir temp_{"net_test"};
   std::string old_;
-  std::string path_;
+  bool entered_ = false;
 };
 
 }  // namespace postrunner

@@ -39,7 +39,8 @@ TEST_P(TlsHandshakeTest, EndsInTimeWithAReason) {
     if (text.empty()) {
       server.Reset();
     } else {
-      ASSERT_EQ(::send(server.get(), text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+      ASSERT_EQ(::send(server.get(), text.data(), text.size(), 0),
+                static_cast<ssize_t>(text.size()));
     }
   }
 

@@ -7,25 +7,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
 #include "platform/scoped_fd.h"
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 namespace {
 
 class DirectorySearchTest : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/pr_dir_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
-  }
+  void SetUp() override { ASSERT_TRUE(temp_.ok()); }
   void Touch(const std::string& name, mode_t mode = 0644) {
     std::string path = dir_ + "/" + name;
     std::ofstream(path) << "x";
@@ -42,7 +35,8 @@ class DirectorySearchTest : public testing::Test {
     ScopedFd folder(OpenFolder(path));
     return folder.valid() && ListFolderAt(folder.get(), entries);
   }
-  std::string dir_;
+  TempDir temp_{"pr_dir"};
+  const std::string dir_ = temp_.path();
 };
 
 TEST_F(DirectorySearchTest, SortsCaseInsensitivelyWithDotsIncluded) {

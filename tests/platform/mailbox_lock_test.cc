@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/scoped_fd.h"
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 namespace {
@@ -23,15 +24,12 @@ namespace {
 class MailboxLockTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pr_lock_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    box_ = dir_ + "/box";
+    ASSERT_TRUE(temp_.ok());
+    box_ = temp_.Path("box");
     std::ofstream(box_) << "From a@b.test\n\n";
     reader_.Reset(::open(box_.c_str(), O_RDONLY));
     ASSERT_TRUE(reader_.valid());
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   // Takes a delivery's write lock; it lasts while the returned descriptor is open.
   ScopedFd Deliver() {
@@ -43,7 +41,7 @@ class MailboxLockTest : public ::testing::Test {
     return fd;
   }
 
-  std::string dir_;
+  TempDir temp_{"pr_lock"};
   std::string box_;
   ScopedFd reader_;
 };

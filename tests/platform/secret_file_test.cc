@@ -8,17 +8,14 @@
 #include <fstream>
 #include <string>
 
+#include "test_support/temp_dir.h"
+
 namespace postrunner {
 namespace {
 
 class SecretFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pr_secret_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { ASSERT_TRUE(temp_.ok()); }
 
   std::string Write(const std::string& content, mode_t mode) {
     std::string path = dir_ + "/secret";
@@ -27,7 +24,8 @@ class SecretFileTest : public ::testing::Test {
     return path;
   }
 
-  std::string dir_;
+  TempDir temp_{"pr_secret"};
+  const std::string dir_ = temp_.path();
 };
 
 TEST_F(SecretFileTest, ReadsThePrivateFirstLineWithoutItsEnd) {

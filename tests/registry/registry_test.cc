@@ -1,6 +1,6 @@
 // The file-backed registry: export-file parsing, the MIME type list as
-// HKEY_CLASSES_ROOT, and RegReadString/RegEnumSubkeys over real files given
-// through the environment overrides.
+// HKEY_CLASSES_ROOT, and RegReadString/RegEnumSubkeys/RegFindContentType over
+// real files given through the environment overrides.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include "registry/mime_types.h"
 #include "registry/reg_file.h"
 #include "registry/registry_store.h"
+#include "test_support/temp_dir.h"
 
 namespace postrunner {
 namespace {
@@ -105,7 +106,8 @@ TEST(MimeTypesTest, TypesAndExtensionsBecomeKeys) {
   ASSERT_EQ(plain.values.size(), 1u);
   EXPECT_EQ(plain.values[0].first, "Extention");
   EXPECT_EQ(plain.values[0].second, ".txt");
-  RegistryKey no_ext = FromMimeTypes(text, "MIME\\Database\\Content Type\\application/octet-stream");
+  RegistryKey no_ext =
+      FromMimeTypes(text, "MIME\\Database\\Content Type\\application/octet-stream");
   EXPECT_TRUE(no_ext.exists);
   EXPECT_TRUE(no_ext.values.empty());
   RegistryKey txt = FromMimeTypes(text, ".TXT");
@@ -117,12 +119,7 @@ TEST(MimeTypesTest, TypesAndExtensionsBecomeKeys) {
 class RegistryFilesTest : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/pr_registry_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    machine_ = dir_ + "/machine.reg";
-    user_ = dir_ + "/user.reg";
-    mime_ = dir_ + "/mime.types";
+    ASSERT_TRUE(temp_.ok());
     setenv("POSTRUNNER_MACHINE_REGISTRY", machine_.c_str(), 1);
     setenv("POSTRUNNER_USER_REGISTRY", user_.c_str(), 1);
     setenv("POSTRUNNER_MIME_TYPES", mime_.c_str(), 1);
@@ -131,12 +128,14 @@ class RegistryFilesTest : public testing::Test {
     unsetenv("POSTRUNNER_MACHINE_REGISTRY");
     unsetenv("POSTRUNNER_USER_REGISTRY");
     unsetenv("POSTRUNNER_MIME_TYPES");
-    ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
   }
   static void Write(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
   }
-  std::string dir_, machine_, user_, mime_;
+  TempDir temp_{"pr_registry"};
+  const std::string machine_ = temp_.Path("machine.reg");
+  const std::string user_ = temp_.Path("user.reg");
+  const std::string mime_ = temp_.Path("mime.types");
 };
 
 TEST_F(RegistryFilesTest, MissingFilesGiveTheDefault) {
@@ -189,6 +188,27 @@ TEST_F(RegistryFilesTest, ClassesRootMergesMimeTypesWithMachineSections) {
   RegEnumSubkeys(types, HKEY_CLASSES_ROOT, "MIME\\Database\\Content Type");
   EXPECT_EQ(types, (std::vector<std::string>{"application/zip", "text/plain",
                                              "text/x-custom"}));
+}
+
+// The content type of an extension is the first type, in subkey order, whose
+// "Extention" is it: from the list's index alone, and with the machine file
+// changing or adding types.
+TEST_F(RegistryFilesTest, ContentTypeByExtensionFollowsTheMergedTypes) {
+  Write(mime_, "text/x-a qqq\ntext/x-b rrr qqq\ntext/x-c QQQ\ntext/x-d rrr\n");
+  std::string type;
+  EXPECT_TRUE(RegFindContentType(".Qqq", &type));
+  EXPECT_EQ(type, "text/x-a");
+  EXPECT_TRUE(RegFindContentType(".rrr", &type));
+  EXPECT_EQ(type, "text/x-b");
+  EXPECT_FALSE(RegFindContentType(".sss", &type));
+  Write(machine_, "REGEDIT4\n[HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\text/x-a]\n"
+                  "\"Extention\"=-\n"
+                  "[HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\text/x-e]\n"
+                  "\"Extention\"=\".sss\"\n");
+  EXPECT_TRUE(RegFindContentType(".qqq", &type));
+  EXPECT_EQ(type, "text/x-c");
+  EXPECT_TRUE(RegFindContentType(".sss", &type));
+  EXPECT_EQ(type, "text/x-e");
 }
 
 TEST_F(RegistryFilesTest, ChangedMimeListIsReadAgain) {

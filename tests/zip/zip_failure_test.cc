@@ -1,6 +1,7 @@
 // Output failures injected at every write and every seek of a small
 // archive: the archive that results lists exactly the entries whose
 // addition succeeded, and the result codes say what failed.
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,9 @@ std::vector<Added> Scenario() {
 
 struct Outcome {
   std::vector<ArchiveResult> added;
+  std::vector<int> errors;  // the writer's reason after each addition
   ArchiveResult closed = ResultOk;
+  int close_error = 0;
   std::vector<std::string> listed_expected;
 };
 
@@ -46,11 +49,15 @@ Outcome RunScenario(const std::shared_ptr<FakeState>& state) {
     ArchiveResult r = writer.AddEntry(a.name, a.data.data(),
                                       static_cast<uint32_t>(a.data.size()), a.kind);
     out.added.push_back(r);
+    errno = EINTR;  // what the caller does next cannot change the reason
+    out.errors.push_back(writer.error());
     if (r == ResultOk) {
       out.listed_expected.push_back(a.kind == SourceFolder ? std::string(a.name) + "/" : a.name);
     }
   }
   out.closed = writer.Close();
+  errno = EINTR;
+  out.close_error = writer.error();
   return out;
 }
 
@@ -75,12 +82,15 @@ TEST(ZipFailure, WriteFailingAtEachCall) {
       state->partial = partial;
       Outcome o = RunScenario(state);
       int failed = 0;
-      for (ArchiveResult r : o.added) {
-        if (r != ResultOk) {
+      for (size_t i = 0; i < o.added.size(); ++i) {
+        // A failed step gives the failed write's reason, a sound one none.
+        EXPECT_EQ(o.errors[i], o.added[i] == ResultOk ? 0 : ENOSPC);
+        if (o.added[i] != ResultOk) {
           ++failed;
-          EXPECT_EQ(r, ErrWrite);
+          EXPECT_EQ(o.added[i], ErrWrite);
         }
       }
+      EXPECT_EQ(o.close_error, o.closed == ResultOk ? 0 : ENOSPC);
       // One failed write fails at most one step: an entry, or the close.
       EXPECT_EQ(failed + (o.closed != ResultOk ? 1 : 0), 1);
       if (o.closed == ResultOk) {

@@ -1,12 +1,11 @@
 #include "zip_test_util.h"
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -17,24 +16,6 @@
 
 namespace postrunner {
 namespace testing_util {
-
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zip_test_XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  path_ = ::mkdtemp(buffer.data());
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ScratchDir::Write(const std::string& name, const std::string& content) const {
-  std::string full = Path(name);
-  std::ofstream(full, std::ios::binary) << content;
-  return full;
-}
 
 Bytes ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -51,6 +32,7 @@ size_t FakeOutput::Write(const void* data, size_t length) {
   } else if (s_->fail_write_at != 0 && s_->fail_all_after && s_->writes > s_->fail_write_at) {
     take = 0;
   }
+  if (take < length) errno = ENOSPC;  // as a full disk says
   if (s_->bytes.size() < s_->position + take) s_->bytes.resize(s_->position + take);
   if (take > 0) std::memcpy(s_->bytes.data() + s_->position, data, take);
   s_->position += take;

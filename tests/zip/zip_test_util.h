@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "test_support/temp_dir.h"
 #include "zip/zip_output.h"
 
 namespace postrunner {
@@ -17,21 +18,7 @@ namespace testing_util {
 using Bytes = std::vector<unsigned char>;
 
 // A fresh folder under the test temp dir, removed when the object dies.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  // path() + "/" + name
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-  // Writes `content` to `name` and returns its full path.
-  std::string Write(const std::string& name, const std::string& content) const;
-
- private:
-  std::string path_;
-};
+using ScratchDir = ::postrunner::TempDir;
 
 Bytes ReadWholeFile(const std::string& path);
 Bytes ToBytes(const std::string& text);
