@@ -8,7 +8,8 @@ namespace postrunner {
 namespace {
 
 bool ResolveCurl(void* lib, CurlApi* api) {
-  Resolve(lib, "curl_easy_option_by_id", &api->easy_option_by_id);  // may be missing
+  // Optional: older libraries lack it, and failures then name no option.
+  (void)Resolve(lib, "curl_easy_option_by_id", &api->easy_option_by_id);
   return Resolve(lib, "curl_global_init", &api->global_init) &&
          Resolve(lib, "curl_global_cleanup", &api->global_cleanup) &&
          Resolve(lib, "curl_easy_init", &api->easy_init) &&
