@@ -36,6 +36,8 @@ constexpr const char* kHelp[] = {
     "                       (else the registry preset, else 127.0.0.1; port 25)",
     "  /NoSplit             never cut a big file into several mails",
     "  /SplitSize:N         bytes per piece, K or M suffix (default 998001)",
+    "  /Timeout:SECONDS     bound on the connect and each server reply, mail and FTP,",
+    "                       1 to 86400 (default 120 for mail)",
     "  /StartTLS            upgrade to TLS after EHLO (port 587 by default)",
     "  /TLS                 TLS from the first byte (port 465 by default)",
     "  /MailUser:NAME       authenticate as NAME (only over TLS, or to loopback)",

@@ -36,8 +36,22 @@ void Address(const std::string& sender, const std::string& receiver,
              const MailServer& mail_server, CQXMailMessage* message) {
   message->SetMailServer(mail_server);
   message->AddReceiver(receiver);
-  message->SetTimeout(kMailTimeoutSeconds);
   message->SetSender(sender);
+}
+
+// The time-out of every conversation: the one the user chose (which no
+// floor raises) or the default.
+void SetTimeout(int timeout_seconds, CQXMailMessage* message) {
+  if (timeout_seconds <= 0) {
+    message->SetTimeout(kMailTimeoutSeconds);
+    return;
+  }
+  SmtpWaits waits;
+  if (waits.minimum_timeout_seconds > timeout_seconds) {
+    waits.minimum_timeout_seconds = timeout_seconds;
+  }
+  message->SetWaits(waits);
+  message->SetTimeout(timeout_seconds);
 }
 
 int SendOneMessage(const std::string& path, const std::string& bare_name,
@@ -99,9 +113,10 @@ int SendPieces(const std::string& path, const std::string& bare_name,
 int DispatchFile(const std::string& path, const std::string& sender,
                  const std::string& receiver, const MailServer& mail_server,
                  bool split_allowed, const std::string& name, const MailSecurity& security,
-                 int64_t piece_size) {
+                 int64_t piece_size, int timeout_seconds) {
   const std::string bare_name = name.empty() ? BareName(path) : name;
   CQXMailMessage message;
+  SetTimeout(timeout_seconds, &message);
   message.SetSecurity(security);
   message.SetSplitAdvice(!split_allowed);
   message.SetSubject("Veltrona Dropcart sent " + bare_name);
@@ -135,10 +150,10 @@ int DispatchFile(const std::string& path, const std::string& sender,
 
 int SendFileByMail(std::string path, std::string sender, std::string receiver,
                    MailServer mail_server, bool split_allowed, std::string name,
-                   const MailSecurity& security, int64_t piece_size) {
+                   const MailSecurity& security, int64_t piece_size, int timeout_seconds) {
   try {
     return DispatchFile(path, sender, receiver, mail_server, split_allowed, name, security,
-                        piece_size);
+                        piece_size, timeout_seconds);
   } catch (const std::bad_alloc&) {
     PrintReason("out of memory while mailing " + path);
   } catch (const std::length_error&) {

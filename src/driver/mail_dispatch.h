@@ -19,12 +19,13 @@ inline constexpr long long kPieceSize = 998001;
 // name in the subject, the attachment and the reasons; with the TLS and AUTH
 // of `security`. A split file sends the size measured at the start; a piece
 // that cannot be read in full fails the send. Pieces are `piece_size` bytes
-// (a multiple of 3, at least 3). Returns 0 on failure, non-zero when the
-// file was delivered (the piece count for a split file).
+// (a multiple of 3, at least 3). `timeout_seconds` bounds the connect and
+// every wait of a conversation (0: 120 seconds). Returns 0 on failure,
+// non-zero when the file was delivered (the piece count for a split file).
 int SendFileByMail(std::string path, std::string sender, std::string receiver,
                    MailServer mail_server, bool split_allowed, std::string name = "",
                    const MailSecurity& security = MailSecurity(),
-                   int64_t piece_size = kPieceSize);
+                   int64_t piece_size = kPieceSize, int timeout_seconds = 0);
 
 }  // namespace postrunner
 

@@ -17,6 +17,7 @@
 #include "driver/presets.h"
 #include "driver/split_size.h"
 #include "driver/thread_count.h"
+#include "driver/timeout_option.h"
 #include "driver/version.h"
 #include "ftp/ftp_upload.h"
 #include "join/join.h"
@@ -57,6 +58,7 @@ struct RunSettings {
   bool split_allowed = true;
   int64_t piece_size = kPieceSize;
   unsigned threads = 0;  // compressing threads; 0 = one per online CPU
+  int timeout_seconds = 0;  // bound on each wait of the delivery; 0 = defaults
   bool ftp_mode = false;
 };
 
@@ -80,12 +82,28 @@ int CheckAddress(const char* role, const std::string& address, const char* unset
   return MissingOption(unset_message, "");
 }
 
+// Reads /Timeout: or the Timeout preset. Returns 0 or the exit code of a
+// bad value.
+int ReadTimeout(RunSettings* s) {
+  const std::string text = OptionOrPreset("/Timeout:", "Timeout");
+  if (!HasOption("/Timeout:") && text.empty()) return 0;
+  if (ParseTimeoutSeconds(text, &s->timeout_seconds)) return 0;
+  PrintReason(std::string(HasOption("/Timeout:") ? "/Timeout:" : "the Timeout preset") +
+              " takes a whole number of seconds from 1 to " +
+              std::to_string(kMaxTimeoutSeconds));
+  PrintUsage();
+  return kExitUsage;
+}
+
 // Reads the delivery options (unless create only). Returns 0 or the exit
 // code of a failed check.
 int ReadDeliveryOptions(RunSettings* s) {
+  if (int code = ReadTimeout(s)) return code;
   if (FtpRequested()) {
     s->ftp_mode = true;
-    return ReadFtpOptions(&s->ftp);
+    if (int code = ReadFtpOptions(&s->ftp)) return code;
+    s->ftp.security.timeout_seconds = s->timeout_seconds;
+    return 0;
   }
   if (!HasOption("/Receiver:")) {
     return MissingOption("ERROR: Set the receiver", "no receiver: give /Receiver:ADDRESS");
@@ -224,7 +242,7 @@ int Deliver(const RunSettings& s, ArchiveFile* archive) {
                                  s.ftp.passive ? TRUE : FALSE, s.ftp.security) != FALSE
                  : secured && SendFileByMail(path, s.sender, s.receiver, mail_server,
                                              s.split_allowed, name, security,
-                                             s.piece_size) != 0;
+                                             s.piece_size, s.timeout_seconds) != 0;
   if (!delivered) {
     PrintLine("ERROR: File " + s.bare_name + " not sent to " + target);
     // The archive stays after a failed delivery.

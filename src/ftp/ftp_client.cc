@@ -216,7 +216,12 @@ bool CFtpClient::Configure(CURL* curl, Transfer* transfer) {
       .Set(CURLOPT_DEBUGDATA, static_cast<void*>(&transfer->transcript));
   SetStoreOptions(transfer, &options);
   SetModeOptions(&options);
-  SetTimeoutOptions(FtpTimeoutsFromEnvironment(), &options);
+  FtpTimeouts timeouts = FtpTimeoutsFromEnvironment();
+  if (security_.timeout_seconds > 0) {
+    timeouts.connect = timeouts.response = timeouts.accept = timeouts.stall =
+        security_.timeout_seconds;
+  }
+  SetTimeoutOptions(timeouts, &options);
   if (UsesTls()) {
     SetTlsOptions(curl, security_.ca_file, &options);
   } else if (scheme == FtpScheme::kSftp) {

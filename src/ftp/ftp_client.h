@@ -55,7 +55,8 @@ class CFtpClient : public CInternetClient {
   void SetPassiveMode(BOOL passive);
 
   // Chooses explicit TLS, trusted certificates, the password file, the SSH
-  // key and the known hosts file for the next connection.
+  // key, the known hosts file and the time-out for the next connection (a
+  // time-out given there bounds every wait, over FtpTimeoutsFromEnvironment).
   void SetSecurity(const FtpSecurity& security) { security_ = security; }
 
   // Connects to `server` and logs in with `user` and `password` unless this

@@ -8,10 +8,12 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-// `reply` without the line end of its last line, for a reason.
+// `reply` without the line end of its last line, for a reason; a
+// temporary refusal says so.
 std::string ReplyForReason(const std::string& reply) {
   size_t end = reply.find_last_not_of("\r\n");
-  return end == std::string::npos ? std::string() : reply.substr(0, end + 1);
+  return (end == std::string::npos ? std::string() : reply.substr(0, end + 1)) +
+         TemporaryNote(reply);
 }
 
 bool IsPositive(int code) { return code >= 200 && code <= 399; }
@@ -33,6 +35,7 @@ std::string SmtpConversation::SocketReason() const {
 }
 
 bool SmtpConversation::Connect() {
+  socket_.SetTimeout(timeout_);
   if (socket_.ConnectTo(address_)) return true;
   *diagnostics_ += "SEND: Error connecting to the mailserver\n";
   reason_ = "cannot connect to the mail server " + server_ + ": " + SocketReason();

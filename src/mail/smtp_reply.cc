@@ -6,6 +6,11 @@
 
 namespace postrunner {
 
+std::string TemporaryNote(const std::string& reply) {
+  const int code = SmtpReplyCode(reply);
+  return code >= 400 && code <= 499 ? "; temporary: the server asks to try again later" : "";
+}
+
 int SmtpReplyCode(const std::string& reply) {
   size_t length = reply.find_first_of(std::string("\r\n\0", 3));
   if (length == std::string::npos) length = reply.size();

@@ -23,6 +23,10 @@ inline constexpr size_t kMaxSmtpReplyBytes = 64 * 1024;
 // characters.
 int SmtpReplyCode(const std::string& reply);
 
+// The note a reason ends in when `reply` is a temporary refusal (4xx), so
+// that a caller can tell a failure worth retrying; "" for any other reply.
+std::string TemporaryNote(const std::string& reply);
+
 class SmtpReplyReader {
  public:
   explicit SmtpReplyReader(CQXBlockSock* socket) : socket_(socket) {}

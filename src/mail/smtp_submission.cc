@@ -189,7 +189,7 @@ std::string SmtpSubmission::Shown(const std::string& reply) const {
     ReplaceAll(&text, SaslLoginResponse(security_.secret), "***");
     ReplaceAll(&text, SaslXoauth2Response(security_.user, security_.secret), "***");
   }
-  return text;
+  return text + TemporaryNote(reply);
 }
 
 }  // namespace postrunner

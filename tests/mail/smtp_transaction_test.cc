@@ -267,10 +267,13 @@ TEST_P(SmtpRefusalTest, FailsTheReceiverAndStops) {
   EXPECT_FALSE(message_.Transmit(diagnostics));
   std::string reason = ::testing::internal::GetCapturedStderr();
   std::string command = *p.command ? p.command : "HELO " + HostName() + "\r\n";
-  // The reason names the server, the command and the server's reply.
+  // The reason names the server, the command and the server's reply, and
+  // tells a temporary refusal from a lasting one.
+  const std::string note =
+      p.reply[0] == '4' ? "; temporary: the server asks to try again later" : "";
   EXPECT_EQ(reason, "postrunner: the mail server " + server.address() + " refused " +
                         command.substr(0, command.size() - 2) + ": " +
-                        std::string(p.reply).substr(0, std::strlen(p.reply) - 2) + "\n");
+                        std::string(p.reply).substr(0, std::strlen(p.reply) - 2) + note + "\n");
   std::string expected = "SEND: Error in response to " + command + "\n" +
                          "From :" + server.address() + "\n" + p.reply + "\n" +
                          "Unable to send email to: to@dst.test";

@@ -1,0 +1,124 @@
+"""What a user meets when a delivery goes wrong: the /Timeout: bound on every
+wait, temporary refusals that say so, several receivers in one message, and
+reasons that name the option that mends a mix-up."""
+import socket
+import threading
+import time
+
+import pytest
+
+from conftest import BANNER
+from ftp_util import StallingFtpServer
+from support import accept_each
+from test_main_flow import USAGE, write_reg
+from test_mail import RECEIVER, SENDER, mail, smtp  # noqa: F401
+
+
+class ScriptedSmtp:
+    """An SMTP peer on loopback: sends `greeting` (None: nothing at all) to
+    each connection, then answers each command line with the reply that
+    `replies` gives for its verb, else "250 OK". Records the command lines."""
+
+    def __init__(self, greeting="220 scripted.test ESMTP", replies=None):
+        self.greeting = greeting
+        self.replies = replies or {}
+        self.commands = []
+        self.sock = socket.create_server(("127.0.0.1", 0), backlog=4)
+        self.port = self.sock.getsockname()[1]
+        self.address = "127.0.0.1:%d" % self.port
+        self.conns = []
+        accept_each(self.sock, self._start)
+
+    def _start(self, conn):
+        self.conns.append(conn)
+        threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        try:
+            if self.greeting is None:
+                return
+            conn.sendall(self.greeting.encode() + b"\r\n")
+            pending = b""
+            while True:
+                chunk = conn.recv(4096)
+                if not chunk:
+                    return
+                pending += chunk
+                while b"\r\n" in pending:
+                    line, pending = pending.split(b"\r\n", 1)
+                    text = line.decode("latin-1")
+                    self.commands.append(text)
+                    verb = text.split(" ")[0].split(":")[0].upper()
+                    conn.sendall(self.replies.get(verb, "250 OK").encode() + b"\r\n")
+                    if verb == "QUIT":
+                        return
+        except OSError:
+            return
+
+    def close(self):
+        for c in self.conns:
+            c.close()
+        self.sock.close()
+
+
+@pytest.fixture
+def scripted():
+    servers = []
+
+    def make(*args, **kw):
+        servers.append(ScriptedSmtp(*args, **kw))
+        return servers[-1]
+    yield make
+    for s in servers:
+        s.close()
+
+
+def timed(run, *args):
+    start = time.monotonic()
+    r = run(*args, timeout=60)
+    return r, time.monotonic() - start
+
+
+# --- /Timeout: ------------------------------------------------------------
+
+def test_timeout_bounds_the_wait_for_a_silent_mail_and_ftp_server(run, workdir, scripted):
+    (workdir / "a.txt").write_bytes(b"a")
+    silent = scripted(greeting=None)
+    r, took = timed(run, "/Receiver:" + RECEIVER, "/Sender:" + SENDER,
+                    "/Mailserver:" + silent.address, "/Timeout:2", "/File:a.txt")
+    assert r.code == 5 and took < 10, (r.code, took)
+    assert r.lines[-1] == "ERROR: File a.txt not sent to " + RECEIVER
+    assert "sent no greeting" in r.stderr
+    with StallingFtpServer("GREETING") as ftp:
+        r, took = timed(run, "/FTPServer:" + ftp.address, "/FTPUser:u", "/FTPPassword:p",
+                        "/Timeout:2", "/File:a.txt")
+    assert r.code == 5 and took < 10, (r.code, took)
+
+
+@pytest.mark.parametrize("value", ["0", "x", "86401", "", "-5"])
+def test_a_bad_timeout_is_a_usage_error(run, workdir, tmp_path, value):
+    (workdir / "a.txt").write_bytes(b"a")
+    r = run("/Receiver:" + RECEIVER, "/Sender:" + SENDER, "/Timeout:" + value, "/File:a.txt")
+    assert r.code == 1
+    assert r.lines == BANNER + USAGE
+    assert r.stderr == ("postrunner: /Timeout: takes a whole number of seconds "
+                        "from 1 to 86400\n")
+    write_reg(tmp_path / "user.reg", "CURRENT_USER", {"Timeout": "soon"})
+    r = run("/Receiver:" + RECEIVER, "/Sender:" + SENDER, "/File:a.txt")
+    assert r.code == 1
+    assert r.stderr.startswith("postrunner: the Timeout preset takes")
+
+
+@pytest.mark.parametrize("verb,reply,temporary", [
+    ("MAIL", "421 4.3.2 shutting down", True),
+    ("RCPT", "450 4.2.0 mailbox busy", True),
+    ("RCPT", "550 5.1.1 no such user", False)])
+def test_a_temporary_refusal_says_so(run, workdir, scripted, verb, reply, temporary):
+    (workdir / "a.txt").write_bytes(b"a")
+    server = scripted(replies={verb: reply})
+    r = run("/Receiver:" + RECEIVER, "/Sender:" + SENDER, "/Mailserver:" + server.address,
+            "/File:a.txt")
+    assert r.code == 5
+    note = "; temporary: the server asks to try again later"
+    assert r.stderr.rstrip("\n").endswith(reply + (note if temporary else ""))
+    assert r.stderr.count("\n") == 1
