@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "driver/archive_file.h"
 #include "driver/command_line.h"
@@ -82,6 +83,20 @@ int CheckAddress(const char* role, const std::string& address, const char* unset
   return MissingOption(unset_message, "");
 }
 
+// Checks each address of the receiver text, which may list several
+// separated by commas. Returns 0 or the exit code.
+int CheckReceivers(const std::string& receivers) {
+  const std::vector<std::string> addresses = SplitAddressList(receivers);
+  for (const std::string& address : addresses) {
+    if (address.empty() && addresses.size() > 1) {
+      PrintReason("the receiver list \"" + receivers + "\" holds an empty address");
+      return MissingOption("ERROR: Set the receiver", "");
+    }
+    if (int code = CheckAddress("receiver", address, "ERROR: Set the receiver")) return code;
+  }
+  return 0;
+}
+
 // Reads /Timeout: or the Timeout preset. Returns 0 or the exit code of a
 // bad value.
 int ReadTimeout(RunSettings* s) {
@@ -105,11 +120,12 @@ int ReadDeliveryOptions(RunSettings* s) {
     s->ftp.security.timeout_seconds = s->timeout_seconds;
     return 0;
   }
-  if (!HasOption("/Receiver:")) {
-    return MissingOption("ERROR: Set the receiver", "no receiver: give /Receiver:ADDRESS");
+  s->receiver = OptionOrPreset("/Receiver:", "Receiver");
+  if (!HasOption("/Receiver:") && s->receiver.empty()) {
+    return MissingOption("ERROR: Set the receiver",
+                         "no receiver: give /Receiver:ADDRESS or the registry preset Receiver");
   }
-  s->receiver = GetOptionValue("/Receiver:");
-  if (int code = CheckAddress("receiver", s->receiver, "ERROR: Set the receiver")) return code;
+  if (int code = CheckReceivers(s->receiver)) return code;
   s->mail_server = HasOption("/Mailserver:") ? GetOptionValue("/Mailserver:")
                                              : ReadPreset("Mailserver", kDefaultMailServer);
   if (HasOption("/Sender:")) {

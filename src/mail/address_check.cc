@@ -16,4 +16,28 @@ std::string AddressProblem(std::string_view address) {
   return std::string();
 }
 
+std::vector<std::string> SplitAddressList(std::string_view text) {
+  if (text.find(',') == std::string_view::npos) return {std::string(text)};
+  std::vector<std::string> addresses;
+  for (;;) {
+    const size_t comma = text.find(',');
+    std::string_view item = text.substr(0, comma);
+    const size_t first = item.find_first_not_of(" \t");
+    item = first == std::string_view::npos ? std::string_view()
+                                           : item.substr(first, item.find_last_not_of(" \t") -
+                                                                    first + 1);
+    addresses.emplace_back(item);
+    if (comma == std::string_view::npos) return addresses;
+    text.remove_prefix(comma + 1);
+  }
+}
+
+std::string JoinedAddressList(std::string_view text) {
+  std::string joined;
+  for (const std::string& address : SplitAddressList(text)) {
+    joined += (joined.empty() ? "" : ", ") + address;
+  }
+  return joined;
+}
+
 }  // namespace postrunner

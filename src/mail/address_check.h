@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace postrunner {
 
@@ -15,6 +16,15 @@ namespace postrunner {
 // 0x7F); otherwise why it is refused, e.g.
 // "holds the control character 0x0D at byte 12".
 std::string AddressProblem(std::string_view address);
+
+// The addresses of a receiver text that lists several separated by commas
+// ("a@x.org,b@y.org"), each without the blanks around it; a text without a
+// comma is its one address, unchanged. An empty element stays as "".
+std::vector<std::string> SplitAddressList(std::string_view text);
+
+// The addresses of `text` (SplitAddressList) joined by ", ", as a To: line
+// lists them; a single address unchanged.
+std::string JoinedAddressList(std::string_view text);
 
 }  // namespace postrunner
 

@@ -72,7 +72,10 @@ class CQXMailMessage {
   // stores `echo_errors`: when TRUE, transmission failures are also printed.
   void Reset(BOOL echo_errors);
 
-  // Appends a receiver; each gets its own conversation and "To: " line.
+  // Appends a receiver; each gets its own conversation and "To: " line. A
+  // receiver of several addresses separated by commas ("a@x.org,b@y.org")
+  // gets one message: one RCPT per address and a "To: " line listing them
+  // all; when the server refuses any of them, none gets the message.
   void AddReceiver(std::string address);
   void SetSender(std::string address);
   // The server's text and the host and port parsed from it (mail_server.h).

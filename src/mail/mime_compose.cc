@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "mail/address_check.h"
 #include "mail/base64.h"
 #include "mail/client_identity.h"
 #include "mail/content_type.h"
@@ -74,7 +75,7 @@ void CQXMailMessage::BuildHeader(int receiver_index) {
   AppendLine(&h, "Received: (Corvuspost build 1.0.2)");
   AppendLine(&h, "From: " + (sender_.empty() ? std::string("Unknown User") : sender_));
   if (receiver_index >= 0 && static_cast<size_t>(receiver_index) < receivers_.size()) {
-    AppendLine(&h, "To: " + receivers_[static_cast<size_t>(receiver_index)]);
+    AppendLine(&h, "To: " + JoinedAddressList(receivers_[static_cast<size_t>(receiver_index)]));
   }
   AppendLine(&h, "Date: " + DateText(GetLocalTime()));
   CleanSubject(&subject_);

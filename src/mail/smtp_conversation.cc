@@ -124,6 +124,15 @@ bool SmtpConversation::SendData(const MessageWriter& write) {
   return true;
 }
 
+void SmtpConversation::Abandon(const std::string& note) {
+  reason_ += note;
+  std::string reply;
+  for (const char* command : {"RSET", "QUIT"}) {
+    if (!socket_.Send(std::string(command) + kCrLf) || !replies_.Read(timeout_, &reply)) break;
+  }
+  socket_.Close();
+}
+
 void SmtpConversation::Quit(bool judge) {
   const std::string quit = "QUIT";
   socket_.Send(quit + kCrLf);

@@ -68,6 +68,11 @@ class SmtpConversation {
   // delivered. Closes the connection.
   void Quit(bool judge);
 
+  // Ends a transaction the server refused part of: RSET, then QUIT, each
+  // reply read but not judged, and closes the connection. Nothing of the
+  // message has been sent. `note` is appended to reason().
+  void Abandon(const std::string& note);
+
   // Why the conversation failed, for one line on standard error.
   const std::string& reason() const { return reason_; }
 

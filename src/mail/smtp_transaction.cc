@@ -1,6 +1,6 @@
 // CQXMailMessage sending: the checks before sending, the loop over the
-// receivers and one SMTP conversation per receiver: HELO, MAIL, RCPT, DATA,
-// QUIT, or, when secure submission is asked for, TLS, EHLO and AUTH before
+// receivers and one SMTP conversation per receiver: HELO, MAIL, one RCPT per
+// address of the receiver's list, DATA, QUIT, or, when secure submission is asked for, TLS, EHLO and AUTH before
 // MAIL (smtp_submission.h).
 #include <cerrno>
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "mail/address_check.h"
 #include "mail/client_identity.h"
@@ -24,6 +25,18 @@ namespace {
 
 // The size of the message `write` produces as SIZE counts it: the data as
 // it goes on the wire, without the end-of-data line.
+// RCPT TO for each of `addresses`. When the server refuses one of several,
+// the transaction is abandoned (RSET, QUIT) before any data: a message
+// that reached only some receivers would leave the others guessing.
+bool AddRecipients(SmtpConversation* smtp, const std::vector<std::string>& addresses) {
+  for (const std::string& address : addresses) {
+    if (smtp->Exchange("RCPT TO: <" + address + ">", true)) continue;
+    if (addresses.size() > 1) smtp->Abandon("; nothing was sent to any receiver");
+    return false;
+  }
+  return true;
+}
+
 uint64_t MessageBytes(const SmtpConversation::MessageWriter& write) {
   uint64_t bytes = 0;
   SmtpDataWriter counter([&bytes](const std::string& block) {
@@ -101,14 +114,17 @@ BOOL CQXMailMessage::SendToReceiver(const std::string& receiver, const std::stri
 BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& write,
                               const std::function<uint64_t()>& message_bytes,
                               std::string& diagnostics) {
-  for (const std::string* address : {&std::as_const(sender_), &receiver}) {
-    std::string problem = AddressProblem(*address);
+  std::vector<std::string> addresses = SplitAddressList(receiver);
+  addresses.insert(addresses.begin(), sender_);
+  for (const std::string& address : addresses) {
+    std::string problem = AddressProblem(address);
     if (!problem.empty()) {
       diagnostics += "SEND: Address with a control character\n";
-      PrintReason("the mail address \"" + *address + "\" " + problem);
+      PrintReason("the mail address \"" + address + "\" " + problem);
       return FALSE;
     }
   }
+  addresses.erase(addresses.begin());
   std::string host_name;
   if (System().HostName(&host_name) != 0) {
     diagnostics += "SEND: Unable to retreive the hostname for this computer\n";
@@ -132,7 +148,7 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
                            secure.CheckSize(message_bytes, split_advice_)
                      : smtp.Exchange("HELO " + client_name, check_replies_ != FALSE)) &&
                 smtp.Exchange("MAIL From: <" + sender_ + ">", true) &&
-                smtp.Exchange("RCPT TO: <" + receiver + ">", true) && smtp.SendData(write);
+                AddRecipients(&smtp, addresses) && smtp.SendData(write);
   }
   if (!delivered) {
     PrintReason(smtp.reason());

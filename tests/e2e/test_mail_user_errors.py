@@ -11,7 +11,8 @@ from conftest import BANNER
 from ftp_util import StallingFtpServer
 from support import accept_each
 from test_main_flow import USAGE, write_reg
-from test_mail import RECEIVER, SENDER, mail, smtp  # noqa: F401
+from smtp_util import Keeper, SmtpSink, single_attachment
+from test_mail import PIECE, RECEIVER, SENDER, join_pieces, mail, payload, smtp  # noqa: F401
 
 
 class ScriptedSmtp:
@@ -122,3 +123,70 @@ def test_a_temporary_refusal_says_so(run, workdir, scripted, verb, reply, tempor
     note = "; temporary: the server asks to try again later"
     assert r.stderr.rstrip("\n").endswith(reply + (note if temporary else ""))
     assert r.stderr.count("\n") == 1
+
+
+# --- several receivers ----------------------------------------------------
+
+OTHER = "second@far.test"
+
+
+class RefuseOne(Keeper):
+    """Refuses RCPT for OTHER and counts RSET."""
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address == OTHER:
+            return "550 5.1.1 <%s>: no such user" % OTHER
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_RSET(self, server, session, envelope):
+        self.sink.rsets += 1
+        return "250 OK"
+
+
+@pytest.mark.parametrize("size", [5000, PIECE + 100])
+def test_several_receivers_get_one_message_each_piece(run, smtp, workdir, size):
+    data = payload(size)
+    (workdir / "f.bin").write_bytes(data)
+    receivers = RECEIVER + ", " + OTHER
+    r = run("/Receiver:" + receivers, "/Sender:" + SENDER, "/Mailserver:" + smtp.address,
+            "/File:f.bin")
+    assert r.code == 0, r.stderr
+    assert r.lines[-1] == "File f.bin sent to " + receivers
+    pieces = 1 if size < PIECE else 2
+    assert len(smtp.messages) == pieces
+    for m in smtp.messages:
+        assert m.rcpt_tos == [RECEIVER, OTHER]
+        assert ("\r\nTo: %s, %s\r\n" % (RECEIVER, OTHER)).encode() in m.content
+    if pieces == 1:
+        assert single_attachment(smtp.messages[0].content)[2] == data
+    else:
+        assert join_pieces([m.content for m in smtp.messages])[1] == data
+
+
+def test_a_refused_receiver_stops_the_message_for_all(run, workdir, tmp_path):
+    sink = SmtpSink(keeper=RefuseOne)
+    sink.rsets = 0
+    try:
+        (workdir / "a.txt").write_bytes(b"a")
+        write_reg(tmp_path / "user.reg", "CURRENT_USER", {"Receiver": RECEIVER + "," + OTHER})
+        r = run("/Sender:" + SENDER, "/Mailserver:" + sink.address, "/File:a.txt")
+    finally:
+        sink.stop()
+    assert r.code == 5
+    assert r.lines[-1] == "ERROR: File a.txt not sent to %s,%s" % (RECEIVER, OTHER)
+    assert sink.messages == [] and sink.rsets == 1
+    assert r.stderr == ("postrunner: the mail server %s refused RCPT TO: <%s>: "
+                        "550 5.1.1 <%s>: no such user; nothing was sent to any receiver\n"
+                        % (sink.address, OTHER, OTHER))
+
+
+@pytest.mark.parametrize("receivers", [RECEIVER + ",", RECEIVER + ",x@y.org\x01"])
+def test_each_receiver_of_a_list_is_checked(run, smtp, workdir, receivers):
+    (workdir / "a.txt").write_bytes(b"a")
+    r = run("/Receiver:" + receivers, "/Sender:" + SENDER, "/Mailserver:" + smtp.address,
+            "/File:a.txt")
+    assert r.code == 1
+    assert r.lines == BANNER + ["ERROR: Set the receiver"] + USAGE
+    assert "empty address" in r.stderr or "control character 0x01" in r.stderr
+    assert smtp.offered == 0
