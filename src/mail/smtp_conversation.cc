@@ -34,11 +34,22 @@ std::string SmtpConversation::SocketReason() const {
   return SocketErrorReason(socket_.GetErrorCode());
 }
 
+std::string SmtpConversation::HostAndPort() const {
+  const bool v6 = address_.host.find(':') != std::string::npos;
+  return (v6 ? "[" + address_.host + "]" : address_.host) + ":" + std::to_string(address_.port);
+}
+
 bool SmtpConversation::Connect() {
   socket_.SetTimeout(timeout_);
   if (socket_.ConnectTo(address_)) return true;
   *diagnostics_ += "SEND: Error connecting to the mailserver\n";
-  reason_ = "cannot connect to the mail server " + server_ + ": " + SocketReason();
+  // The port is named even when the server's text leaves it to the default.
+  const std::string port = ":" + std::to_string(address_.port);
+  const bool names_port = server_.size() > port.size() &&
+                          server_.compare(server_.size() - port.size(), port.size(), port) == 0;
+  reason_ = "cannot connect to the mail server " +
+            (names_port || address_.host.empty() ? server_ : HostAndPort()) + ": " +
+            SocketReason();
   return false;
 }
 
@@ -48,9 +59,23 @@ bool SmtpConversation::Fail(const std::string& reason) {
   return false;
 }
 
-bool SmtpConversation::AwaitGreeting() {
+bool SmtpConversation::AwaitGreeting(int quiet_limit, const std::string& quiet_reason) {
   std::string greeting;
-  if (!replies_.Read(timeout_, &greeting)) {
+  bool greeted = false;
+  int waited = 0;
+  if (quiet_limit > 0 && quiet_limit < timeout_) {
+    greeted = replies_.Read(quiet_limit, &greeting);
+    const bool timed_out = !greeted && socket_.GetErrorCode() == QXE_TIMEOUT;
+    // Part of a greeting means a slow server, which gets the rest of the time.
+    waited = timed_out && replies_.HasPending() ? quiet_limit : timeout_;
+    if (timed_out && !replies_.HasPending()) {
+      *diagnostics_ += "SEND: No greeting from the mailserver\nFrom :" + server_ + "\n";
+      reason_ = quiet_reason;
+      return false;
+    }
+  }
+  if (!greeted && waited < timeout_) greeted = replies_.Read(timeout_ - waited, &greeting);
+  if (!greeted) {
     *diagnostics_ += "SEND: No greeting from the mailserver\nFrom :" + server_ + "\n";
     reason_ = "the mail server " + server_ + " sent no greeting: " + SocketReason();
     return false;

@@ -47,8 +47,13 @@ class SmtpConversation {
 
   // Waits for the server's greeting, up to the time-out. Its text goes into
   // the diagnostics; its code is not judged (the reply to HELO decides).
-  // False when no greeting came: nothing may be sent before it.
-  bool AwaitGreeting();
+  // False when no greeting came: nothing may be sent before it. With a
+  // `quiet_limit` below the time-out, a server that sends nothing at all in
+  // that many seconds ends the wait then, with `quiet_reason` as reason().
+  bool AwaitGreeting(int quiet_limit = 0, const std::string& quiet_reason = "");
+
+  // The host and port connected to, as "host:port" ("[v6]:port").
+  std::string HostAndPort() const;
 
   // Sends `command` (one line, without its line end) and reads the reply.
   // False when no reply came, or when `judge` is set and the reply is not

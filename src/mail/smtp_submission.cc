@@ -9,6 +9,10 @@
 namespace postrunner {
 namespace {
 
+// Seconds of silence after which a server where TLS from the first byte is
+// likely is taken for one that waits for a TLS handshake.
+constexpr int kSilentTlsPortSeconds = 10;
+
 // The first digit of a reply's code ('2' for 250), or 0 for no code.
 char ReplyClass(const std::string& reply) {
   return (reply.size() >= 3 && reply[0] >= '1' && reply[0] <= '5') ? reply[0] : 0;
@@ -42,8 +46,23 @@ SmtpSubmission::SmtpSubmission(const MailSecurity& security, const MailServer& s
 
 bool SmtpSubmission::OpenTls() {
   std::string reason;
-  return security_.transport != MailTransport::kTls || Handshake(&reason) ||
-         smtp_->Fail(reason);
+  if (security_.transport != MailTransport::kTls || Handshake(&reason)) return true;
+  // A plain greeting where a TLS record was expected.
+  if (reason.find("wrong version number") != std::string::npos ||
+      reason.find("packet length too long") != std::string::npos) {
+    reason += "; the server speaks plain SMTP first: use /StartTLS";
+  }
+  return smtp_->Fail(reason);
+}
+
+bool SmtpSubmission::AwaitGreeting() {
+  const bool tls_port_likely =
+      security_.transport == MailTransport::kStartTls ||
+      (security_.transport == MailTransport::kPlain && smtp_->HostAndPort().ends_with(":465"));
+  if (!tls_port_likely) return smtp_->AwaitGreeting();
+  return smtp_->AwaitGreeting(kSilentTlsPortSeconds,
+                              "no greeting from " + smtp_->HostAndPort() +
+                                  "; if this port speaks TLS from the first byte (465), use /TLS");
 }
 
 bool SmtpSubmission::Introduce(const std::string& client_name) {
@@ -60,6 +79,11 @@ bool SmtpSubmission::Handshake(std::string* reason) {
   if (smtp_->tls()->StartTls(socket->GetSocket(), host_, security_.ca_file,
                              smtp_->timeout() * 1000, reason)) {
     return true;
+  }
+  if (security_.ca_file.empty() && reason->starts_with("certificate verify failed") &&
+      reason->find("host name mismatch") == std::string::npos) {
+    *reason += "; if a private CA signed the server's certificate, give its certificate "
+               "with /CAFile:PATH";
   }
   *reason = "TLS with " + server_ + " failed: " + *reason;
   return false;
@@ -119,6 +143,10 @@ bool SmtpSubmission::ChooseMechanism(SaslMechanism* mechanism, std::string* reas
   *reason = server_ + " does not offer AUTH " +
             (security_.mechanism_chosen ? SaslMechanismName(*mechanism) : "PLAIN or LOGIN") +
             (offered.empty() ? std::string(" (it offers no AUTH)") : " (it offers" + offered + ")");
+  // Many servers offer AUTH only once STARTTLS has protected the channel.
+  if (offered.empty() && extensions_.starttls) {
+    *reason += "; it offers STARTTLS and likely AUTH after it: use /StartTLS";
+  }
   return false;
 }
 

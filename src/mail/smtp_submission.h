@@ -37,6 +37,12 @@ class SmtpSubmission {
   // greeting; otherwise nothing. False when it failed.
   bool OpenTls();
 
+  // Waits for the greeting (SmtpConversation::AwaitGreeting). Where a port
+  // that speaks TLS from the first byte is a likely mix-up (STARTTLS asked
+  // for, or a plain connection to port 465), such a port's silence ends the
+  // wait after 10 seconds with a reason that suggests /TLS.
+  bool AwaitGreeting();
+
   // EHLO `client_name`; with STARTTLS, the upgrade and EHLO again; then
   // AUTH when a user is set. Without TLS, AUTH goes only to a peer on a
   // loopback address, as the connected socket names it; to any other peer

@@ -142,7 +142,7 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
     if (timeout_ < waits_.minimum_timeout_seconds) timeout_ = waits_.minimum_timeout_seconds;
     smtp.SetTimeout(timeout_);
     const std::string client_name = SmtpClientName(host_name, smtp.socket()->GetSocket());
-    delivered = secure.OpenTls() && smtp.AwaitGreeting() &&
+    delivered = secure.OpenTls() && secure.AwaitGreeting() &&
                 (security_.extended
                      ? secure.Introduce(client_name) &&
                            secure.CheckSize(message_bytes, split_advice_)

@@ -1,6 +1,7 @@
 """What a user meets when a delivery goes wrong: the /Timeout: bound on every
 wait, temporary refusals that say so, several receivers in one message, and
 reasons that name the option that mends a mix-up."""
+import re
 import socket
 import threading
 import time
@@ -11,6 +12,7 @@ from conftest import BANNER
 from ftp_util import StallingFtpServer
 from support import accept_each
 from test_main_flow import USAGE, write_reg
+from smtp_tls_util import PASSWORD, USER, make_certificates, tls_sink
 from smtp_util import Keeper, SmtpSink, single_attachment
 from test_mail import PIECE, RECEIVER, SENDER, join_pieces, mail, payload, smtp  # noqa: F401
 
@@ -74,9 +76,9 @@ def scripted():
         s.close()
 
 
-def timed(run, *args):
+def timed(run, *args, **kw):
     start = time.monotonic()
-    r = run(*args, timeout=60)
+    r = run(*args, timeout=60, **kw)
     return r, time.monotonic() - start
 
 
@@ -190,3 +192,54 @@ def test_each_receiver_of_a_list_is_checked(run, smtp, workdir, receivers):
     assert r.lines == BANNER + ["ERROR: Set the receiver"] + USAGE
     assert "empty address" in r.stderr or "control character 0x01" in r.stderr
     assert smtp.offered == 0
+
+
+# --- reasons that name the fix ---------------------------------------------
+
+@pytest.fixture(scope="module")
+def certs(tmp_path_factory):
+    return make_certificates(tmp_path_factory.mktemp("certs"))
+
+
+MIXUPS = [
+    # (name, sink mode, sink certificate, options, reason pattern)
+    ("starttls_to_tls_port", "tls", "good", ["/StartTLS"],
+     r"no greeting from 127\.0\.0\.1:\d+; if this port speaks TLS from the first byte "
+     r"\(465\), use /TLS$"),
+    ("tls_to_plain_port", "starttls", "good", ["/TLS"],
+     r"the server speaks plain SMTP first: use /StartTLS$"),
+    ("auth_only_after_starttls", "starttls", "good", ["/MailUser:" + USER],
+     r"offers no AUTH\); it offers STARTTLS and likely AUTH after it: use /StartTLS$"),
+    ("private_ca", "tls", "good", ["/TLS"],
+     r"certificate verify failed: .*; if a private CA signed the server's certificate, "
+     r"give its certificate with /CAFile:PATH$"),
+]
+
+
+@pytest.mark.filterwarnings("ignore:Requiring AUTH while not requiring TLS")
+@pytest.mark.parametrize("case", MIXUPS, ids=[m[0] for m in MIXUPS])
+def test_a_mixed_up_option_is_named_within_seconds(certs, run, workdir, case):
+    name, mode, stem, options, reason = case
+    sink = tls_sink(certs, mode, stem)
+    try:
+        (workdir / "a.txt").write_bytes(b"a")
+        r, took = timed(run, "/Receiver:" + RECEIVER, "/Sender:" + SENDER,
+                        "/Mailserver:127.0.0.1:%d" % sink.port, *options, "/File:a.txt",
+                        env_override={"POSTRUNNER_MAIL_PASSWORD": PASSWORD})
+    finally:
+        sink.stop()
+    assert r.code == 5 and took < 15, (r.code, took, r.stderr)
+    assert r.stderr.count("\n") == 1 and re.search(reason, r.stderr.rstrip("\n")), r.stderr
+    assert sink.messages == []
+
+
+def test_a_refused_connection_names_host_and_port(run, workdir):
+    with socket.socket() as probe:
+        if probe.connect_ex(("127.0.0.9", 587)) == 0:
+            pytest.skip("something listens on 127.0.0.9:587")
+    (workdir / "a.txt").write_bytes(b"a")
+    r = run("/Receiver:" + RECEIVER, "/Sender:" + SENDER, "/Mailserver:127.0.0.9", "/StartTLS",
+            "/File:a.txt")
+    assert r.code == 5
+    assert r.stderr == ("postrunner: cannot connect to the mail server 127.0.0.9:587: "
+                        "Connection refused\n")
