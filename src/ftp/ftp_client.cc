@@ -90,6 +90,17 @@ void SetTimeoutOptions(const FtpTimeouts& timeouts, CurlOptions* options) {
       .Set(CURLOPT_LOW_SPEED_TIME, timeouts.stall);
 }
 
+// What an SFTP login the server refused tried: the user and the key or
+// password, so that the user knows which to mend.
+std::string SshLoginAdvice(const FtpSecurity& security, const std::string& user,
+                           bool has_password) {
+  std::string tried = security.ssh_key.empty() ? "" : "the key " + security.ssh_key;
+  if (has_password) tried += (tried.empty() ? "" : " and ") + std::string("the password");
+  if (tried.empty()) return ": user " + user + " gave no key (/SSHKey:) and no password";
+  return ": the server refused user " + user + " with " + tried +
+         (security.ssh_key.empty() ? "" : " (is its public key in the user's authorized_keys?)");
+}
+
 }  // namespace
 
 // What one upload's libcurl callbacks write into; lives on Upload's stack.
@@ -100,6 +111,7 @@ struct CFtpClient::Transfer {
 
   UploadSource source;
   FtpTranscript transcript;
+  std::string remote_name;
   std::string url;
   std::string known_hosts;
   SshHostKeyCheck host_key;
@@ -239,6 +251,17 @@ void CFtpClient::TransferFailed(CURLcode code, const Transfer& transfer) {
   std::string reason = postrunner::FailureReason(code, transcript.logged_in(), error_text,
                                                  transcript.last_reply());
   if (!transfer.host_key.rejection().empty()) reason = transfer.host_key.rejection();
+  if (code == CURLE_LOGIN_DENIED && connection_->server.scheme == FtpScheme::kSftp) {
+    reason += SshLoginAdvice(security_, connection_->user, !connection_->password.empty());
+  }
+  if (code == CURLE_PEER_FAILED_VERIFICATION && security_.ca_file.empty()) {
+    reason += "; if a private CA signed the server's certificate, give its certificate with "
+              "/CAFile:PATH";
+  }
+  if (code == CURLE_REMOTE_FILE_NOT_FOUND) {
+    reason += "; is there a folder for \"" + transfer.remote_name +
+              "\" on the server? No folders are created";
+  }
   if (code == CURLE_OK) {
     reason = "Only " + std::to_string(transfer.source.sent()) + " of the " +
              std::to_string(transfer.source.size()) + " bytes of the local file could be read";
@@ -284,6 +307,7 @@ BOOL CFtpClient::Upload(const std::string& server, const std::string& remote_nam
     Fail(error);
     return FALSE;
   }
+  transfer.remote_name = remote_name;
   transfer.url = BuildFtpUrl(connection_->server, remote_name);
 
   Curl().easy_reset(curl);

@@ -96,7 +96,7 @@ def test_upload_over_tls_arrives_byte_exact(run, workdir, ftp_server, pki, tls, 
 
 
 @pytest.mark.parametrize("case,tls,cert,use_ca,reason", [
-    ("untrusted", "implicit", "good", False, "certificate"),
+    ("untrusted", "implicit", "good", False, "give its certificate with /CAFile:PATH"),
     ("wrong-name", "explicit", "other-name", True, "127.0.0.1"),
     ("no-auth-tls", "", "good", True, "refused AUTH TLS, which /FTPTLS requires; "
                                       "server replied: 500"),

@@ -4,6 +4,7 @@ unknown, changed or revoked host key, a key listed only for port 22, a
 private key other users may read and a folder without write permission fail
 with a reason on stderr and no secret anywhere."""
 import os
+import pwd
 import shutil
 import subprocess
 
@@ -187,3 +188,24 @@ def test_folder_without_write_permission(run, workdir, sshd, keys, known_hosts):
     assert r.code == 5
     assert r.lines[-2].startswith("Ftp.PutFile returned FALSE: Error ")
     assert "Permission denied" in r.stderr
+
+
+
+def test_failures_name_what_to_change(run, workdir, tmp_path, sshd, keys, known_hosts):
+    (workdir / "f.bin").write_bytes(b"x")
+    stranger = keygen(tmp_path / "id_stranger")
+    user = pwd.getpwuid(os.geteuid()).pw_name
+    r = sftp(run, sshd, stranger, known_hosts, "f.bin")
+    assert r.code == 5
+    assert r.lines[-2] == "Ftp.PutFile returned FALSE: Authentication failure"
+    assert r.stderr.startswith("postrunner: Authentication failure")
+    assert ("the server refused user %s with the key %s" % (user, stranger)) in r.stderr
+    r = sftp(run, sshd, keys["plain"], known_hosts, "f.bin", "/FTPFilename:no/such/f.bin")
+    assert r.code == 5
+    assert 'is there a folder for "no/such/f.bin" on the server?' in r.stderr
+    missing = str(tmp_path / "no_key")
+    r = run("/FTPServer:sftp://127.0.0.1:%d" % sshd.port, "/SSHKey:" + missing,
+            "/KnownHosts:" + str(known_hosts), "/File:f.bin")
+    assert r.code == 5
+    assert r.stderr == ("postrunner: cannot open the SSH key file %s: No such file or "
+                        "directory\n" % missing)
