@@ -77,6 +77,7 @@ std::string FailureReason(CURLcode code, bool logged_in, std::string_view error_
   if (!last_reply.empty() && (last_reply[0] == '4' || last_reply[0] == '5')) {
     reason += "; server replied: ";
     reason += last_reply;
+    if (last_reply[0] == '4') reason += "; temporary: the server asks to try again later";
   }
   return reason;
 }

@@ -58,7 +58,8 @@ std::string FailureStatusText(CURLcode code, bool logged_in, std::string_view er
 // The reason for stderr of a transfer libcurl reported as failed: its
 // description, then the server's last reply when that is a refusal (4xx or
 // 5xx), e.g. "Upload failed (at start/before it took off); server replied:
-// 553 Could not create file.". The description is `error_buffer`, else the
+// 553 Could not create file."; a 4xx reply adds "; temporary: the server
+// asks to try again later". The description is `error_buffer`, else the
 // generic text for `code`; after an FTP login (the server has replied) it is
 // always the generic text, because the buffer keeps libcurl's first note of
 // the transfer, which may be a harmless one from setting up an active data

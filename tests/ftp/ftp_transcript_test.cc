@@ -97,6 +97,10 @@ TEST(FailureReasonTest, TheServerReplyFollowsTheLibraryText) {
   // After the login the buffer may hold an earlier, harmless note.
   EXPECT_EQ(FailureReason(CURLE_UPLOAD_FAILED, true, "sa_addr inet_ntop() failed", "553 No."),
             std::string(Curl().easy_strerror(CURLE_UPLOAD_FAILED)) + "; server replied: 553 No.");
+  // A temporary refusal says so, for a caller that would retry.
+  EXPECT_EQ(FailureReason(CURLE_UPLOAD_FAILED, true, "", "452 Disk full."),
+            std::string(Curl().easy_strerror(CURLE_UPLOAD_FAILED)) +
+                "; server replied: 452 Disk full.; temporary: the server asks to try again later");
 }
 
 TEST(FtpTranscriptTest, TheReplyToQuitIsNotTheReason) {
