@@ -93,7 +93,7 @@ def test_preset_files_name_what_they_cannot_hold(run, smtp, tmp_path, workdir):
     r = run("/Receiver:r@dst.test", "/File:a.txt", stderr_ok=True)
     assert (r.code, r.lines[3]) == (1, "ERROR: Set the sender")
     presets = ("Mailserver, Sender, Security, MailUser, MailPasswordFile, MailAuth, CAFile, "
-               "FTPServer, FTPUser, FTPPasswordFile, SSHKey, KnownHosts")
+               "FTPServer, FTPUser, FTPPasswordFile, SSHKey, KnownHosts, Receiver, Timeout")
     assert r.stderr.splitlines() == [
         "postrunner: %s:3: section [HKEY_CURRENT_USER\\%s] is ignored: the machine registry "
         "file holds only HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT keys" % (machine, KEY),
@@ -106,10 +106,10 @@ def test_preset_files_name_what_they_cannot_hold(run, smtp, tmp_path, workdir):
     # A warning never changes the exit code of a run that succeeds.
     (workdir / "a.txt").write_text("x")
     machine.write_text('REGEDIT4\n[HKEY_LOCAL_MACHINE\\%s]\n"Sender"="s@src.test"\n'
-                       '"Mailserver"="%s"\n"mailserver"="%s"\n"SSHkey"="k"\n"Receiver"="r"\n'
+                       '"Mailserver"="%s"\n"mailserver"="%s"\n"SSHkey"="k"\n"Recipient"="r"\n'
                        % (KEY, smtp.address, smtp.address))
     user.unlink()
     r = run("/Receiver:r@dst.test", "/File:a.txt", stderr_ok=True)
     assert (r.code, r.lines[-1]) == (0, "File a.txt sent to r@dst.test")
-    assert r.stderr == ('postrunner: %s:7: "Receiver" is not a preset and is ignored; the '
+    assert r.stderr == ('postrunner: %s:7: "Recipient" is not a preset and is ignored; the '
                         'presets are %s\n' % (machine, presets))
