@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "ftp/curl_options.h"
+#include "net/curl_options.h"
 #include "ftp/ftp_url.h"
 #include "ftp/internet_client.h"
 #include "ftp/secure_transfer.h"

@@ -1,6 +1,6 @@
 #include "ftp/ftp_transcript.h"
 
-#include "ftp/curl_handle.h"
+#include "net/curl_handle.h"
 #include "platform/ascii.h"
 
 namespace postrunner {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "ftp/curl_handle.h"
+#include "net/curl_handle.h"
 
 namespace postrunner {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ftp/curl_options.h"
+#include "net/curl_options.h"
 #include "ftp/ftp_security.h"
 
 namespace postrunner {

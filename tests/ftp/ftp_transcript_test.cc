@@ -1,11 +1,11 @@
-#include "ftp/curl_handle.h"
+#include "net/curl_handle.h"
 #include "ftp/ftp_transcript.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "ftp/curl_options.h"
+#include "net/curl_options.h"
 #include "ftp/ftp_client.h"
 
 namespace postrunner {

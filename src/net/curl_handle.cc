@@ -1,4 +1,4 @@
-#include "ftp/curl_handle.h"
+#include "net/curl_handle.h"
 
 #include <memory>
 

@@ -1,18 +1,18 @@
 // Setting libcurl options with every result checked. libcurl is loaded at
 // run time, so the library found may be older than the headers the program
 // was built with and refuse an option it does not know (CURLOPT_PROTOCOLS_STR
-// needs 7.85, for example). An option that guards the upload (verification,
+// needs 7.85, for example). An option that guards the transfer (verification,
 // protocols, time-outs) must never be dropped silently: the first refusal
-// stops the set-up and its text fails the upload.
-#ifndef POSTRUNNER_FTP_CURL_OPTIONS_H_
-#define POSTRUNNER_FTP_CURL_OPTIONS_H_
+// stops the set-up and its text fails the transfer.
+#ifndef POSTRUNNER_NET_CURL_OPTIONS_H_
+#define POSTRUNNER_NET_CURL_OPTIONS_H_
 
 #include <curl/curl.h>
 
 #include <string>
 #include <type_traits>
 
-#include "ftp/curl_handle.h"
+#include "net/curl_handle.h"
 
 namespace postrunner {
 
@@ -56,4 +56,4 @@ class CurlOptions {
 
 }  // namespace postrunner
 
-#endif  // POSTRUNNER_FTP_CURL_OPTIONS_H_
+#endif  // POSTRUNNER_NET_CURL_OPTIONS_H_

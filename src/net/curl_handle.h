@@ -1,16 +1,16 @@
-// libcurl for the FTP client: the library itself, loaded from its shared
-// object the first time an upload needs it, its once-per-process set-up, and
-// an RAII owner for one easy handle. Only FTP runs load libcurl, so mail and
-// archive runs never map it or the TLS stack it pulls in (most of a run's
-// memory otherwise). Only the FTP code uses libcurl.
-#ifndef POSTRUNNER_FTP_CURL_HANDLE_H_
-#define POSTRUNNER_FTP_CURL_HANDLE_H_
+// libcurl for the transfers that use it (uploads, and any other URL-based
+// exchange): the library itself, loaded from its shared object the first time
+// a transfer needs it, its once-per-process set-up, and an RAII owner for one
+// easy handle. Runs that never need it (plain mail, archives) never map it or
+// the TLS stack it pulls in (most of a run's memory otherwise).
+#ifndef POSTRUNNER_NET_CURL_HANDLE_H_
+#define POSTRUNNER_NET_CURL_HANDLE_H_
 
 #include <curl/curl.h>
 
 namespace postrunner {
 
-// The libcurl entry points the FTP client calls.
+// The libcurl entry points the program calls.
 struct CurlApi {
   CURLcode (*global_init)(long flags);
   void (*global_cleanup)();
@@ -58,4 +58,4 @@ class CurlEasy {
 
 }  // namespace postrunner
 
-#endif  // POSTRUNNER_FTP_CURL_HANDLE_H_
+#endif  // POSTRUNNER_NET_CURL_HANDLE_H_

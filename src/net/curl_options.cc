@@ -1,4 +1,4 @@
-#include "ftp/curl_options.h"
+#include "net/curl_options.h"
 
 namespace postrunner {
 
