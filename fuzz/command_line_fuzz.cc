@@ -20,8 +20,9 @@
 #include "driver/thread_count.h"
 #include "fuzz_support.h"
 #include "mail/address_check.h"
-#include "net/host_port.h"
+#include "mail/file_pieces.h"
 #include "platform/ascii.h"
+#include "platform/host_port.h"
 
 namespace postrunner {
 namespace {

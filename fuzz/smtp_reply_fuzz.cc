@@ -48,6 +48,10 @@ class ScriptedPeer : public SocketApi {
     sent_ += n;
     return static_cast<ssize_t>(n);
   }
+  int PeerAddress(int, SocketAddress*) override {
+    errno = ENOTCONN;
+    return -1;
+  }
   int Close(int) override { return 0; }
 
   size_t sent() const { return sent_; }
