@@ -312,9 +312,10 @@ int ReadModeOptions(RunSettings* s) {
   return 0;
 }
 
-}  // namespace
-
-int RunPostrunner(int argc, const char* const* argv) {
+// Sets the process up for any mode: standard descriptors, write signals,
+// the command line and the clean-up on signals. Returns 0, or the exit code
+// when the run cannot start.
+int PrepareProcess(int argc, const char* const* argv) {
   // Before anything opens a file: no file may take a standard descriptor.
   if (!OpenClosedStandardDescriptors()) {
     PrintReason("a standard descriptor is closed and /dev/null cannot be opened: " +
@@ -325,26 +326,12 @@ int RunPostrunner(int argc, const char* const* argv) {
   if (!SetRawCommandLine(argc, argv)) return kExitUsage;
   InstallSignalCleanup();
   SplitCommandLine();
-  switch (FindInfoRequest()) {
-    case InfoRequest::kHelp:
-      PrintHelp();
-      return kExitOk;
-    case InfoRequest::kVersion:
-      PrintVersion();
-      return kExitOk;
-    case InfoRequest::kNone:
-      break;
-  }
-  WarnAboutIgnoredArguments();
-  // A secret given on the command line or in the environment is in memory
-  // from the start; one in a file makes the process non-dumpable when read.
-  if ((MailSecretGiven() || FtpSecretGiven()) && !ProtectSecretMemory()) {
-    PrintReason("cannot keep the secrets out of core dumps: " + ErrnoText(errno));
-  }
-  // The receiving side is a mode of its own: it prints only its result lines.
-  if (HasOption("/Join:")) {
-    return RunJoin(ExpandHome(GetOptionValue("/Join:")), ExpandHome(GetOptionValue("/JoinTo:")));
-  }
+  return 0;
+}
+
+// The sending side: the banner, the mode and delivery options, the archive
+// and the delivery. Returns the exit code.
+int RunSend() {
   EnableProgress(!HasOption("/Quiet"));
   // An archive streamed into standard output has it to itself.
   if (HasOption("/CreateOnly") && (HasOption("/Zip") || HasOption("/Dir:")) &&
@@ -377,6 +364,33 @@ int RunPostrunner(int argc, const char* const* argv) {
     return kExitOk;
   }
   return Deliver(s, &archive);
+}
+
+}  // namespace
+
+int RunPostrunner(int argc, const char* const* argv) {
+  if (int code = PrepareProcess(argc, argv)) return code;
+  switch (FindInfoRequest()) {
+    case InfoRequest::kHelp:
+      PrintHelp();
+      return kExitOk;
+    case InfoRequest::kVersion:
+      PrintVersion();
+      return kExitOk;
+    case InfoRequest::kNone:
+      break;
+  }
+  WarnAboutIgnoredArguments();
+  // A secret given on the command line or in the environment is in memory
+  // from the start; one in a file makes the process non-dumpable when read.
+  if ((MailSecretGiven() || FtpSecretGiven()) && !ProtectSecretMemory()) {
+    PrintReason("cannot keep the secrets out of core dumps: " + ErrnoText(errno));
+  }
+  // The receiving side is a mode of its own: it prints only its result lines.
+  if (HasOption("/Join:")) {
+    return RunJoin(ExpandHome(GetOptionValue("/Join:")), ExpandHome(GetOptionValue("/JoinTo:")));
+  }
+  return RunSend();
 }
 
 }  // namespace postrunner

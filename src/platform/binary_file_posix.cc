@@ -45,7 +45,7 @@ ssize_t CBinaryFile::ReadAt(void* buffer, size_t count, int64_t position) const 
   char* out = static_cast<char*>(buffer);
   size_t got = 0;
   while (got < count) {
-    ssize_t n = ::pread(fd_.get(), out + got, count - got, static_cast<off_t>(position) + got);
+    ssize_t n = ::pread(fd_.get(), out + got, count - got, static_cast<off_t>(position + static_cast<int64_t>(got)));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -1;
     if (n == 0) break;

@@ -81,7 +81,7 @@ void EnumSubkeys(std::vector<std::string>& list, HKEY hkey, const std::string& k
   Hive hive;
   if (!ToHive(hkey, &hive)) return;
   RegistryKey key = LoadRegistryKey(hive, key_path);
-  list.assign(key.subkeys.begin(), key.subkeys.begin() + FittingSubkeys(key));
+  list.assign(key.subkeys.begin(), key.subkeys.begin() + static_cast<std::ptrdiff_t>(FittingSubkeys(key)));
 }
 
 // RegFindContentType's work, which may run out of memory.
