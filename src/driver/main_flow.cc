@@ -285,8 +285,11 @@ int ReadModeOptions(RunSettings* s) {
     PrintLine("Dont split ZIP files");
     s->split_allowed = false;
   }
-  if (HasOption("/SplitSize:") && !ParseSplitSize(GetOptionValue("/SplitSize:"), &s->piece_size)) {
-    PrintReason("/SplitSize: takes a byte count of at least 3, with an optional K or M suffix");
+  const std::string split_size = OptionOrPreset("/SplitSize:", "SplitSize");
+  if ((HasOption("/SplitSize:") || !split_size.empty()) &&
+      !ParseSplitSize(split_size, &s->piece_size)) {
+    PrintReason(std::string(HasOption("/SplitSize:") ? "/SplitSize:" : "the SplitSize preset") +
+                " takes auto or a byte count of at least 3, with an optional K or M suffix");
     PrintUsage();
     return kExitUsage;
   }
