@@ -5,7 +5,9 @@
 // pieces of a split file one by one with SendPiece (piece_message.cc). The
 // object composes the MIME text (mime_compose.cc), encodes attachments
 // (attachment.cc, base64.h) and holds one SMTP conversation per receiver over
-// a CQXBlockSock (smtp_transaction.cc). It prints nothing but the failures
+// a CQXBlockSock (smtp_transaction.cc); a secured conversation resumes the
+// TLS session of the one before it to the same server, so a split send pays
+// for one full handshake. It prints nothing but the failures
 // it is asked to echo. It owns copies of everything it is
 // given; one object serves one thread at a time and may be reused for
 // several messages through Reset.
@@ -21,6 +23,7 @@
 
 #include "mail/mail_security.h"
 #include "mail/mail_server.h"
+#include "net/tls_session_cache.h"
 #include "platform/types.h"
 
 namespace postrunner {
@@ -265,6 +268,9 @@ class CQXMailMessage {
   // The file and number of the piece SendPiece is sending; none otherwise.
   const FilePieces* pieces_ = nullptr;
   int64_t piece_number_ = 0;
+  // The TLS session of the last secured conversation, which the next one
+  // to the same server resumes: one full handshake per send.
+  TlsSessionCache tls_sessions_;
   // The conversation OpenNextConversation opened, until one takes it.
   std::unique_ptr<OpenSmtp> next_conversation_;
 };

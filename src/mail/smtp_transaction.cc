@@ -129,6 +129,7 @@ std::unique_ptr<CQXMailMessage::OpenSmtp> CQXMailMessage::OpenConversation(
   auto open = std::make_unique<OpenSmtp>(mail_server_, timeout_, echo_errors_ != FALSE, security_);
   SmtpConversation& smtp = open->smtp;
   SmtpSubmission& secure = open->secure;
+  smtp.tls()->SetSessionCache(&tls_sessions_);
   if (!smtp.Connect()) return open;
   // The greeting and every later wait (a TLS handshake included) get the
   // conversation's time-out, raised to its floor once the server is
