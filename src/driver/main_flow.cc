@@ -315,19 +315,26 @@ int ReadModeOptions(RunSettings* s) {
   return 0;
 }
 
-}  // namespace
-
-int RunPostrunner(int argc, const char* const* argv) {
+// Readies the process and reads the command line. False when the run must
+// end (with kExitUsage).
+bool PrepareRun(int argc, const char* const* argv) {
   // Before anything opens a file: no file may take a standard descriptor.
   if (!OpenClosedStandardDescriptors()) {
     PrintReason("a standard descriptor is closed and /dev/null cannot be opened: " +
                 ErrnoText(errno));
-    return kExitUsage;
+    return false;
   }
   if (!IgnoreWriteSignals()) PrintReason("cannot ignore SIGPIPE and SIGXFSZ: " + ErrnoText(errno));
-  if (!SetRawCommandLine(argc, argv)) return kExitUsage;
+  if (!SetRawCommandLine(argc, argv)) return false;
   InstallSignalCleanup();
   SplitCommandLine();
+  return true;
+}
+
+}  // namespace
+
+int RunPostrunner(int argc, const char* const* argv) {
+  if (!PrepareRun(argc, argv)) return kExitUsage;
   switch (FindInfoRequest()) {
     case InfoRequest::kHelp:
       PrintHelp();

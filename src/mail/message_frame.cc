@@ -43,7 +43,8 @@ uint64_t CQXMailMessage::WholeFrameBytes(const std::string& name, uint64_t size)
   file.name = name;
   file.content_type = "Content-Type: " + LookupContentType(name);
   file.size = size;
-  attachments_.assign(1, std::move(file));
+  attachments_.clear();
+  attachments_.push_back(std::move(file));
   return FrameBytes();
 }
 

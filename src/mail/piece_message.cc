@@ -20,7 +20,8 @@ void CQXMailMessage::FramePiece(const FilePieces& pieces, int64_t number, int ty
   piece.name = pieces.name;
   piece.content_type = "Content-Type: " + PartialContentType(pieces, number);
   piece.size = static_cast<uint64_t>(PieceLength(pieces.size, pieces.piece_size, number));
-  attachments_.assign(1, std::move(piece));
+  attachments_.clear();
+  attachments_.push_back(std::move(piece));
   whole_file_size_ = static_cast<uint64_t>(pieces.size);
 }
 

@@ -174,7 +174,9 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
     std::string problem = AddressProblem(address);
     if (!problem.empty()) {
       diagnostics += "SEND: Address with a control character\n";
-      PrintReason("the mail address \"" + address + "\" " + problem);
+      std::string reason = "the mail address \"" + address + "\" ";
+      reason += problem;
+      PrintReason(reason);
       return FALSE;
     }
   }

@@ -134,13 +134,28 @@ bool TlsSocketApi::StartTls(int fd, const std::string& host, const std::string& 
   if (cache_ != nullptr) {
     if (SSL_SESSION* kept = cache_->Find(host, ca_file)) (void)api.SSL_set_session(ssl, kept);
   }
+  if (!Handshake(fd, ssl, timeout_ms, reason)) return false;
+  // A resumed session carries the verification of the handshake it came
+  // from; a session that did not verify is never taken on.
+  if (api.SSL_get_verify_result(ssl) != X509_V_OK) {
+    *reason = HandshakeFailure(ssl, SSL_ERROR_SSL, 0);
+    return false;
+  }
+  session->host = host;
+  session->ca_file = ca_file;
+  fd_ = fd;
+  session_ = std::move(session);
+  return true;
+}
 
+bool TlsSocketApi::Handshake(int fd, SSL* ssl, int timeout_ms, std::string* reason) {
+  const SslApi& api = Ssl();
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     api.ERR_clear_error();
     errno = 0;
     int rc = api.SSL_connect(ssl);
-    if (rc == 1) break;
+    if (rc == 1) return true;
     int saved_errno = errno;
     int error = api.SSL_get_error(ssl, rc);
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
@@ -157,17 +172,6 @@ bool TlsSocketApi::StartTls(int fd, const std::string& host, const std::string& 
       return false;
     }
   }
-  // A resumed session carries the verification of the handshake it came
-  // from; a session that did not verify is never taken on.
-  if (api.SSL_get_verify_result(ssl) != X509_V_OK) {
-    *reason = HandshakeFailure(ssl, SSL_ERROR_SSL, 0);
-    return false;
-  }
-  session->host = host;
-  session->ca_file = ca_file;
-  fd_ = fd;
-  session_ = std::move(session);
-  return true;
 }
 
 void TlsSocketApi::EndSession() {

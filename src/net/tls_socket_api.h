@@ -27,6 +27,8 @@
 
 #include "platform/socket.h"
 
+struct ssl_st;
+
 namespace postrunner {
 
 struct TlsSession;
@@ -76,6 +78,9 @@ class TlsSocketApi final : public SocketApi {
   [[nodiscard]] int Close(int fd) override;
 
  private:
+  // Runs the client handshake of `ssl` on `fd` within `timeout_ms`; false
+  // with `*reason` when it failed or timed out.
+  [[nodiscard]] bool Handshake(int fd, ssl_st* ssl, int timeout_ms, std::string* reason);
   // Ends the TLS session, if any, without touching the descriptor.
   void EndSession();
 
