@@ -1,8 +1,8 @@
 // SendFileByMail: one message for a small file (or any file when splitting
 // is off), else one message/partial message per piece (kPieceSize bytes
 // unless the caller chose another size, or pieces as big as the server
-// takes). Mail reads each piece from the
-// open file while it sends it: nothing is written to disk.
+// takes). Mail reads each piece from the open file while it sends it:
+// nothing is written to disk.
 #include "driver/mail_dispatch.h"
 
 #include <algorithm>

@@ -1,7 +1,10 @@
 // CQXMailMessage sending: the checks before sending, the loop over the
 // receivers and one SMTP conversation per receiver: HELO, MAIL, one RCPT per
-// address of the receiver's list, DATA, QUIT, or, when secure submission is asked for, TLS, EHLO and AUTH before
-// MAIL (smtp_submission.h).
+// address of the receiver's list, DATA, QUIT, or, when secure submission is
+// asked for, TLS, EHLO and AUTH before MAIL (smtp_submission.h). A
+// conversation may be opened up to MAIL ahead of its message
+// (OpenNextConversation), and secured conversations share a TLS session
+// cache.
 #include <cerrno>
 #include <chrono>
 #include <memory>
@@ -75,7 +78,8 @@ BOOL CQXMailMessage::TransmitToEach(std::string& diagnostics) {
     // Measured with a stand-in for a piece read from its file, which would
     // otherwise be read and encoded twice.
     auto message_bytes = [this] {
-      return SmtpDataWriter::DataSize([this](SmtpDataWriter& writer) { WriteMessage(writer, true); });
+      return SmtpDataWriter::DataSize(
+          [this](SmtpDataWriter& writer) { WriteMessage(writer, true); });
     };
     if (!Converse(receivers[i], write, message_bytes, diagnostics)) {
       if (result) {
