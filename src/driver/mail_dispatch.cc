@@ -1,9 +1,11 @@
 // SendFileByMail: one message for a small file (or any file when splitting
 // is off), else one message/partial message per piece (kPieceSize bytes
-// unless the caller chose another size). Mail reads each piece from the
-// open file while it sends it: nothing is written to disk.
+// unless the caller chose another size, or pieces as big as the server
+// takes). Mail reads each piece from the open file while it sends it:
+// nothing is written to disk.
 #include "driver/mail_dispatch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "driver/file_checks.h"
+#include "driver/split_size.h"
 #include "mail/file_pieces.h"
 #include "mail/mail_message.h"
 #include "platform/binary_file.h"
@@ -109,6 +112,40 @@ int SendPieces(const std::string& path, const std::string& bare_name,
   return count > INT_MAX ? INT_MAX : static_cast<int>(count);
 }
 
+// For /SplitSize:auto: opens the conversation of the first message, which
+// the send goes on in, and sets `*piece_size` to the largest piece whose
+// whole message, and the one message of a file that fits one piece, the
+// server's SIZE takes; the default piece size when it names no limit.
+// False, with the reason on standard error, when the conversation failed or
+// not even a few bytes fit.
+bool ChooseAutoPieceSize(const std::string& bare_name, const std::string& sender,
+                         const std::string& receiver, const MailServer& mail_server,
+                         int64_t size, CQXMailMessage* message, int64_t* piece_size) {
+  // Sender and receivers are added when the message is sent.
+  message->SetMailServer(mail_server);
+  uint64_t limit = 0;
+  if (!message->OpenNextConversation(&limit)) return false;
+  if (limit == 0) {
+    *piece_size = kPieceSize;
+    return true;
+  }
+  // Measured on a message made like the ones that will be sent.
+  CQXMailMessage measure;
+  Address(sender, receiver, mail_server, &measure);
+  measure.SetSubject(message->subject());
+  measure.SetMessageType(MT_HTML);
+  measure.AddBodyText(kHtmlBody);
+  const uint64_t whole = measure.WholeFrameBytes(bare_name, static_cast<uint64_t>(size));
+  CBinaryFile unread;
+  const uint64_t piece =
+      measure.PieceFrameBytes(CutIntoPieces(unread, bare_name, size, 3, sender));
+  *piece_size = LargestFittingPiece(limit, std::max(whole, piece));
+  if (*piece_size >= 3) return true;
+  PrintReason(mail_server.text + " accepts messages of at most " + std::to_string(limit) +
+              " bytes (SIZE), too few for a piece of " + bare_name + " with its header");
+  return false;
+}
+
 // SendFileByMail's work, which may run out of memory.
 int DispatchFile(const std::string& path, const std::string& sender,
                  const std::string& receiver, const MailServer& mail_server,
@@ -117,7 +154,10 @@ int DispatchFile(const std::string& path, const std::string& sender,
   const std::string bare_name = name.empty() ? BareName(path) : name;
   CQXMailMessage message;
   SetTimeout(timeout_seconds, &message);
-  message.SetSecurity(security);
+  // The server's SIZE comes with its reply to EHLO.
+  MailSecurity speaking = security;
+  if (piece_size == kAutoPieceSize && split_allowed) speaking.extended = true;
+  message.SetSecurity(speaking);
   message.SetSplitAdvice(!split_allowed);
   message.SetSubject("Veltrona Dropcart sent " + bare_name);
 
@@ -135,6 +175,14 @@ int DispatchFile(const std::string& path, const std::string& sender,
     if (size < 0) {
       const int error = errno;
       PrintReason("cannot measure " + path + ": " + ErrnoText(error));
+      return 0;
+    }
+  }
+  if (piece_size == kAutoPieceSize) {
+    if (!split_allowed) {
+      piece_size = kPieceSize;
+    } else if (!ChooseAutoPieceSize(bare_name, sender, receiver, mail_server, size, &message,
+                                    &piece_size)) {
       return 0;
     }
   }

@@ -19,8 +19,12 @@ inline constexpr long long kPieceSize = 998001;
 // name in the subject, the attachment and the reasons; with the TLS and AUTH
 // of `security`. A split file sends the size measured at the start; a piece
 // that cannot be read in full fails the send. Pieces are `piece_size` bytes
-// (a multiple of 3, at least 3). `timeout_seconds` bounds the connect and
-// every wait of a conversation (0: 120 seconds). Returns 0 on failure,
+// (a multiple of 3, at least 3), or with kAutoPieceSize (split_size.h) as
+// big as the SIZE the server names in its reply to EHLO takes, headers and
+// base64 included (the first conversation speaks EHLO to learn it, and
+// the first message goes in it; kPieceSize when it names none).
+// `timeout_seconds` bounds the connect and every wait of a conversation (0:
+// 120 seconds). Returns 0 on failure,
 // non-zero when the file was delivered (the piece count for a split file).
 int SendFileByMail(std::string path, std::string sender, std::string receiver,
                    MailServer mail_server, bool split_allowed, std::string name = "",

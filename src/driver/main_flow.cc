@@ -285,8 +285,11 @@ int ReadModeOptions(RunSettings* s) {
     PrintLine("Dont split ZIP files");
     s->split_allowed = false;
   }
-  if (HasOption("/SplitSize:") && !ParseSplitSize(GetOptionValue("/SplitSize:"), &s->piece_size)) {
-    PrintReason("/SplitSize: takes a byte count of at least 3, with an optional K or M suffix");
+  const std::string split_size = OptionOrPreset("/SplitSize:", "SplitSize");
+  if ((HasOption("/SplitSize:") || !split_size.empty()) &&
+      !ParseSplitSize(split_size, &s->piece_size)) {
+    PrintReason(std::string(HasOption("/SplitSize:") ? "/SplitSize:" : "the SplitSize preset") +
+                " takes auto or a byte count of at least 3, with an optional K or M suffix");
     PrintUsage();
     return kExitUsage;
   }
@@ -312,21 +315,20 @@ int ReadModeOptions(RunSettings* s) {
   return 0;
 }
 
-// Sets the process up for any mode: standard descriptors, write signals,
-// the command line and the clean-up on signals. Returns 0, or the exit code
-// when the run cannot start.
-int PrepareProcess(int argc, const char* const* argv) {
+// Readies the process and reads the command line. False when the run must
+// end (with kExitUsage).
+bool PrepareRun(int argc, const char* const* argv) {
   // Before anything opens a file: no file may take a standard descriptor.
   if (!OpenClosedStandardDescriptors()) {
     PrintReason("a standard descriptor is closed and /dev/null cannot be opened: " +
                 ErrnoText(errno));
-    return kExitUsage;
+    return false;
   }
   if (!IgnoreWriteSignals()) PrintReason("cannot ignore SIGPIPE and SIGXFSZ: " + ErrnoText(errno));
-  if (!SetRawCommandLine(argc, argv)) return kExitUsage;
+  if (!SetRawCommandLine(argc, argv)) return false;
   InstallSignalCleanup();
   SplitCommandLine();
-  return 0;
+  return true;
 }
 
 // The sending side: the banner, the mode and delivery options, the archive
@@ -369,7 +371,7 @@ int RunSend() {
 }  // namespace
 
 int RunPostrunner(int argc, const char* const* argv) {
-  if (int code = PrepareProcess(argc, argv)) return code;
+  if (!PrepareRun(argc, argv)) return kExitUsage;
   switch (FindInfoRequest()) {
     case InfoRequest::kHelp:
       PrintHelp();

@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kPresetNames[] = {
     "Mailserver", "Sender",      "Security", "MailUser",        "MailPasswordFile", "MailAuth",
     "CAFile",     "FTPServer",   "FTPUser",  "FTPPasswordFile", "SSHKey",           "KnownHosts",
-    "Receiver",   "Timeout",
+    "Receiver",   "Timeout",     "SplitSize",
 };
 
 bool IsPresetName(const std::string& name) {

@@ -7,6 +7,10 @@
 namespace postrunner {
 
 bool ParseSplitSize(std::string_view text, int64_t* piece_size) {
+  if (EqualNoCase(text, "auto")) {
+    *piece_size = kAutoPieceSize;
+    return true;
+  }
   int64_t unit = 1;
   if (!text.empty()) {
     char last = text.back();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "ftp/ftp_transcript.h"
+#include "ftp/ssh_key_kind.h"
 #include "ftp/upload_source.h"
 #include "platform/progress.h"
 #include "platform/secret_file.h"
@@ -97,6 +98,12 @@ std::string SshLoginAdvice(const FtpSecurity& security, const std::string& user,
   std::string tried = security.ssh_key.empty() ? "" : "the key " + security.ssh_key;
   if (has_password) tried += (tried.empty() ? "" : " and ") + std::string("the password");
   if (tried.empty()) return ": user " + user + " gave no key (/SSHKey:) and no password";
+  if (!security.ssh_key.empty() && IsRsaPrivateKeyFile(security.ssh_key)) {
+    return ": the server refused user " + user + " with " + tried +
+           " (an RSA key, which this libssh2 signs with SHA-1 (ssh-rsa), refused by OpenSSH "
+           "8.8 and later: use an ed25519 or ECDSA key; else, is its public key in the "
+           "user's authorized_keys?)";
+  }
   return ": the server refused user " + user + " with " + tried +
          (security.ssh_key.empty() ? "" : " (is its public key in the user's authorized_keys?)");
 }
@@ -253,6 +260,11 @@ void CFtpClient::TransferFailed(CURLcode code, const Transfer& transfer) {
   if (!transfer.host_key.rejection().empty()) reason = transfer.host_key.rejection();
   if (code == CURLE_LOGIN_DENIED && connection_->server.scheme == FtpScheme::kSftp) {
     reason += SshLoginAdvice(security_, connection_->user, !connection_->password.empty());
+  }
+  // libssh2's key exchange failure (LIBSSH2_ERROR_KEX_FAILURE, -5).
+  if (connection_->server.scheme == FtpScheme::kSftp &&
+      error_text.find("Unable to exchange encryption keys") != std::string_view::npos) {
+    reason += transfer.host_key.NegotiationAdvice();
   }
   if (code == CURLE_PEER_FAILED_VERIFICATION && security_.ca_file.empty()) {
     reason += "; if a private CA signed the server's certificate, give its certificate with "

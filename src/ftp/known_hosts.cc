@@ -15,6 +15,7 @@ constexpr std::string_view kHashedPrefix = "|1|";
 struct Entry {
   std::string_view marker;  // "@revoked", ... or empty
   std::string_view hosts;
+  std::string_view type;
   std::string_view key;
 };
 
@@ -41,9 +42,9 @@ std::string_view NextField(std::string_view* rest) {
     first = NextField(&line);
   }
   out->hosts = first;
-  std::string_view type = NextField(&line);
+  out->type = NextField(&line);
   out->key = NextField(&line);
-  return !out->hosts.empty() && !type.empty() && !out->key.empty();
+  return !out->hosts.empty() && !out->type.empty() && !out->key.empty();
 }
 
 // Whether one host pattern names `name`.
@@ -96,31 +97,66 @@ std::string KnownHostsName(const std::string& host, uint16_t port) {
   return "[" + host + "]:" + std::to_string(port);
 }
 
-HostKeyVerdict CheckKnownHosts(std::string_view text, const std::string& host, uint16_t port,
-                               std::string_view key, const HostNameHasher& hash) {
-  // ssh hashes and compares the name in lower case.
-  std::string name = KnownHostsName(host, port);
-  for (char& c : name) c = FoldAscii(c);
-  if (key.empty()) return HostKeyVerdict::kUnknown;
-  bool listed = false;
-  bool known = false;
+namespace {
+
+// Calls `visit` with each entry of `text` (blank lines and comments aside)
+// until it returns false.
+template <typename Visit>
+void ForEachEntry(std::string_view text, Visit visit) {
   while (!text.empty()) {
     size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     Entry entry;
-    if (!ParseEntry(line, &entry)) continue;
-    if (entry.marker == "@revoked") {
-      if (entry.key == key) return HostKeyVerdict::kRevoked;
-      continue;
-    }
-    if (!entry.marker.empty() || !HostsMatch(entry.hosts, name, hash)) continue;
-    listed = true;
-    if (entry.key == key) known = true;
+    if (ParseEntry(line, &entry) && !visit(entry)) return;
   }
+}
+
+// The name entries of `host` on `port` carry, in lower case as ssh hashes
+// and compares it.
+std::string EntryName(const std::string& host, uint16_t port) {
+  std::string name = KnownHostsName(host, port);
+  for (char& c : name) c = FoldAscii(c);
+  return name;
+}
+
+}  // namespace
+
+HostKeyVerdict CheckKnownHosts(std::string_view text, const std::string& host, uint16_t port,
+                               std::string_view key, const HostNameHasher& hash) {
+  const std::string name = EntryName(host, port);
+  if (key.empty()) return HostKeyVerdict::kUnknown;
+  bool listed = false;
+  bool known = false;
+  bool revoked = false;
+  ForEachEntry(text, [&](const Entry& entry) {
+    if (entry.marker == "@revoked") {
+      revoked = entry.key == key;
+      return !revoked;
+    }
+    if (entry.marker.empty() && HostsMatch(entry.hosts, name, hash)) {
+      listed = true;
+      if (entry.key == key) known = true;
+    }
+    return true;
+  });
+  if (revoked) return HostKeyVerdict::kRevoked;
   if (known) return HostKeyVerdict::kKnown;
   return listed ? HostKeyVerdict::kChanged : HostKeyVerdict::kUnknown;
+}
+
+std::vector<std::string> KnownHostKeyTypes(std::string_view text, const std::string& host,
+                                           uint16_t port, const HostNameHasher& hash) {
+  const std::string name = EntryName(host, port);
+  std::vector<std::string> types;
+  ForEachEntry(text, [&](const Entry& entry) {
+    if (entry.marker.empty() && HostsMatch(entry.hosts, name, hash)) {
+      types.emplace_back(entry.type);
+    }
+    return true;
+  });
+  return types;
 }
 
 bool ReadKnownHostsFile(const std::string& path, std::string* text) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace postrunner {
 
@@ -38,6 +39,12 @@ using HostNameHasher = std::function<std::string(std::string_view salt, std::str
 [[nodiscard]]
 HostKeyVerdict CheckKnownHosts(std::string_view text, const std::string& host, uint16_t port,
                                std::string_view key, const HostNameHasher& hash);
+
+// The key types ("ssh-ed25519", "ssh-rsa", ...) of the entries of `text`
+// that list `host` on `port` (markers aside), in file order, repeats kept.
+[[nodiscard]]
+std::vector<std::string> KnownHostKeyTypes(std::string_view text, const std::string& host,
+                                           uint16_t port, const HostNameHasher& hash);
 
 // Reads the known hosts file `path` into `*text`. False, with `*text`
 // empty, when it cannot be opened or read, is not a regular file, or is

@@ -1,5 +1,8 @@
 #include "ftp/secure_transfer.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "ftp/host_key_crypto.h"
 #include "ftp/known_hosts.h"
 #include "platform/user_account.h"
@@ -113,6 +116,28 @@ bool SshHostKeyCheck::Decide(const curl_khkey* found) {
       break;
   }
   return false;
+}
+
+std::string SshHostKeyCheck::NegotiationAdvice() const {
+  std::string text;
+  std::vector<std::string> types;
+  if (HostKeyCryptoReady() && ReadKnownHostsFile(known_hosts_, &text)) {
+    types = KnownHostKeyTypes(text, host_, port_, &HashedHostName);
+  }
+  const bool rsa_only =
+      !types.empty() && std::all_of(types.begin(), types.end(),
+                                    [](const std::string& type) { return type == "ssh-rsa"; });
+  if (rsa_only) {
+    return "; " + known_hosts_ + " lists only an ssh-rsa host key for " +
+           KnownHostsName(host_, port_) +
+           ", so only that type is asked for, signed with SHA-1, which OpenSSH 8.8 and later "
+           "refuse: list the server's ed25519 or ECDSA host key instead (ssh-keyscan -t "
+           "ed25519,ecdsa -p " + std::to_string(port_) + " " + host_ + " >> " + known_hosts_ +
+           "), or give the server one if it has only an RSA key";
+  }
+  return "; if the server has only an RSA host key, this libssh2 asks for its SHA-1 "
+         "signature (ssh-rsa), which OpenSSH 8.8 and later refuse: give the server an "
+         "ed25519 or ECDSA host key";
 }
 
 std::string KnownHostsFile(const std::string& chosen) {

@@ -52,6 +52,13 @@ class SshHostKeyCheck {
   // Why the key was refused, saying how to add it; "" when it was not.
   const std::string& rejection() const { return rejection_; }
 
+  // Advice for a key exchange that failed: when the file lists only
+  // ssh-rsa keys for the server (libcurl then asks the server for that
+  // type alone), to list its ed25519 or ECDSA key instead; otherwise, that
+  // a server with only an RSA host key refuses the SHA-1 signature this
+  // libssh2 asks for. Starts with "; ".
+  std::string NegotiationAdvice() const;
+
  private:
   // Whether `found` may be trusted; sets the rejection when not.
   [[nodiscard]] bool Decide(const curl_khkey* found);

@@ -39,6 +39,31 @@ int64_t PieceLength(int64_t size, int64_t piece_size, int64_t number) {
   return std::max<int64_t>(0, std::min<int64_t>(piece_size, size - offset));
 }
 
+uint64_t Base64LinesBytes(int64_t piece_bytes) {
+  if (piece_bytes <= 0) return 0;
+  const uint64_t characters = (static_cast<uint64_t>(piece_bytes) + 2) / 3 * 4;
+  const uint64_t lines = (characters + kBase64LineLength - 1) / kBase64LineLength;
+  return characters + 2 * lines;
+}
+
+int64_t LargestFittingPiece(uint64_t limit, uint64_t frame_bytes) {
+  if (frame_bytes >= limit) return 0;
+  const uint64_t room = limit - frame_bytes;
+  // Groups of 3 bytes; the text grows with every group, so the largest
+  // fitting count is found by halving the range.
+  int64_t low = 0;
+  int64_t high = (int64_t{1} << 50) / 3;
+  while (low < high) {
+    const int64_t middle = low + (high - low + 1) / 2;
+    if (Base64LinesBytes(middle * 3) <= room) {
+      low = middle;
+    } else {
+      high = middle - 1;
+    }
+  }
+  return low * 3;
+}
+
 std::string PieceSubject(const FilePieces& pieces, int64_t number) {
   return pieces.name + " (part " + std::to_string(number) + " of " +
          std::to_string(PieceCount(pieces.size, pieces.piece_size)) + ")";

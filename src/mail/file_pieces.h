@@ -41,6 +41,17 @@ FilePieces CutIntoPieces(const CBinaryFile& file, std::string name, int64_t size
 int64_t PieceCount(int64_t size, int64_t piece_size);
 int64_t PieceLength(int64_t size, int64_t piece_size, int64_t number);
 
+// The bytes of the base64 lines WritePieceBase64 hands over for a piece of
+// `piece_bytes` bytes: the text (4 characters per 3 bytes, the last group
+// padded) and CR LF after every kBase64LineLength characters and the last.
+uint64_t Base64LinesBytes(int64_t piece_bytes);
+
+// The largest piece size (a multiple of 3) whose message fits `limit`
+// bytes when all of it but the piece's base64 lines takes `frame_bytes`:
+// frame_bytes + Base64LinesBytes(piece) <= limit. 0 when not even 3 bytes
+// fit. At most 2^50 whatever the limit.
+int64_t LargestFittingPiece(uint64_t limit, uint64_t frame_bytes);
+
 // "NAME (part K of N)": the subject of piece `number`.
 std::string PieceSubject(const FilePieces& pieces, int64_t number);
 

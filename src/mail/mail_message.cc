@@ -4,14 +4,6 @@
 
 namespace postrunner {
 
-CQXMailMessage::CQXMailMessage() {
-  // Sockets need no process-wide start-up on this platform.
-  Reset(FALSE);
-  check_replies_ = TRUE;
-}
-
-CQXMailMessage::~CQXMailMessage() = default;
-
 void CQXMailMessage::Reset(BOOL echo_errors) {
   priority_ = 3;
   timeout_ = 60;

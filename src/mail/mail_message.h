@@ -5,7 +5,9 @@
 // pieces of a split file one by one with SendPiece (piece_message.cc). The
 // object composes the MIME text (mime_compose.cc), encodes attachments
 // (attachment.cc, base64.h) and holds one SMTP conversation per receiver over
-// a CQXBlockSock (smtp_transaction.cc). It prints nothing but the failures
+// a CQXBlockSock (smtp_transaction.cc); a secured conversation resumes the
+// TLS session of the one before it to the same server, so a split send pays
+// for one full handshake. It prints nothing but the failures
 // it is asked to echo. It owns copies of everything it is
 // given; one object serves one thread at a time and may be reused for
 // several messages through Reset.
@@ -14,12 +16,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "mail/mail_security.h"
 #include "mail/mail_server.h"
+#include "net/tls_session_cache.h"
 #include "platform/types.h"
 
 namespace postrunner {
@@ -131,6 +135,26 @@ class CQXMailMessage {
   // and standard error says why. TRUE when every receiver accepted it.
   BOOL SendPiece(const FilePieces& pieces, int64_t number);
 
+  // Opens, ahead of the message, the conversation the next message will be
+  // sent in: connected, greeted, introduced (TLS and AUTH as set), so that
+  // the server's EHLO reply can shape what is sent. Stores in `*size_limit`
+  // the largest message it takes (its SIZE; 0 when it names none, or with
+  // HELO). FALSE, with the reason on standard error, when the conversation
+  // failed before MAIL. The next conversation of SendMail or SendPiece
+  // goes on from there; the connection closes with the object otherwise.
+  BOOL OpenNextConversation(uint64_t* size_limit);
+
+  // The bytes, as a server's SIZE counts them, that a message of this send
+  // holds besides the base64 lines of the file (file_pieces.h,
+  // Base64LinesBytes), with room for the lines made anew for each message.
+  // PieceFrameBytes: at most those of any piece of `pieces` (its number and
+  // count written as wide as any piece count of the file makes them).
+  // WholeFrameBytes: those of the file `name` of `size` bytes sent whole as
+  // the one attachment, in the layout, subject and body text set. Both
+  // replace the attachments and are for a message made to measure.
+  uint64_t PieceFrameBytes(const FilePieces& pieces);
+  uint64_t WholeFrameBytes(const std::string& name, uint64_t size);
+
   // Checks sender, receivers and server, then holds one conversation per
   // receiver. Replaces `diagnostics` with the record of what went wrong, and
   // writes one line with the reason of each failure to standard error.
@@ -184,6 +208,16 @@ class CQXMailMessage {
 
  private:
   using MessageWriter = std::function<void(SmtpDataWriter&)>;
+  struct OpenSmtp;
+
+  // Sets up piece `number` of `pieces` as the message's one attachment,
+  // with its subject, in layout `type` (MT_PARTIAL_FIRST or _NEXT).
+  void FramePiece(const FilePieces& pieces, int64_t number, int type);
+  // The frame of the message set up with an empty text (see
+  // PieceFrameBytes); empties the attachment's text.
+  uint64_t FrameBytes();
+  // A conversation with the server brought up to MAIL (see OpenSmtp).
+  std::unique_ptr<OpenSmtp> OpenConversation(const std::string& host_name);
 
   // Transmit's work, which may run out of memory.
   BOOL TransmitToEach(std::string& diagnostics);
@@ -234,6 +268,11 @@ class CQXMailMessage {
   // The file and number of the piece SendPiece is sending; none otherwise.
   const FilePieces* pieces_ = nullptr;
   int64_t piece_number_ = 0;
+  // The TLS session of the last secured conversation, which the next one
+  // to the same server resumes: one full handshake per send.
+  TlsSessionCache tls_sessions_;
+  // The conversation OpenNextConversation opened, until one takes it.
+  std::unique_ptr<OpenSmtp> next_conversation_;
 };
 
 }  // namespace postrunner

@@ -61,6 +61,18 @@ void SmtpDataWriter::Flush() {
   block_.clear();
 }
 
+uint64_t SmtpDataWriter::DataSize(const std::function<void(SmtpDataWriter&)>& write) {
+  uint64_t bytes = 0;
+  SmtpDataWriter counter([&bytes](const std::string& block) {
+    bytes += block.size();
+    return true;
+  });
+  write(counter);
+  (void)counter.Finish();
+  // Finish added the end-of-data line ".\r\n".
+  return bytes >= 3 ? bytes - 3 : 0;
+}
+
 std::string_view SmtpDataWriter::WithoutEndOfData(std::string_view text) {
   constexpr std::string_view kEnd = "\r\n.\r\n";
   if (text.size() >= kEnd.size() && text.substr(text.size() - kEnd.size()) == kEnd) {

@@ -9,6 +9,7 @@
 #define POSTRUNNER_MAIL_SMTP_DATA_WRITER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,11 @@ class SmtpDataWriter {
   // `text` without its end-of-data line when it ends in one (a composed
   // message ends in "\r\n.\r\n"; the writer adds that line itself).
   static std::string_view WithoutEndOfData(std::string_view text);
+
+  // The size of the text `write` writes into a writer, as a server's SIZE
+  // limit counts it (RFC 1870): the data as it goes on the wire, leading
+  // dots doubled, without the end-of-data line. Nothing is sent.
+  static uint64_t DataSize(const std::function<void(SmtpDataWriter&)>& write);
 
  private:
   // True when position `i` of `text`, the text being written, starts a line.

@@ -1,9 +1,13 @@
 // CQXMailMessage sending: the checks before sending, the loop over the
 // receivers and one SMTP conversation per receiver: HELO, MAIL, one RCPT per
-// address of the receiver's list, DATA, QUIT, or, when secure submission is asked for, TLS, EHLO and AUTH before
-// MAIL (smtp_submission.h).
+// address of the receiver's list, DATA, QUIT, or, when secure submission is
+// asked for, TLS, EHLO and AUTH before MAIL (smtp_submission.h). A
+// conversation may be opened up to MAIL ahead of its message
+// (OpenNextConversation), and secured conversations share a TLS session
+// cache.
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -23,8 +27,6 @@
 namespace postrunner {
 namespace {
 
-// The size of the message `write` produces as SIZE counts it: the data as
-// it goes on the wire, without the end-of-data line.
 // RCPT TO for each of `addresses`. When the server refuses one of several,
 // the transaction is abandoned (RSET, QUIT) before any data: a message
 // that reached only some receivers would leave the others guessing.
@@ -35,17 +37,6 @@ bool AddRecipients(SmtpConversation* smtp, const std::vector<std::string>& addre
     return false;
   }
   return true;
-}
-
-uint64_t MessageBytes(const SmtpConversation::MessageWriter& write) {
-  uint64_t bytes = 0;
-  SmtpDataWriter counter([&bytes](const std::string& block) {
-    bytes += block.size();
-    return true;
-  });
-  write(counter);
-  counter.Finish();
-  return bytes >= 3 ? bytes - 3 : 0;
 }
 
 }  // namespace
@@ -87,7 +78,8 @@ BOOL CQXMailMessage::TransmitToEach(std::string& diagnostics) {
     // Measured with a stand-in for a piece read from its file, which would
     // otherwise be read and encoded twice.
     auto message_bytes = [this] {
-      return MessageBytes([this](SmtpDataWriter& writer) { WriteMessage(writer, true); });
+      return SmtpDataWriter::DataSize(
+          [this](SmtpDataWriter& writer) { WriteMessage(writer, true); });
     };
     if (!Converse(receivers[i], write, message_bytes, diagnostics)) {
       if (result) {
@@ -108,7 +100,73 @@ BOOL CQXMailMessage::SendToReceiver(const std::string& receiver, const std::stri
   const std::string_view content = SmtpDataWriter::WithoutEndOfData(text);
   const MessageWriter write = [content](SmtpDataWriter& writer) { writer.Write(content); };
   return Converse(
-      receiver, write, [&write] { return MessageBytes(write); }, diagnostics);
+      receiver, write, [&write] { return SmtpDataWriter::DataSize(write); }, diagnostics);
+}
+
+// A conversation brought up to MAIL: connected, greeted and introduced
+// (HELO, or EHLO with TLS and AUTH as asked). `opened` tells whether it got
+// there; otherwise the conversation's reason() says why. It keeps its own
+// diagnostics until the message's take them.
+struct CQXMailMessage::OpenSmtp {
+  OpenSmtp(const MailServer& server, int timeout_seconds, bool echo_errors,
+           const MailSecurity& security)
+      : smtp(server, timeout_seconds, &diagnostics, echo_errors),
+        secure(security, server, &smtp) {}
+
+  std::string diagnostics;
+  SmtpConversation smtp;
+  SmtpSubmission secure;
+  bool opened = false;
+};
+
+// Here, where the conversation kept for the next message is defined.
+CQXMailMessage::CQXMailMessage() {
+  // Sockets need no process-wide start-up on this platform.
+  Reset(FALSE);
+  check_replies_ = TRUE;
+}
+
+CQXMailMessage::~CQXMailMessage() = default;
+
+std::unique_ptr<CQXMailMessage::OpenSmtp> CQXMailMessage::OpenConversation(
+    const std::string& host_name) {
+  auto open = std::make_unique<OpenSmtp>(mail_server_, timeout_, echo_errors_ != FALSE, security_);
+  SmtpConversation& smtp = open->smtp;
+  SmtpSubmission& secure = open->secure;
+  smtp.tls()->SetSessionCache(&tls_sessions_);
+  if (!smtp.Connect()) return open;
+  // The greeting and every later wait (a TLS handshake included) get the
+  // conversation's time-out, raised to its floor once the server is
+  // reached.
+  if (timeout_ < waits_.minimum_timeout_seconds) timeout_ = waits_.minimum_timeout_seconds;
+  smtp.SetTimeout(timeout_);
+  const std::string client_name = SmtpClientName(host_name, smtp.socket()->GetSocket());
+  open->opened = secure.OpenTls() && secure.AwaitGreeting() &&
+                 (security_.extended
+                      ? secure.Introduce(client_name)
+                      : smtp.Exchange("HELO " + client_name, check_replies_ != FALSE));
+  return open;
+}
+
+BOOL CQXMailMessage::OpenNextConversation(uint64_t* size_limit) {
+  try {
+    std::string host_name;
+    if (System().HostName(&host_name) != 0) {
+      PrintReason("cannot read this computer's host name: " + ErrnoText(errno));
+      return FALSE;
+    }
+    std::unique_ptr<OpenSmtp> open = OpenConversation(host_name);
+    if (!open->opened) {
+      PrintReason(open->smtp.reason());
+      return FALSE;
+    }
+    *size_limit = open->secure.extensions().size_limit;
+    next_conversation_ = std::move(open);
+    return TRUE;
+  } catch (const std::bad_alloc&) {
+    PrintReason("out of memory while sending the mail");
+  }
+  return FALSE;
 }
 
 BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& write,
@@ -120,44 +178,35 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
     std::string problem = AddressProblem(address);
     if (!problem.empty()) {
       diagnostics += "SEND: Address with a control character\n";
-      std::string reason = "the mail address \"" + address;
-      reason += "\" ";
+      std::string reason = "the mail address \"" + address + "\" ";
       reason += problem;
       PrintReason(reason);
       return FALSE;
     }
   }
   addresses.erase(addresses.begin());
-  std::string host_name;
-  if (System().HostName(&host_name) != 0) {
-    diagnostics += "SEND: Unable to retreive the hostname for this computer\n";
-    PrintReason("cannot read this computer's host name: " + ErrnoText(errno));
-    return FALSE;
+  std::unique_ptr<OpenSmtp> open = std::move(next_conversation_);
+  if (open == nullptr) {
+    std::string host_name;
+    if (System().HostName(&host_name) != 0) {
+      diagnostics += "SEND: Unable to retreive the hostname for this computer\n";
+      PrintReason("cannot read this computer's host name: " + ErrnoText(errno));
+      return FALSE;
+    }
+    open = OpenConversation(host_name);
   }
-
-  SmtpConversation smtp(mail_server_, timeout_, &diagnostics, echo_errors_ != FALSE);
-  SmtpSubmission secure(security_, mail_server_, &smtp);
-  bool delivered = smtp.Connect();
-  if (delivered) {
-    // The greeting and every later wait (a TLS handshake included) get the
-    // conversation's time-out, raised to its floor once the server is
-    // reached.
-    if (timeout_ < waits_.minimum_timeout_seconds) timeout_ = waits_.minimum_timeout_seconds;
-    smtp.SetTimeout(timeout_);
-    const std::string client_name = SmtpClientName(host_name, smtp.socket()->GetSocket());
-    delivered = secure.OpenTls() && secure.AwaitGreeting() &&
-                (security_.extended
-                     ? secure.Introduce(client_name) &&
-                           secure.CheckSize(message_bytes, split_advice_)
-                     : smtp.Exchange("HELO " + client_name, check_replies_ != FALSE)) &&
-                smtp.Exchange("MAIL From: <" + sender_ + ">", true) &&
-                AddRecipients(&smtp, addresses) && smtp.SendData(write);
-  }
+  SmtpConversation& smtp = open->smtp;
+  const bool delivered =
+      open->opened &&
+      (!security_.extended || open->secure.CheckSize(message_bytes, split_advice_)) &&
+      smtp.Exchange("MAIL From: <" + sender_ + ">", true) && AddRecipients(&smtp, addresses) &&
+      smtp.SendData(write);
+  if (delivered) smtp.Quit(check_replies_ != FALSE);
+  diagnostics += open->diagnostics;
   if (!delivered) {
     PrintReason(smtp.reason());
     return FALSE;
   }
-  smtp.Quit(check_replies_ != FALSE);
   return TRUE;
 }
 

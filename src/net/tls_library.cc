@@ -18,6 +18,9 @@ bool ResolveSsl(void* lib, SslApi* api) {
          PR_RESOLVE(SSL_free) && PR_RESOLVE(SSL_ctrl) && PR_RESOLVE(SSL_set_fd) &&
          PR_RESOLVE(SSL_set1_host) && PR_RESOLVE(SSL_get0_param) &&
          PR_RESOLVE(X509_VERIFY_PARAM_set1_ip_asc) && PR_RESOLVE(SSL_connect) &&
+         PR_RESOLVE(SSL_get1_session) && PR_RESOLVE(SSL_set_session) &&
+         PR_RESOLVE(SSL_session_reused) && PR_RESOLVE(SSL_SESSION_is_resumable) &&
+         PR_RESOLVE(SSL_SESSION_free) &&
          PR_RESOLVE(SSL_read) && PR_RESOLVE(SSL_write) && PR_RESOLVE(SSL_pending) &&
          PR_RESOLVE(SSL_shutdown) && PR_RESOLVE(SSL_get_error) &&
          PR_RESOLVE(SSL_get_verify_result) && PR_RESOLVE(X509_verify_cert_error_string) &&

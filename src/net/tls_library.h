@@ -33,6 +33,11 @@ struct SslApi {
   decltype(&::SSL_get0_param) SSL_get0_param;
   decltype(&::X509_VERIFY_PARAM_set1_ip_asc) X509_VERIFY_PARAM_set1_ip_asc;
   decltype(&::SSL_connect) SSL_connect;
+  decltype(&::SSL_get1_session) SSL_get1_session;
+  decltype(&::SSL_set_session) SSL_set_session;
+  decltype(&::SSL_session_reused) SSL_session_reused;
+  decltype(&::SSL_SESSION_is_resumable) SSL_SESSION_is_resumable;
+  decltype(&::SSL_SESSION_free) SSL_SESSION_free;
   decltype(&::SSL_read) SSL_read;
   decltype(&::SSL_write) SSL_write;
   decltype(&::SSL_pending) SSL_pending;

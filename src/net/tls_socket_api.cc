@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "net/tls_library.h"
+#include "net/tls_session_cache.h"
 #include "platform/deadline.h"
 #include "platform/file_io.h"
 
@@ -52,6 +53,8 @@ std::string HandshakeFailure(SSL* ssl, int error, int saved_errno) {
 // Receive, and how the connection ended, if it did.
 struct TlsSession {
   std::unique_ptr<SSL, SslFree> ssl;
+  std::string host;     // the name the certificate was checked for
+  std::string ca_file;  // and the trust file it was checked against
   char buffer[16 * 1024];  // one TLS record holds at most 16 KiB
   size_t begin = 0;
   size_t end = 0;
@@ -126,13 +129,33 @@ bool TlsSocketApi::StartTls(int fd, const std::string& host, const std::string& 
   }
   api.SSL_ctrl(ssl, SSL_CTRL_MODE,
                SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
+  // A session kept from a connection verified for the same host and trust
+  // is offered; the server may resume it or run a full handshake.
+  if (cache_ != nullptr) {
+    if (SSL_SESSION* kept = cache_->Find(host, ca_file)) (void)api.SSL_set_session(ssl, kept);
+  }
+  if (!Handshake(fd, ssl, timeout_ms, reason)) return false;
+  // A resumed session carries the verification of the handshake it came
+  // from; a session that did not verify is never taken on.
+  if (api.SSL_get_verify_result(ssl) != X509_V_OK) {
+    *reason = HandshakeFailure(ssl, SSL_ERROR_SSL, 0);
+    return false;
+  }
+  session->host = host;
+  session->ca_file = ca_file;
+  fd_ = fd;
+  session_ = std::move(session);
+  return true;
+}
 
+bool TlsSocketApi::Handshake(int fd, SSL* ssl, int timeout_ms, std::string* reason) {
+  const SslApi& api = Ssl();
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     api.ERR_clear_error();
     errno = 0;
     int rc = api.SSL_connect(ssl);
-    if (rc == 1) break;
+    if (rc == 1) return true;
     int saved_errno = errno;
     int error = api.SSL_get_error(ssl, rc);
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
@@ -149,15 +172,17 @@ bool TlsSocketApi::StartTls(int fd, const std::string& host, const std::string& 
       return false;
     }
   }
-  fd_ = fd;
-  session_ = std::move(session);
-  return true;
 }
 
 void TlsSocketApi::EndSession() {
   if (session_ == nullptr) return;
-  // One attempt at the TLS close; a peer that is gone does not matter here.
-  if (session_->error == 0) Ssl().SSL_shutdown(session_->ssl.get());
+  // A connection that stayed sound leaves its session for the next one
+  // (taken now: in TLS 1.3 the ticket came after the handshake). One
+  // attempt at the TLS close; a peer that is gone does not matter here.
+  if (session_->error == 0) {
+    if (cache_ != nullptr) cache_->Keep(session_->ssl.get(), session_->host, session_->ca_file);
+    Ssl().SSL_shutdown(session_->ssl.get());
+  }
   Ssl().ERR_clear_error();
   session_.reset();
   fd_ = -1;

@@ -13,6 +13,10 @@
 // host (DNS name, or IP address for a numeric host), and the protocol is TLS
 // 1.2 or newer. SNI carries the host name unless the host is numeric.
 //
+// With a session cache (tls_session_cache.h), a handshake offers the
+// session kept from the last connection to the same host with the same
+// trust, and a connection that ends cleanly leaves its session there.
+//
 // One TLS connection at a time; other descriptors pass straight through.
 // The plain SocketApi is not owned and must outlive this object.
 #ifndef POSTRUNNER_NET_TLS_SOCKET_API_H_
@@ -23,9 +27,12 @@
 
 #include "platform/socket.h"
 
+struct ssl_st;
+
 namespace postrunner {
 
 struct TlsSession;
+class TlsSessionCache;
 
 class TlsSocketApi final : public SocketApi {
  public:
@@ -47,6 +54,11 @@ class TlsSocketApi final : public SocketApi {
   bool StartTls(int fd, const std::string& host, const std::string& ca_file,
                 int timeout_ms, std::string* reason);
 
+  // The cache later handshakes resume sessions from and connections leave
+  // theirs in; none (nullptr) by default. Not owned; must outlive this
+  // object's TLS connections.
+  void SetSessionCache(TlsSessionCache* cache) { cache_ = cache; }
+
   // Whether TLS is up on `fd`.
   [[nodiscard]] bool Secured(int fd) const;
 
@@ -66,12 +78,16 @@ class TlsSocketApi final : public SocketApi {
   [[nodiscard]] int Close(int fd) override;
 
  private:
+  // Runs the client handshake of `ssl` on `fd` within `timeout_ms`; false
+  // with `*reason` when it failed or timed out.
+  [[nodiscard]] bool Handshake(int fd, ssl_st* ssl, int timeout_ms, std::string* reason);
   // Ends the TLS session, if any, without touching the descriptor.
   void EndSession();
 
   SocketApi* plain_;
   int fd_ = -1;
   std::unique_ptr<TlsSession> session_;
+  TlsSessionCache* cache_ = nullptr;
 };
 
 }  // namespace postrunner

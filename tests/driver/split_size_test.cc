@@ -24,6 +24,14 @@ TEST(SplitSizeTest, ReadsCountsWithUnitsRoundedDownToMultiplesOfThree) {
     EXPECT_EQ(ParseSplitSize(c.text, &size), c.size != 0) << c.text;
     EXPECT_EQ(size, c.size != 0 ? c.size : -1) << c.text;
   }
+  for (const char* text : {"auto", "AUTO", "Auto"}) {
+    int64_t size = -1;
+    EXPECT_TRUE(ParseSplitSize(text, &size)) << text;
+    EXPECT_EQ(size, kAutoPieceSize) << text;
+  }
+  int64_t size = -1;
+  EXPECT_FALSE(ParseSplitSize("autoK", &size));
+  EXPECT_FALSE(ParseSplitSize("auto ", &size));
 }
 
 // A 5 GiB archive in the default pieces: counted with 64-bit sizes, the last

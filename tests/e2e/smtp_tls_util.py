@@ -54,11 +54,11 @@ class OAuthKeeper(Keeper):
         return AuthResult(success=False, handled=False, message="535 5.7.8 token refused")
 
 
-def tls_sink(certs, mode, stem="good", **options):
-    """A sink with certificate `stem`: mode "starttls" offers STARTTLS,
-    "tls" speaks TLS from the first byte, "plain" offers neither (AUTH
-    then only over loopback without TLS)."""
-    context = server_context(certs, stem)
+def tls_sink(certs, mode, stem="good", context=None, **options):
+    """A sink with certificate `stem` (or the server `context` given): mode
+    "starttls" offers STARTTLS, "tls" speaks TLS from the first byte, "plain"
+    offers neither (AUTH then only over loopback without TLS)."""
+    context = context or server_context(certs, stem)
     options.setdefault("authenticator", _check_password)
     if mode == "starttls":
         return SmtpSink(keeper=OAuthKeeper, tls_context=context, **options)

@@ -204,6 +204,50 @@ def test_split_size_sets_the_piece_size(mail, smtp, workdir):
     assert join_pieces([m.content for m in smtp.messages]) == ("application/octet-stream", data)
 
 
+@pytest.mark.parametrize("limit,size,pieces,given", [
+    (200000, 400000, 3, "option"),  # about 146 KB of file per piece of 200,000 bytes
+    (200000, 400000, 3, "preset"),
+    (200000, 140000, 1, "option"),  # fits one message: sent whole
+    (None, PIECE + 1, 2, "option"),  # no SIZE: the default piece size
+])
+def test_split_size_auto_fills_the_server_size_limit(run, workdir, tmp_path, limit, size,
+                                                     pieces, given):
+    """/SplitSize:auto (or the SplitSize preset) cuts pieces as big as the
+    SIZE of the server's EHLO reply takes, header and base64 included: the
+    sink refuses a message of more bytes, and the biggest comes within 1% of
+    the limit. The set joins with /Join:."""
+    sink = SmtpSink(data_size_limit=limit)
+    try:
+        data = payload(size, seed=17)
+        (workdir / "auto.bin").write_bytes(data)
+        options = ["/SplitSize:auto"]
+        if given == "preset":
+            (tmp_path / "user.reg").write_text(
+                'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Veltrona\\Dropcart]\n'
+                '"SplitSize"="auto"\n')
+            options = []
+        r = run("/Receiver:" + RECEIVER, "/Sender:" + SENDER, "/Mailserver:" + sink.address,
+                *options, "/File:auto.bin")
+        assert r.lines[-1] == "File auto.bin sent to " + RECEIVER
+        assert r.code == 0
+        assert ("Start Splitting file" in r.lines) == (pieces > 1)
+    finally:
+        sink.stop()
+    assert len(sink.messages) == pieces
+    biggest = max(len(m.content) for m in sink.messages)
+    if limit and pieces > 1:
+        assert limit * 0.99 < biggest <= limit
+    box = tmp_path / "box"
+    box.mkdir()
+    for k, m in enumerate(sink.messages):
+        (box / ("%d.eml" % k)).write_bytes(m.content)
+    out = tmp_path / "out"
+    out.mkdir()
+    r = run("/Join:" + str(box), "/JoinTo:" + str(out))
+    assert r.code == 0
+    assert (out / "auto.bin").read_bytes() == data
+
+
 def test_nosplit_sends_a_big_file_whole(mail, smtp, workdir, tmp_path):
     data = payload(2500000, seed=7)
     (workdir / "big.bin").write_bytes(data)

@@ -5,6 +5,7 @@ see a secret."""
 import io
 import os
 import re
+import ssl
 import subprocess
 import zipfile
 
@@ -14,7 +15,7 @@ from conftest import BANNER, BIN, Run
 from smtp_util import join_pieces, single_attachment
 from test_mail import MIME_TYPES, RECEIVER, SENDER, payload
 from smtp_tls_util import (PASSWORD, TOKEN, USER, WireTap, make_certificates,
-                           own_outside_address, secret_forms, tls_sink)
+                           own_outside_address, secret_forms, server_context, tls_sink)
 
 WRONG = "wrong-Pa55word"
 
@@ -116,6 +117,31 @@ def test_delivers_over_tls_with_auth(certs, send, workdir, tmp_path, mode, auth,
         assert_no_secret(r, tap if mode != "plain" else None)
     finally:
         tap.close()
+        sink.stop()
+
+
+@pytest.mark.parametrize("mode,tls12", [("starttls", False), ("tls", False), ("starttls", True)])
+def test_later_pieces_resume_the_tls_session_of_the_first(certs, send, workdir, mode, tls12):
+    """One full handshake per send: the connections of the later pieces
+    resume the TLS session of the first (the server counts the sessions it
+    resumed; TLS 1.3 tickets come after the handshake, TLS 1.2 sessions with
+    it), which with /SplitSize:auto is also the one that read SIZE."""
+    context = server_context(certs, "good")
+    if tls12:
+        context.maximum_version = ssl.TLSVersion.TLSv1_2
+    sink = tls_sink(certs, mode, context=context, data_size_limit=20000)
+    try:
+        data = payload(40000, seed=3)
+        (workdir / "f.bin").write_bytes(data)
+        r = send(sink.address.replace("127.0.0.1", "localhost"), "/CAFile:" + str(certs / "ca.pem"),
+                 {"starttls": "/StartTLS", "tls": "/TLS"}[mode], "/SplitSize:auto", "/File:f.bin")
+        assert (r.code, r.stderr) == (0, ""), r.stdout
+        contents = [m.content for m in sink.messages]
+        assert len(contents) == 3
+        assert join_pieces(contents)[1] == data
+        stats = context.session_stats()
+        assert (stats["accept_good"], stats["hits"]) == (3, 2), stats
+    finally:
         sink.stop()
 
 

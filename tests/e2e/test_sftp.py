@@ -200,6 +200,28 @@ def test_failures_name_what_to_change(run, workdir, tmp_path, sshd, keys, known_
     assert r.lines[-2] == "Ftp.PutFile returned FALSE: Authentication failure"
     assert r.stderr.startswith("postrunner: Authentication failure")
     assert ("the server refused user %s with the key %s" % (user, stranger)) in r.stderr
+    assert "RSA" not in r.stderr
+    # This libssh2 signs with SHA-1 ssh-rsa, which OpenSSH 8.8 and later
+    # refuse: an RSA key, in either file format, gets the advice to change it.
+    for form in (["-m", "PEM"], []):
+        rsa = tmp_path / ("id_rsa" + "".join(form))
+        subprocess.run(["ssh-keygen", "-q", "-t", "rsa", "-b", "2048", "-N", "", "-C", "",
+                        *form, "-f", str(rsa)], check=True)
+        r = sftp(run, sshd, str(rsa), known_hosts, "f.bin")
+        assert r.code == 5
+        assert "(an RSA key, which this libssh2 signs with SHA-1 (ssh-rsa), refused by " \
+               "OpenSSH 8.8 and later: use an ed25519 or ECDSA key;" in r.stderr, form
+    # A known hosts file that lists only an ssh-rsa key for the server makes
+    # libcurl ask for that type alone: the key exchange fails, and the reason
+    # says to list the server's ed25519 or ECDSA key.
+    rsa_only = tmp_path / "known_hosts_rsa"
+    rsa_only.write_text("[127.0.0.1]:%d %s\n" % (
+        sshd.port, " ".join(open(str(tmp_path / "id_rsa.pub")).read().split()[:2])))
+    r = sftp(run, sshd, keys["plain"], rsa_only, "f.bin")
+    assert r.code == 5
+    assert ("%s lists only an ssh-rsa host key for [127.0.0.1]:%d" % (rsa_only, sshd.port)) \
+        in r.stderr
+    assert "ssh-keyscan -t ed25519,ecdsa -p %d 127.0.0.1" % sshd.port in r.stderr
     r = sftp(run, sshd, keys["plain"], known_hosts, "f.bin", "/FTPFilename:no/such/f.bin")
     assert r.code == 5
     assert 'is there a folder for "no/such/f.bin" on the server?' in r.stderr

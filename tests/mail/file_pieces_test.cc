@@ -1,6 +1,6 @@
 // The text of a piece read from its file: the base64 lines of exactly its
 // bytes, whatever the block boundaries; a stand-in as long; a file that
-// shrank stops it.
+// shrank stops it. The piece size that fits a server's limit.
 #include "mail/file_pieces.h"
 
 #include <unistd.h>
@@ -54,6 +54,28 @@ TEST(FilePiecesTest, PieceTextIsTheLinesOfItsBytes) {
   file.Close();
   EXPECT_FALSE(WritePieceBase64(pieces, 1, [](std::string_view) {}, &error));
   EXPECT_EQ(error, EBADF);
+}
+
+// A piece sized for a SIZE limit: its lines as long as the real ones, the
+// piece the largest that fits (3 bytes more do not), none when the frame
+// alone fills the limit; a 300 MiB file to a server taking 35,882,577
+// bytes, with a few KiB of header, goes in 12 pieces.
+TEST(FilePiecesTest, PieceSizedForALimitIsTheLargestThatFits) {
+  std::string data(4000, 'x');
+  for (size_t n : {0, 1, 59, 60, 61, 120, 3999}) {
+    EXPECT_EQ(Base64LinesBytes(static_cast<int64_t>(n)), Lines(data.substr(0, n)).size()) << n;
+  }
+  for (uint64_t limit : {1000u, 1082u, 1083u, 200000u, 35882577u}) {
+    const uint64_t frame = 1000;
+    const int64_t piece = LargestFittingPiece(limit, frame);
+    EXPECT_EQ(piece % 3, 0);
+    EXPECT_LE(frame + Base64LinesBytes(piece), limit) << limit;
+    EXPECT_GT(frame + Base64LinesBytes(piece + 3), limit) << limit;
+  }
+  EXPECT_EQ(LargestFittingPiece(1000, 1000), 0);
+  EXPECT_EQ(LargestFittingPiece(1005, 1000), 0);  // 4 characters and CR LF: 6 bytes
+  EXPECT_EQ(LargestFittingPiece(1006, 1000), 3);
+  EXPECT_LE(PieceCount(int64_t{300} << 20, LargestFittingPiece(35882577, 4096)), 12);
 }
 
 }  // namespace
