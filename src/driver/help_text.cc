@@ -44,7 +44,7 @@ constexpr const char* kHelp[] = {
     "  /MailUser:NAME       authenticate as NAME (only over TLS, or to loopback)",
     "  /MailPassword:SECRET the password (other local users can read command lines)",
     "  /MailPasswordFile:PATH  first line of PATH is the password (mode 0600 or stricter)",
-    "  /MailAuth:MECHANISM  plain, login or xoauth2 (default: plain, else login)",
+    "  /MailAuth:MECHANISM  plain, login, xoauth2 or oauthbearer (default: plain, else login)",
     "  /CAFile:PATH         extra trusted certificates (PEM), for mail and FTP",
     "",
     "Upload:",

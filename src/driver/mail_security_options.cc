@@ -48,7 +48,8 @@ std::string GivenOptionOrPreset(const char* option, const char* preset, bool* gi
     SaslMechanism mechanism;
   } kNames[] = {{"plain", SaslMechanism::kPlain},
                 {"login", SaslMechanism::kLogin},
-                {"xoauth2", SaslMechanism::kXoauth2}};
+                {"xoauth2", SaslMechanism::kXoauth2},
+                {"oauthbearer", SaslMechanism::kOauthBearer}};
   if (text.empty()) return true;
   for (const auto& entry : kNames) {
     if (EqualNoCase(text, entry.name)) {
@@ -57,7 +58,7 @@ std::string GivenOptionOrPreset(const char* option, const char* preset, bool* gi
       return true;
     }
   }
-  *reason = "unknown /MailAuth: \"" + text + "\" (plain, login or xoauth2)";
+  *reason = "unknown /MailAuth: \"" + text + "\" (plain, login, xoauth2 or oauthbearer)";
   return false;
 }
 

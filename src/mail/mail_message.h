@@ -191,6 +191,13 @@ class CQXMailMessage {
   // `message_bytes` gives its size for the server's SIZE limit.
   BOOL Converse(const std::string& receiver, const MessageWriter& write,
                 const std::function<uint64_t()>& message_bytes, std::string& diagnostics);
+  // Converse's conversation with the server for `addresses`, from the
+  // connect to QUIT, under the host name `host_name`. False with `*reason`
+  // when it failed; `*token_refused` tells whether the server refused the
+  // bearer token at AUTH.
+  bool Deliver(const std::string& host_name, const std::vector<std::string>& addresses,
+               const MessageWriter& write, const std::function<uint64_t()>& message_bytes,
+               std::string& diagnostics, bool* token_refused, std::string* reason);
   // Writes the header text, the body and the line end after it. With
   // `stand_in`, a piece's text is replaced by one of the same length, not
   // read from its file. A piece that cannot be read abandons the text.

@@ -132,6 +132,33 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
     return FALSE;
   }
 
+  // A refused bearer token is renewed once and the conversation held again.
+  bool token_refused = false;
+  std::string reason;
+  if (Deliver(host_name, addresses, write, message_bytes, diagnostics, &token_refused, &reason)) {
+    return TRUE;
+  }
+  if (token_refused && security_.renewal != nullptr) {
+    std::string renew_reason;
+    if (security_.renewal->Renew(&security_.secret, &renew_reason)) {
+      if (Deliver(host_name, addresses, write, message_bytes, diagnostics, &token_refused,
+                  &reason)) {
+        return TRUE;
+      }
+    } else if (!renew_reason.empty()) {
+      reason = renew_reason;
+    }
+  }
+  PrintReason(reason);
+  return FALSE;
+}
+
+bool CQXMailMessage::Deliver(const std::string& host_name,
+                             const std::vector<std::string>& addresses,
+                             const MessageWriter& write,
+                             const std::function<uint64_t()>& message_bytes,
+                             std::string& diagnostics, bool* token_refused,
+                             std::string* reason) {
   SmtpConversation smtp(mail_server_, timeout_, &diagnostics, echo_errors_ != FALSE);
   SmtpSubmission secure(security_, mail_server_, &smtp);
   bool delivered = smtp.Connect();
@@ -151,11 +178,12 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
                 AddRecipients(&smtp, addresses) && smtp.SendData(write);
   }
   if (!delivered) {
-    PrintReason(smtp.reason());
-    return FALSE;
+    *token_refused = secure.token_refused();
+    *reason = smtp.reason();
+    return false;
   }
   smtp.Quit(check_replies_ != FALSE);
-  return TRUE;
+  return true;
 }
 
 }  // namespace postrunner
