@@ -14,7 +14,9 @@ namespace {
 constexpr const char* kPresetNames[] = {
     "Mailserver", "Sender",      "Security", "MailUser",        "MailPasswordFile", "MailAuth",
     "CAFile",     "FTPServer",   "FTPUser",  "FTPPasswordFile", "SSHKey",           "KnownHosts",
-    "Receiver",   "Timeout",
+    "Receiver",   "Timeout",     "OAuthTokenURL", "OAuthAuthURL", "OAuthDeviceURL", "OAuthClientID",
+    "OAuthClientSecretFile", "OAuthScope", "OAuthRefreshTokenFile", "OAuthGrant", "OAuthProvider",
+    "OAuthTenant",
 };
 
 bool IsPresetName(const std::string& name) {

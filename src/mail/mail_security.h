@@ -19,8 +19,9 @@ enum class MailTransport {
 };
 
 // Gives a fresh bearer token when the server refused the one in hand
-// (expired or revoked before its time). The mail layer asks at most once
-// per conversation; the owner decides whether a fresher token can be had.
+// (expired or revoked before its time). The mail layer tells it of every
+// refusal and holds one more conversation only after the first; the owner
+// decides whether a fresher token can be had (and forgets a refused one).
 class BearerTokenRenewal {
  public:
   virtual ~BearerTokenRenewal() = default;

@@ -132,22 +132,20 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
     return FALSE;
   }
 
-  // A refused bearer token is renewed once and the conversation held again.
+  // A refused bearer token is handed to the renewal each time; a fresh one
+  // gets one more conversation.
   bool token_refused = false;
   std::string reason;
-  if (Deliver(host_name, addresses, write, message_bytes, diagnostics, &token_refused, &reason)) {
-    return TRUE;
-  }
-  if (token_refused && security_.renewal != nullptr) {
-    std::string renew_reason;
-    if (security_.renewal->Renew(&security_.secret, &renew_reason)) {
-      if (Deliver(host_name, addresses, write, message_bytes, diagnostics, &token_refused,
-                  &reason)) {
-        return TRUE;
-      }
-    } else if (!renew_reason.empty()) {
-      reason = renew_reason;
+  for (bool retried = false;; retried = true) {
+    if (Deliver(host_name, addresses, write, message_bytes, diagnostics, &token_refused,
+                &reason)) {
+      return TRUE;
     }
+    if (!token_refused || security_.renewal == nullptr) break;
+    std::string renew_reason;
+    const bool renewed = security_.renewal->Renew(&security_.secret, &renew_reason);
+    if (!renew_reason.empty()) reason = renew_reason;
+    if (!renewed || retried) break;
   }
   PrintReason(reason);
   return FALSE;

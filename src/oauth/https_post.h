@@ -20,6 +20,10 @@ struct HttpsTrust {
 struct HttpAnswer {
   long status = 0;   // the HTTP status code
   std::string body;  // at most 1 MiB; may hold tokens
+  HttpAnswer() = default;
+  HttpAnswer(const HttpAnswer&) = delete;
+  HttpAnswer& operator=(const HttpAnswer&) = delete;
+  // Wipes the body.
   ~HttpAnswer();
 };
 

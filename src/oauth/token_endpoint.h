@@ -22,6 +22,10 @@ struct OAuthClient {
   std::string client_secret;  // empty: a public client
   std::string scope;          // empty: none sent
   HttpsTrust trust;
+  OAuthClient() = default;
+  OAuthClient(const OAuthClient&) = default;
+  OAuthClient& operator=(const OAuthClient&) = default;
+  // Wipes the client secret.
   ~OAuthClient();
 };
 

@@ -50,6 +50,10 @@ struct DeviceAuthorization {
   std::string verification_uri_complete;  // may be empty
   int64_t expires_in = 0;
   int64_t interval = 5;                   // seconds between polls
+  DeviceAuthorization() = default;
+  DeviceAuthorization(const DeviceAuthorization&) = delete;
+  DeviceAuthorization& operator=(const DeviceAuthorization&) = delete;
+  // Wipes the device code.
   ~DeviceAuthorization();
 };
 
