@@ -16,6 +16,7 @@
 #include "driver/mail_dispatch.h"
 #include "driver/mail_security_options.h"
 #include "driver/mail_token.h"
+#include "driver/oauth_login.h"
 #include "driver/oauth_options.h"
 #include "driver/presets.h"
 #include "driver/split_size.h"
@@ -376,6 +377,8 @@ int RunPostrunner(int argc, const char* const* argv) {
   if (HasOption("/Join:")) {
     return RunJoin(ExpandHome(GetOptionValue("/Join:")), ExpandHome(GetOptionValue("/JoinTo:")));
   }
+  // The first sign-in is a mode of its own: it needs no receiver or file.
+  if (HasOption("/OAuthLogin")) return RunOAuthLogin();
   EnableProgress(!HasOption("/Quiet"));
   // An archive streamed into standard output has it to itself.
   if (HasOption("/CreateOnly") && (HasOption("/Zip") || HasOption("/Dir:")) &&
