@@ -30,7 +30,7 @@ def _new(prefix):
 
 class AuthServer:
     """The authorization server. .requests lists the grant_type of every
-    token request; .issued every access token ever issued, .valid those the
+    token request and .scopes its scope; .issued every access token ever issued, .valid those the
     SMTP sink takes; .refresh the refresh tokens it takes. Set .rotate to
     issue a new refresh token with every refresh; .override = (status,
     body) to answer the next token request so; .device_script lists the
@@ -39,6 +39,7 @@ class AuthServer:
     def __init__(self, certs, expires_in=3600):
         self.lock = threading.Lock()
         self.requests = []
+        self.scopes = []
         self.poll_times = []
         self.issued, self.valid = [], set()
         self.refresh = {_new("rt-")}
@@ -90,6 +91,7 @@ class AuthServer:
         grant = form.get("grant_type")
         with self.lock:
             self.requests.append(grant)
+            self.scopes.append(form.get("scope"))
             if self.override:
                 answer, self.override = self.override, None
                 return answer

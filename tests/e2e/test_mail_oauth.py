@@ -214,3 +214,35 @@ def test_refused_secret_files(setup, auth, sink, workdir, tmp_path):
     assert run.code == 0 and "token cache folder" in run.stderr and "0755" in run.stderr
     assert auth.requests == ["refresh_token"] * 2
     assert len(sink.messages) == 2
+
+
+def test_presets_and_provider_shortcut(tmp_path, env, workdir, certs, auth, sink):
+    """A cron line of one option: everything else in the user's presets,
+    the provider's scope from its shortcut, its endpoints overridden."""
+    (tmp_path / "mime.types").write_text(MIME_TYPES)
+    refresh = tmp_path / "refresh.txt"
+    refresh.write_text(auth.refresh_token + "\n")
+    os.chmod(refresh, 0o600)
+    secret = tmp_path / "client-secret.txt"
+    secret.write_text(CLIENT_SECRET + "\n")
+    os.chmod(secret, 0o600)
+    values = {"Receiver": RECEIVER, "Sender": SENDER, "Mailserver": sink.address,
+              "Security": "tls", "CAFile": str(certs / "ca.pem"), "MailUser": MAIL_USER,
+              "OAuthProvider": "microsoft", "OAuthTenant": "contoso.example",
+              "OAuthTokenURL": auth.base + "/token", "OAuthClientID": CLIENT_ID,
+              "OAuthClientSecretFile": str(secret), "OAuthRefreshTokenFile": str(refresh),
+              "OAuthGrant": "refresh_token"}
+    lines = "".join('"%s"="%s"\n' % (k, v.replace("\\", "\\\\")) for k, v in values.items())
+    (tmp_path / "user.reg").write_text(
+        "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Veltrona\\Dropcart]\n" + lines)
+    (workdir / "a.txt").write_text("hello")
+    proc = subprocess.run([BIN, "/File:a.txt"], cwd=str(workdir),
+                          env=dict(env, XDG_CACHE_HOME=str(tmp_path / "cache")),
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    run = Run(proc)
+    assert run.code == 0, run.stderr
+    assert run.stderr == ""
+    assert auth.requests == ["refresh_token"]
+    assert auth.scopes == ["https://outlook.office.com/SMTP.Send offline_access"]
+    assert sink.mechanisms == ["XOAUTH2"] and len(sink.messages) == 1
+    assert_no_secret(auth, [run])
