@@ -344,6 +344,21 @@ int ReadModeOptions(RunSettings* s) {
   return 0;
 }
 
+// Prints the help text or the version when either is asked for; true then.
+bool AnswerInfoRequest() {
+  switch (FindInfoRequest()) {
+    case InfoRequest::kHelp:
+      PrintHelp();
+      return true;
+    case InfoRequest::kVersion:
+      PrintVersion();
+      return true;
+    case InfoRequest::kNone:
+      break;
+  }
+  return false;
+}
+
 }  // namespace
 
 int RunPostrunner(int argc, const char* const* argv) {
@@ -357,16 +372,7 @@ int RunPostrunner(int argc, const char* const* argv) {
   if (!SetRawCommandLine(argc, argv)) return kExitUsage;
   InstallSignalCleanup();
   SplitCommandLine();
-  switch (FindInfoRequest()) {
-    case InfoRequest::kHelp:
-      PrintHelp();
-      return kExitOk;
-    case InfoRequest::kVersion:
-      PrintVersion();
-      return kExitOk;
-    case InfoRequest::kNone:
-      break;
-  }
+  if (AnswerInfoRequest()) return kExitOk;
   WarnAboutIgnoredArguments();
   // A secret given on the command line or in the environment is in memory
   // from the start; one in a file makes the process non-dumpable when read.

@@ -120,7 +120,7 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
     std::string problem = AddressProblem(address);
     if (!problem.empty()) {
       diagnostics += "SEND: Address with a control character\n";
-      PrintReason("the mail address \"" + address + "\" " + problem);
+      PrintReason(std::string("the mail address \"").append(address).append("\" ").append(problem));
       return FALSE;
     }
   }

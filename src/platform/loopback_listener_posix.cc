@@ -57,6 +57,7 @@ int LoopbackListener::AcceptRequest(int timeout_ms, std::string* head) {
 
 int WaitForReadable(const std::vector<int>& fds, int timeout_ms) {
   std::vector<pollfd> polled;
+  polled.reserve(fds.size());
   for (int fd : fds) polled.push_back(pollfd{fd, POLLIN, 0});
   int ready;
   do {
