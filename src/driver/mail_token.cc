@@ -28,16 +28,19 @@ std::string FirstLine(const std::string& content) {
 MailTokenSource::MailTokenSource(const OAuthSettings& settings, const std::string& user)
     : settings_(settings) {
   const OAuthClient& client = settings_.client;
-  cache_path_ = TokenCachePath(TokenCacheFolder(),
-                               TokenCacheKey{client.token_url, client.client_id, user, client.scope});
+  const std::string folder = TokenCacheFolder();
+  if (folder.empty()) return;  // no home folder: no cache
+  cache_path_ = TokenCachePath(folder, TokenCacheKey{client.token_url, client.client_id, user,
+                                                     client.scope});
 }
 
 bool MailTokenSource::Obtain(std::string* token, std::string* reason) {
+  reason->clear();
   if (!ProtectSecretMemory()) {
     *reason = "cannot keep the secrets out of core dumps";
     return false;
   }
-  if (LoadCachedToken(cache_path_, Now(), token, reason)) {
+  if (!cache_path_.empty() && LoadCachedToken(cache_path_, Now(), token, reason)) {
     from_cache_ = true;
     return true;
   }
@@ -48,7 +51,7 @@ bool MailTokenSource::Obtain(std::string* token, std::string* reason) {
 bool MailTokenSource::Renew(std::string* token, std::string* reason) {
   reason->clear();
   // A refused token is no use to later runs either.
-  ForgetCachedToken(cache_path_);
+  if (!cache_path_.empty()) ForgetCachedToken(cache_path_);
   if (!from_cache_ || renewed_) return false;
   renewed_ = true;
   from_cache_ = false;
@@ -115,7 +118,7 @@ bool MailTokenSource::Fetch(std::string* token, std::string* reason) {
   }
   *token = response.access_token;
   // A token that would not be used again before its margin is not cached.
-  if (response.expires_in > kTokenExpiryMarginSeconds) {
+  if (!cache_path_.empty() && response.expires_in > kTokenExpiryMarginSeconds) {
     std::string cache_reason;
     if (!StoreCachedToken(cache_path_, *token, Now() + response.expires_in, &cache_reason)) {
       PrintReason(cache_reason + "; the token is not cached");

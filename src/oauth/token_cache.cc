@@ -14,7 +14,8 @@ namespace postrunner {
 std::string TokenCacheFolder() {
   const char* cache = std::getenv("XDG_CACHE_HOME");
   if (cache != nullptr && cache[0] == '/') return std::string(cache) + "/postrunner";
-  return HomeFolder() + "/.cache/postrunner";
+  const std::string home = HomeFolder();
+  return home.empty() ? std::string() : home + "/.cache/postrunner";
 }
 
 std::string TokenCachePath(const std::string& folder, const TokenCacheKey& key) {

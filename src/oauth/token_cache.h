@@ -24,7 +24,8 @@ struct TokenCacheKey {
 };
 
 // The cache folder: $XDG_CACHE_HOME/postrunner when that is an absolute
-// path, else $HOME/.cache/postrunner.
+// path, else $HOME/.cache/postrunner; "" when no home folder is known (no
+// cache then).
 [[nodiscard]] std::string TokenCacheFolder();
 
 // The cache file of `key` in `folder`.

@@ -29,8 +29,8 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-// Reads the seconds member `name`: a non-negative whole number or a text of
-// digits (some servers quote it). Missing leaves `*seconds`; false when the
+// Reads the seconds member `name`: a non-negative number (a fraction is cut
+// off) or a text of digits (some servers quote it). Missing leaves `*seconds`; false when the
 // member is there but no such number.
 bool SecondsMember(const Json& object, const char* name, int64_t* seconds) {
   const auto found = object.find(name);
@@ -38,6 +38,12 @@ bool SecondsMember(const Json& object, const char* name, int64_t* seconds) {
   if (found->is_number_unsigned()) {
     const uint64_t value = found->get<uint64_t>();
     *seconds = static_cast<int64_t>(std::min<uint64_t>(value, 1ULL << 40));
+    return true;
+  }
+  if (found->is_number_float()) {
+    const double value = found->get<double>();
+    if (!(value >= 0 && value < 1e12)) return false;  // also refuses NaN
+    *seconds = static_cast<int64_t>(value);
     return true;
   }
   if (found->is_string()) {

@@ -50,10 +50,11 @@ def setup(tmp_path, env, workdir, certs, auth):
     cache = tmp_path / "cache"
     e = dict(env, XDG_CACHE_HOME=str(cache))
 
-    def _run(server, *options, extra_env=None, stdin=None):
+    def _run(server, *options, extra_env=None, stdin=None, ca=True):
+        trust = ["/CAFile:" + str(certs / "ca.pem")] if ca else []
         proc = subprocess.run(
             [BIN, "/Receiver:" + RECEIVER, "/Sender:" + SENDER, "/Mailserver:" + server,
-             "/TLS", "/CAFile:" + str(certs / "ca.pem"), "/MailUser:" + MAIL_USER,
+             "/TLS", *trust, "/MailUser:" + MAIL_USER,
              "/OAuthTokenURL:" + auth.base + "/token", "/OAuthClientID:" + CLIENT_ID,
              "/OAuthScope:mail.send offline_access", *options],
             cwd=str(workdir), env=dict(e, **(extra_env or {})), stdout=subprocess.PIPE,
@@ -179,8 +180,14 @@ def test_endpoint_errors_send_nothing_and_keep_the_refresh_token(setup, auth, si
         assert run.stderr.startswith("postrunner: the token endpoint " + auth.base + "/token")
         assert setup.refresh.read_bytes() == before, name
         assert_no_secret(auth, [run])
+    # The endpoint's certificate is verified as the mail server's is.
+    run = setup(sink.address, "/OAuthRefreshTokenFile:" + str(setup.refresh), "/File:a.txt",
+                ca=False)
+    assert run.code == 5 and "/CAFile:" in run.stderr, run.stderr
+    assert run.stderr.startswith("postrunner: cannot reach " + auth.base + "/token: ")
     assert sink.auth_tries == [] and sink.messages == []
     assert cache_files(setup) == []
+    assert auth.requests == ["refresh_token"] * len(ERRORS)
 
 
 def test_refused_secret_files(setup, auth, sink, workdir, tmp_path):

@@ -62,6 +62,9 @@ TEST(TokenResponseTest, ReadsTokensAndErrorsAndRefusesTheRest) {
   EXPECT_EQ(t.access_token, "A");
   EXPECT_EQ(t.refresh_token, "R");
   EXPECT_EQ(t.expires_in, 3599);
+  EXPECT_EQ(ParseTokenResponse(R"({"access_token":"A","expires_in":59.9})", 200, &t, &problem),
+            TokenAnswer::kToken);
+  EXPECT_EQ(t.expires_in, 59);
   TokenResponse e;
   EXPECT_EQ(ParseTokenResponse(R"({"error":"invalid_grant","error_description":"a\nb"})", 400,
                                &e, &problem),
@@ -69,7 +72,7 @@ TEST(TokenResponseTest, ReadsTokensAndErrorsAndRefusesTheRest) {
   EXPECT_EQ(e.error_description, "a b");  // one line on standard error
   for (const char* body : {"", "[]", "{", R"({"access_token":""})", R"({"access_token":7})",
                            R"({"access_token":"A","expires_in":-5})",
-                           R"({"access_token":"A","expires_in":1.5})",
+                           R"({"access_token":"A","expires_in":-0.5})",
                            R"({"access_token":"A","expires_in":"12x"})"}) {
     TokenResponse r;
     EXPECT_EQ(ParseTokenResponse(body, 200, &r, &problem), TokenAnswer::kUnusable) << body;
