@@ -109,7 +109,9 @@ bool ReplacePrivateFile(const std::string& path, const std::string& what,
     }
   }
   PendingFile file;
-  if (!file.Create(path) || ::fchmod(file.descriptor(), 0600) != 0 ||
+  // Created 0600: a file made with the usual mode and narrowed afterwards
+  // could be opened by another user in between and read once written.
+  if (!file.Create(path, 0600) || ::fchmod(file.descriptor(), 0600) != 0 ||
       WriteAll(file.descriptor(), content.data(), content.size()) != content.size() ||
       ::fsync(file.descriptor()) != 0 || !file.Close()) {
     *reason = "cannot write " + shown + ": " + ErrnoText(errno);
