@@ -5,9 +5,11 @@ pieces, the cache, a revoked cached token renewed once, a rotated refresh
 token stored, client credentials, both SASL mechanisms and their error
 challenge, the endpoint's errors, refused files, and that no secret shows
 on any output or on the wire."""
+import json
 import os
 import stat
 import subprocess
+import time
 
 import pytest
 
@@ -114,17 +116,27 @@ def test_refresh_grant_one_request_cache_revocation_and_rotation(setup, auth, si
     assert auth.requests == ["refresh_token"]
     assert sink.mechanisms[-1] == "OAUTHBEARER:127.0.0.1:%d" % tap.port
 
+    # A cached token within 60 seconds of its expiry is not used.
+    entry = json.loads(cached.read_text())
+    entry["expires_at"] = int(time.time()) + 55
+    cached.write_text(json.dumps(entry))
+    expiring = setup("127.0.0.1:%d" % tap.port, refresh_option, "/File:big.bin")
+    assert expiring.code == 0, expiring.stderr
+    assert auth.requests == ["refresh_token"] * 2
+    assert sink.auth_tries[-1] == auth.issued[1]
+    rotated = setup.refresh.read_text().strip()
+
     # A cached token the server revoked is refreshed once and the piece
     # sent again; the rotated refresh token is stored again.
     auth.valid.clear()
     third = setup("127.0.0.1:%d" % tap.port, refresh_option, "/File:big.bin")
     assert third.code == 0, third.stderr
     assert third.stderr == ""
-    assert auth.requests == ["refresh_token"] * 2
-    assert sink.auth_tries[-2:] == [auth.issued[0], auth.issued[1]]
+    assert auth.requests == ["refresh_token"] * 3
+    assert sink.auth_tries[-2:] == [auth.issued[1], auth.issued[2]]
     assert setup.refresh.read_text().strip() not in (rotated, old_refresh)
     assert sink.challenge_answers == [b""]
-    assert_no_secret(auth, [first, second, third], tap)
+    assert_no_secret(auth, [first, second, expiring, third], tap)
     tap.close()
 
 
