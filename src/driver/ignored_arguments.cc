@@ -21,7 +21,9 @@ constexpr const char* kOptionNames[] = {
     "/FTPServer:",    "/FTPUser:",      "/FTPPassword:",     "/FTPPasswordFile:",
     "/FTPFilename:",  "/FTPPassiveMode", "/FTPTLS",          "/SSHKey:",
     "/KnownHosts:",   "/Join:",         "/JoinTo:",          "/Quiet",
-    "/Timeout:",
+    "/Timeout:",      "/OAuthLogin",    "/OAuthProvider:",   "/OAuthTenant:",
+    "/OAuthTokenURL:", "/OAuthAuthURL:", "/OAuthDeviceURL:", "/OAuthClientID:",
+    "/OAuthClientSecretFile:", "/OAuthScope:", "/OAuthRefreshTokenFile:", "/OAuthGrant:",
 };
 
 // How a warning names token `index`: a token that may be a mistyped option

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "driver/command_line.h"
+#include "driver/oauth_options.h"
 #include "driver/presets.h"
 #include "platform/ascii.h"
 #include "platform/path.h"
@@ -48,7 +49,8 @@ std::string GivenOptionOrPreset(const char* option, const char* preset, bool* gi
     SaslMechanism mechanism;
   } kNames[] = {{"plain", SaslMechanism::kPlain},
                 {"login", SaslMechanism::kLogin},
-                {"xoauth2", SaslMechanism::kXoauth2}};
+                {"xoauth2", SaslMechanism::kXoauth2},
+                {"oauthbearer", SaslMechanism::kOauthBearer}};
   if (text.empty()) return true;
   for (const auto& entry : kNames) {
     if (EqualNoCase(text, entry.name)) {
@@ -57,7 +59,7 @@ std::string GivenOptionOrPreset(const char* option, const char* preset, bool* gi
       return true;
     }
   }
-  *reason = "unknown /MailAuth: \"" + text + "\" (plain, login or xoauth2)";
+  *reason = "unknown /MailAuth: \"" + text + "\" (plain, login, xoauth2 or oauthbearer)";
   return false;
 }
 
@@ -74,6 +76,8 @@ std::string GivenOptionOrPreset(const char* option, const char* preset, bool* gi
   std::string file =
       ExpandHome(GivenOptionOrPreset("/MailPasswordFile:", "MailPasswordFile", &given));
   if (!file.empty()) return ReadSecretFile(file, &out->secret, reason);
+  // The token endpoint gives the token later (mail_token.h).
+  if (OAuthConfigured()) return true;
   *reason = "no password for mail user " + out->user + " (give /MailPassword:, " +
             kMailPasswordVariable + " or /MailPasswordFile:)";
   return false;
@@ -97,6 +101,11 @@ bool ReadMailSecurity(MailSecurity* out, std::string* reason) {
   out->extended = given;
   if (!ReadMechanism(mechanism, out, reason)) return false;
   if (out->user.empty()) return true;
+  // A token endpoint issues bearer tokens: XOAUTH2 unless chosen otherwise.
+  if (!out->mechanism_chosen && OAuthConfigured()) {
+    out->mechanism_chosen = true;
+    out->mechanism = SaslMechanism::kXoauth2;
+  }
   return ReadSecret(out, reason);
 }
 

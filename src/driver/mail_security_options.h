@@ -4,7 +4,10 @@
 // `MailPasswordFile`, `MailAuth`, `Security` and `CAFile` (the user's value
 // over the machine's, the command line over both). The secret comes from,
 // first found: "/MailPassword:", the environment variable
-// POSTRUNNER_MAIL_PASSWORD, the first line of the password file.
+// POSTRUNNER_MAIL_PASSWORD, the first line of the password file; with none
+// of them but a token endpoint set up (oauth_options.h), the secret stays
+// empty for the driver to fetch a token into, and the mechanism defaults to
+// XOAUTH2.
 #ifndef POSTRUNNER_DRIVER_MAIL_SECURITY_OPTIONS_H_
 #define POSTRUNNER_DRIVER_MAIL_SECURITY_OPTIONS_H_
 

@@ -15,6 +15,9 @@
 #include "driver/ignored_arguments.h"
 #include "driver/mail_dispatch.h"
 #include "driver/mail_security_options.h"
+#include "driver/mail_token.h"
+#include "driver/oauth_login.h"
+#include "driver/oauth_options.h"
 #include "driver/presets.h"
 #include "driver/split_size.h"
 #include "driver/thread_count.h"
@@ -239,6 +242,31 @@ MailServer ParseMailServer(const std::string& text, MailTransport transport) {
   return server;
 }
 
+// With a mail user but no ready token and a token endpoint set up, gets the
+// run's token into `security` from `*tokens`, which is made here and renews
+// a refused token. Returns 0 or the exit code; nothing is sent on failure
+// and an archive stays.
+int ObtainMailToken(const RunSettings& s, MailSecurity* security,
+                    std::unique_ptr<MailTokenSource>* tokens, ArchiveFile* archive) {
+  if (security->user.empty() || !security->secret.empty() || !OAuthConfigured()) return 0;
+  OAuthSettings settings;
+  std::string reason;
+  int code = ReadOAuthSettings(security->ca_file, s.timeout_seconds, false, &settings, &reason);
+  if (code == 0) {
+    *tokens = std::make_unique<MailTokenSource>(settings, security->user);
+    if ((*tokens)->Obtain(&security->secret, &reason)) {
+      security->renewal = tokens->get();
+      return 0;
+    }
+    code = kExitNotDelivered;
+  }
+  PrintReason(reason);
+  if (code == kExitUsage) PrintUsage();
+  PrintLine("ERROR: File " + s.bare_name + " not sent to " + s.receiver);
+  if (s.archive_mode) archive->Publish();
+  return code;
+}
+
 // Delivers the file (in archive mode this run's archive, read through its
 // descriptor) and prints the result line. Returns the exit code.
 int Deliver(const RunSettings& s, ArchiveFile* archive) {
@@ -249,7 +277,11 @@ int Deliver(const RunSettings& s, ArchiveFile* archive) {
   // anything is sent.
   MailSecurity security;
   std::string reason;
+  std::unique_ptr<MailTokenSource> tokens;
   bool secured = s.ftp_mode || ReadMailSecurity(&security, &reason);
+  if (secured && !s.ftp_mode) {
+    if (int code = ObtainMailToken(s, &security, &tokens, archive)) return code;
+  }
   if (!secured) PrintReason(reason);
   const MailServer mail_server = ParseMailServer(s.mail_server, security.transport);
   bool delivered =
@@ -315,6 +347,21 @@ int ReadModeOptions(RunSettings* s) {
   return 0;
 }
 
+// Prints the help text or the version when either is asked for; true then.
+bool AnswerInfoRequest() {
+  switch (FindInfoRequest()) {
+    case InfoRequest::kHelp:
+      PrintHelp();
+      return true;
+    case InfoRequest::kVersion:
+      PrintVersion();
+      return true;
+    case InfoRequest::kNone:
+      break;
+  }
+  return false;
+}
+
 // Readies the process and reads the command line. False when the run must
 // end (with kExitUsage).
 bool PrepareRun(int argc, const char* const* argv) {
@@ -372,26 +419,19 @@ int RunSend() {
 
 int RunPostrunner(int argc, const char* const* argv) {
   if (!PrepareRun(argc, argv)) return kExitUsage;
-  switch (FindInfoRequest()) {
-    case InfoRequest::kHelp:
-      PrintHelp();
-      return kExitOk;
-    case InfoRequest::kVersion:
-      PrintVersion();
-      return kExitOk;
-    case InfoRequest::kNone:
-      break;
-  }
+  if (AnswerInfoRequest()) return kExitOk;
   WarnAboutIgnoredArguments();
   // A secret given on the command line or in the environment is in memory
   // from the start; one in a file makes the process non-dumpable when read.
-  if ((MailSecretGiven() || FtpSecretGiven()) && !ProtectSecretMemory()) {
+  if ((MailSecretGiven() || FtpSecretGiven() || OAuthSecretGiven()) && !ProtectSecretMemory()) {
     PrintReason("cannot keep the secrets out of core dumps: " + ErrnoText(errno));
   }
   // The receiving side is a mode of its own: it prints only its result lines.
   if (HasOption("/Join:")) {
     return RunJoin(ExpandHome(GetOptionValue("/Join:")), ExpandHome(GetOptionValue("/JoinTo:")));
   }
+  // The first sign-in is a mode of its own: it needs no receiver or file.
+  if (HasOption("/OAuthLogin")) return RunOAuthLogin();
   return RunSend();
 }
 

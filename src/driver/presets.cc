@@ -12,9 +12,19 @@ namespace {
 
 // Every value name the run reads under kPresetKey.
 constexpr const char* kPresetNames[] = {
-    "Mailserver", "Sender",      "Security", "MailUser",        "MailPasswordFile", "MailAuth",
-    "CAFile",     "FTPServer",   "FTPUser",  "FTPPasswordFile", "SSHKey",           "KnownHosts",
-    "Receiver",   "Timeout",     "SplitSize",
+    "Mailserver",       "Sender",
+    "Security",         "MailUser",
+    "MailPasswordFile", "MailAuth",
+    "CAFile",           "FTPServer",
+    "FTPUser",          "FTPPasswordFile",
+    "SSHKey",           "KnownHosts",
+    "Receiver",         "Timeout",
+    "SplitSize",        "OAuthTokenURL",
+    "OAuthAuthURL",     "OAuthDeviceURL",
+    "OAuthClientID",    "OAuthClientSecretFile",
+    "OAuthScope",       "OAuthRefreshTokenFile",
+    "OAuthGrant",       "OAuthProvider",
+    "OAuthTenant",
 };
 
 bool IsPresetName(const std::string& name) {

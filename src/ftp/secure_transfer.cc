@@ -5,23 +5,11 @@
 
 #include "ftp/host_key_crypto.h"
 #include "ftp/known_hosts.h"
+#include "net/curl_options.h"
 #include "platform/user_account.h"
 
 namespace postrunner {
 namespace {
-
-// Where OpenSSL finds the system's trusted certificates as hashed files.
-// libcurl's own default is used when it can report it (7.84 and later).
-constexpr const char* kSystemCaPath = "/etc/ssl/certs";
-
-std::string SystemCaPath(CURL* curl) {
-  char* path = nullptr;
-  if (Curl().easy_getinfo(curl, CURLINFO_CAPATH, &path) == CURLE_OK && path != nullptr &&
-      *path != '\0') {
-    return path;
-  }
-  return kSystemCaPath;
-}
 
 // The libcurl releases that send active-mode FTPS data in clear.
 constexpr unsigned kFirstCleartextActiveTls = 0x075700;  // 7.87.0
@@ -56,7 +44,7 @@ void SetTlsOptions(CURL* curl, const std::string& ca_file, CurlOptions* options)
   if (!ca_file.empty()) {
     // Naming a CA file replaces libcurl's bundle; the hashed system folder
     // keeps the system's certificates trusted beside it.
-    std::string system_path = SystemCaPath(curl);
+    std::string system_path = CurlSystemCaPath(curl);
     options->Set(CURLOPT_CAINFO, ca_file.c_str()).Set(CURLOPT_CAPATH, system_path.c_str());
   }
 }

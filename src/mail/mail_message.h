@@ -218,6 +218,10 @@ class CQXMailMessage {
   uint64_t FrameBytes();
   // A conversation with the server brought up to MAIL (see OpenSmtp).
   std::unique_ptr<OpenSmtp> OpenConversation(const std::string& host_name);
+  // OpenConversation, and once more with a renewed token when the server
+  // refused the bearer token and a renewal is set up. When the result is not
+  // opened, `*reason` says why.
+  std::unique_ptr<OpenSmtp> OpenRenewing(const std::string& host_name, std::string* reason);
 
   // Transmit's work, which may run out of memory.
   BOOL TransmitToEach(std::string& diagnostics);

@@ -18,6 +18,19 @@ enum class MailTransport {
   kTls,       // TLS from the first byte (port 465)
 };
 
+// Gives a fresh bearer token when the server refused the one in hand
+// (expired or revoked before its time). The mail layer tells it of every
+// refusal and holds one more conversation only after the first; the owner
+// decides whether a fresher token can be had (and forgets a refused one).
+class BearerTokenRenewal {
+ public:
+  virtual ~BearerTokenRenewal() = default;
+  // Replaces `*token` with a freshly issued one. False when none can be had:
+  // with `*reason` set when asking for one failed, empty when there is no
+  // fresher token to ask for (the refused one was just issued).
+  [[nodiscard]] virtual bool Renew(std::string* token, std::string* reason) = 0;
+};
+
 struct MailSecurity {
   // Set when any secure-submission option or preset was given: the
   // conversation then speaks EHLO and reads the server's extensions.
@@ -33,6 +46,9 @@ struct MailSecurity {
   SaslMechanism mechanism = SaslMechanism::kPlain;
   // PEM file of certificates trusted beside the system store; may be empty.
   std::string ca_file;
+  // Where a refused bearer token is renewed; none (nullptr) when the token
+  // was given ready. Not owned; must outlive every conversation.
+  BearerTokenRenewal* renewal = nullptr;
 
   // Wipes the secret: no copy leaves it behind in freed memory.
   ~MailSecurity() { WipeSecret(&secret); }

@@ -12,6 +12,8 @@ const char* SaslMechanismName(SaslMechanism mechanism) {
       return "LOGIN";
     case SaslMechanism::kXoauth2:
       return "XOAUTH2";
+    case SaslMechanism::kOauthBearer:
+      return "OAUTHBEARER";
   }
   return "PLAIN";
 }
@@ -32,6 +34,41 @@ std::string SaslLoginResponse(const std::string& text) {
 
 std::string SaslXoauth2Response(const std::string& user, const std::string& token) {
   return EncodeStringBase64("user=" + user + "\x01" "auth=Bearer " + token + "\x01\x01", TRUE);
+}
+
+namespace {
+
+// A name in the GS2 header, where "," ends a field and "=" starts an escape.
+std::string Gs2Name(const std::string& name) {
+  std::string escaped;
+  for (char c : name) {
+    if (c == ',') {
+      escaped += "=2C";
+    } else if (c == '=') {
+      escaped += "=3D";
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+}  // namespace
+
+std::string SaslOauthBearerResponse(const std::string& user, const std::string& host,
+                                    unsigned port, const std::string& token) {
+  return EncodeStringBase64("n,a=" + Gs2Name(user) + ",\x01host=" + host + "\x01port=" +
+                                std::to_string(port) + "\x01" "auth=Bearer " + token +
+                                "\x01\x01",
+                            TRUE);
+}
+
+bool SaslCarriesToken(SaslMechanism mechanism) {
+  return mechanism == SaslMechanism::kXoauth2 || mechanism == SaslMechanism::kOauthBearer;
+}
+
+std::string SaslErrorChallengeAnswer(SaslMechanism mechanism) {
+  return mechanism == SaslMechanism::kOauthBearer ? "AQ==" : "";
 }
 
 }  // namespace postrunner

@@ -42,7 +42,11 @@ unsigned int DefaultSmtpPort(MailTransport transport) {
 
 SmtpSubmission::SmtpSubmission(const MailSecurity& security, const MailServer& server,
                                SmtpConversation* smtp)
-    : security_(security), server_(server.text), host_(server.address.host), smtp_(smtp) {}
+    : security_(security),
+      server_(server.text),
+      host_(server.address.host),
+      port_(server.address.port),
+      smtp_(smtp) {}
 
 bool SmtpSubmission::OpenTls() {
   std::string reason;
@@ -172,11 +176,8 @@ bool SmtpSubmission::Authenticate(std::string* reason) {
                           shown.c_str(), &reply, reason);
       break;
     case SaslMechanism::kXoauth2:
-      answered = Exchange(shown + " " + SaslXoauth2Response(security_.user, security_.secret),
-                          shown.c_str(), &reply, reason);
-      // A refused token gets a challenge with the error details; an empty
-      // answer ends the exchange with the final reply.
-      if (answered && ReplyClass(reply) == '3') answered = Exchange("", shown.c_str(), &reply, reason);
+    case SaslMechanism::kOauthBearer:
+      answered = AuthenticateWithToken(mechanism, &reply, reason);
       break;
     case SaslMechanism::kLogin:
       // A reply other than a challenge ends the exchange and is judged
@@ -192,8 +193,31 @@ bool SmtpSubmission::Authenticate(std::string* reason) {
   }
   if (!answered) return false;
   if (ReplyClass(reply) == '2') return true;
+  token_refused_ = SaslCarriesToken(mechanism) && ReplyClass(reply) == '5';
   *reason = server_ + " refused " + shown + " for " + security_.user + ": " + Shown(reply);
   return false;
+}
+
+bool SmtpSubmission::AuthenticateWithToken(SaslMechanism mechanism, std::string* reply,
+                                           std::string* reason) {
+  const std::string shown = std::string("AUTH ") + SaslMechanismName(mechanism);
+  const std::string response =
+      mechanism == SaslMechanism::kOauthBearer
+          ? SaslOauthBearerResponse(security_.user, host_, port_, security_.secret)
+          : SaslXoauth2Response(security_.user, security_.secret);
+  if (!Exchange(shown + " " + response, shown.c_str(), reply, reason)) return false;
+  if (ReplyClass(*reply) != '3') return true;
+  // A refused token gets a challenge with the error details in JSON; the
+  // one answer the mechanism allows ends the exchange with the final reply,
+  // which names the failure.
+  if (!Exchange(SaslErrorChallengeAnswer(mechanism), shown.c_str(), reply, reason)) return false;
+  // A server that takes the answer as success has still refused the token.
+  if (ReplyClass(*reply) == '2') {
+    token_refused_ = true;
+    *reason = server_ + " refused " + shown + " for " + security_.user + ": " + Shown(*reply);
+    return false;
+  }
+  return true;
 }
 
 bool SmtpSubmission::CheckSize(const std::function<uint64_t()>& message_bytes,
@@ -216,6 +240,8 @@ std::string SmtpSubmission::Shown(const std::string& reply) const {
     ReplaceAll(&text, SaslPlainResponse(security_.user, security_.secret), "***");
     ReplaceAll(&text, SaslLoginResponse(security_.secret), "***");
     ReplaceAll(&text, SaslXoauth2Response(security_.user, security_.secret), "***");
+    ReplaceAll(&text, SaslOauthBearerResponse(security_.user, host_, port_, security_.secret),
+               "***");
   }
   return text + TemporaryNote(reply);
 }

@@ -57,6 +57,11 @@ class SmtpSubmission {
   // be split.
   bool CheckSize(const std::function<uint64_t()>& message_bytes, bool suggest_split);
 
+  // Whether AUTH failed because the server refused the bearer token (a 5xx
+  // reply, after the error challenge or without one): a fresh token may
+  // then succeed.
+  bool token_refused() const { return token_refused_; }
+
   // The extensions of the last EHLO reply.
   const SmtpExtensions& extensions() const { return extensions_; }
 
@@ -70,6 +75,10 @@ class SmtpSubmission {
   bool StartTls(std::string* reason);
   bool Handshake(std::string* reason);
   bool Authenticate(std::string* reason);
+  // XOAUTH2 or OAUTHBEARER: the initial response and, after an error
+  // challenge, the answer that ends it. True when a final reply came; it is
+  // then in `*reply`.
+  bool AuthenticateWithToken(SaslMechanism mechanism, std::string* reply, std::string* reason);
   // The mechanism to use, or false with `*reason`.
   bool ChooseMechanism(SaslMechanism* mechanism, std::string* reason) const;
   // `reply` as one line of a reason, with any trace of the secret removed.
@@ -78,8 +87,10 @@ class SmtpSubmission {
   const MailSecurity& security_;
   std::string server_;
   std::string host_;
+  unsigned port_;
   SmtpConversation* smtp_;
   SmtpExtensions extensions_;
+  bool token_refused_ = false;
 };
 
 }  // namespace postrunner

@@ -155,9 +155,10 @@ BOOL CQXMailMessage::OpenNextConversation(uint64_t* size_limit) {
       PrintReason("cannot read this computer's host name: " + ErrnoText(errno));
       return FALSE;
     }
-    std::unique_ptr<OpenSmtp> open = OpenConversation(host_name);
+    std::string reason;
+    std::unique_ptr<OpenSmtp> open = OpenRenewing(host_name, &reason);
     if (!open->opened) {
-      PrintReason(open->smtp.reason());
+      PrintReason(reason);
       return FALSE;
     }
     *size_limit = open->secure.extensions().size_limit;
@@ -193,11 +194,16 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
       PrintReason("cannot read this computer's host name: " + ErrnoText(errno));
       return FALSE;
     }
-    open = OpenConversation(host_name);
+    std::string reason;
+    open = OpenRenewing(host_name, &reason);
+    if (!open->opened) {
+      diagnostics += open->diagnostics;
+      PrintReason(reason);
+      return FALSE;
+    }
   }
   SmtpConversation& smtp = open->smtp;
   const bool delivered =
-      open->opened &&
       (!security_.extended || open->secure.CheckSize(message_bytes, split_advice_)) &&
       smtp.Exchange("MAIL From: <" + sender_ + ">", true) && AddRecipients(&smtp, addresses) &&
       smtp.SendData(write);
@@ -208,6 +214,25 @@ BOOL CQXMailMessage::Converse(const std::string& receiver, const MessageWriter& 
     return FALSE;
   }
   return TRUE;
+}
+
+std::unique_ptr<CQXMailMessage::OpenSmtp> CQXMailMessage::OpenRenewing(
+    const std::string& host_name, std::string* reason) {
+  // A refused bearer token is handed to the renewal each time (so that it
+  // is forgotten); a fresh one gets one more conversation.
+  std::string earlier_diagnostics;
+  for (bool retried = false;; retried = true) {
+    std::unique_ptr<OpenSmtp> open = OpenConversation(host_name);
+    open->diagnostics.insert(0, earlier_diagnostics);
+    if (open->opened) return open;
+    *reason = open->smtp.reason();
+    if (!open->secure.token_refused() || security_.renewal == nullptr) return open;
+    std::string renew_reason;
+    const bool renewed = security_.renewal->Renew(&security_.secret, &renew_reason);
+    if (!renew_reason.empty()) *reason = renew_reason;
+    if (!renewed || retried) return open;
+    earlier_diagnostics = std::move(open->diagnostics);
+  }
 }
 
 }  // namespace postrunner

@@ -13,4 +13,13 @@ std::string CurlOptions::FailureText() const {
   return "libcurl refused option " + name + ": " + Curl().easy_strerror(code_);
 }
 
+std::string CurlSystemCaPath(CURL* curl) {
+  char* path = nullptr;
+  if (Curl().easy_getinfo(curl, CURLINFO_CAPATH, &path) == CURLE_OK && path != nullptr &&
+      *path != '\0') {
+    return path;
+  }
+  return "/etc/ssl/certs";
+}
+
 }  // namespace postrunner

@@ -16,6 +16,11 @@
 
 namespace postrunner {
 
+// The hashed certificate folder of the system store as libcurl was built to
+// use it, else /etc/ssl/certs. Naming a CA file replaces libcurl's bundle;
+// this folder keeps the system's certificates trusted beside it.
+[[nodiscard]] std::string CurlSystemCaPath(CURL* curl);
+
 class CurlOptions {
  public:
   // Sets options on `curl`, which must stay valid while this object is used.

@@ -10,12 +10,14 @@
 
 namespace postrunner {
 
-// Creates a new empty file for reading and writing (mode 0666 before the
-// umask) in the folder of `real_name`, under a hidden name made of the bare
+// Creates a new empty file for reading and writing (mode `mode`, 0666 unless
+// given, before the umask) in the folder of `real_name`, under a hidden
+// name made of the bare
 // name of `real_name` and a random part; it never opens an existing file or
 // goes through a link. Sets `*temp_name` (the folder part of `real_name`
 // followed by the new name) and returns the descriptor, or -1 (errno set).
-[[nodiscard]] int CreateFileBeside(const std::string& real_name, std::string* temp_name);
+[[nodiscard]] int CreateFileBeside(const std::string& real_name, std::string* temp_name,
+                                   unsigned mode = 0666);
 
 // Renames `from` to `to` unless something exists under `to`. Returns 0, or
 // the errno value of the failure (EEXIST when `to` is taken).

@@ -38,7 +38,7 @@ std::string RandomPart() {
 
 }  // namespace
 
-int CreateFileBeside(const std::string& real_name, std::string* temp_name) {
+int CreateFileBeside(const std::string& real_name, std::string* temp_name, unsigned mode) {
   std::string_view bare = BareNameView(real_name);
   std::string folder = real_name.substr(0, real_name.size() - bare.size());
   size_t room = LongestNameIn(folder.empty() ? "." : folder);
@@ -50,7 +50,8 @@ int CreateFileBeside(const std::string& real_name, std::string* temp_name) {
     name += '.';
     name += bare.substr(0, keep);
     name += tail;
-    int fd = OpenRetry(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    int fd = OpenRetry(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW,
+                       static_cast<mode_t>(mode));
     if (fd >= 0) {
       *temp_name = std::move(name);
       return fd;

@@ -27,10 +27,11 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
 
   // Creates the file, open for reading and writing, in the folder of
-  // `real_name` (whose bare name shapes the temporary one), and registers it
-  // for removal on a signal. False, errno set, when it cannot be created or
-  // one was created already.
-  bool Create(const std::string& real_name);
+  // `real_name` (whose bare name shapes the temporary one) with mode `mode`
+  // before the umask (0600 for a secret: no other user can open it even
+  // while it is empty), and registers it for removal on a signal. False,
+  // errno set, when it cannot be created or one was created already.
+  bool Create(const std::string& real_name, unsigned mode = 0666);
 
   // The descriptor; -1 before Create and after Close.
   int descriptor() const { return fd_.get(); }

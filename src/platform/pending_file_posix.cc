@@ -9,7 +9,7 @@
 
 namespace postrunner {
 
-bool PendingFile::Create(const std::string& real_name) {
+bool PendingFile::Create(const std::string& real_name, unsigned mode) {
   if (!temp_name_.empty()) {
     errno = EEXIST;
     return false;
@@ -17,7 +17,7 @@ bool PendingFile::Create(const std::string& real_name) {
   // Created and registered with the signals held back: no signal can come
   // between the two and leave the file behind.
   SignalHold hold;
-  fd_.Reset(CreateFileBeside(real_name, &temp_name_));
+  fd_.Reset(CreateFileBeside(real_name, &temp_name_, mode));
   if (!fd_.valid()) return false;
   on_signal_ = std::make_unique<RemoveOnSignal>(temp_name_);
   return true;

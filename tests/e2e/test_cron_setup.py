@@ -94,7 +94,9 @@ def test_preset_files_name_what_they_cannot_hold(run, smtp, tmp_path, workdir):
     assert (r.code, r.lines[3]) == (1, "ERROR: Set the sender")
     presets = ("Mailserver, Sender, Security, MailUser, MailPasswordFile, MailAuth, CAFile, "
                "FTPServer, FTPUser, FTPPasswordFile, SSHKey, KnownHosts, Receiver, Timeout, "
-               "SplitSize")
+               "SplitSize, OAuthTokenURL, OAuthAuthURL, OAuthDeviceURL, OAuthClientID, "
+               "OAuthClientSecretFile, OAuthScope, OAuthRefreshTokenFile, OAuthGrant, "
+               "OAuthProvider, OAuthTenant")
     assert r.stderr.splitlines() == [
         "postrunner: %s:3: section [HKEY_CURRENT_USER\\%s] is ignored: the machine registry "
         "file holds only HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT keys" % (machine, KEY),

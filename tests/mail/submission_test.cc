@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mail/base64.h"
 #include "mail/mail_message.h"
 #include "mail/sasl.h"
 #include "mail/scripted_smtp.h"
@@ -70,6 +71,16 @@ TEST(SaslTest, ResponsesOfEachMechanism) {
             "dXNlcj1zb21ldXNlckBleGFtcGxlLmNvbQFhdXRoPUJlYXJlciB5YTI5LnZGOWRmdDRxbVRjMk52YjNSbGNrQmhk"
             "SFJoZG1semRHRXVZMjl0Q2cBAQ==");
   EXPECT_STREQ(SaslMechanismName(SaslMechanism::kXoauth2), "XOAUTH2");
+  // RFC 7628 section 4.1's example.
+  EXPECT_EQ(SaslOauthBearerResponse("user@example.com", "server.example.com", 143,
+                                    "vF9dft4qmTc2Nvb3RlckBhbHRhdmlzdGEuY29tCg=="),
+            "bixhPXVzZXJAZXhhbXBsZS5jb20sAWhvc3Q9c2VydmVyLmV4YW1wbGUuY29tAXBvcnQ9MTQzAWF1dGg9QmVh"
+            "cmVyIHZGOWRmdDRxbVRjMk52YjNSbGNrQmhiSFJoZG1semRHRXVZMjl0Q2c9PQEB");
+  // A "," or "=" in the user would end or break the GS2 header.
+  EXPECT_EQ(SaslOauthBearerResponse("a,b=c", "h", 1, "t"),
+            EncodeStringBase64("n,a=a=2Cb=3Dc,\x01host=h\x01port=1\x01" "auth=Bearer t\x01\x01", TRUE));
+  EXPECT_EQ(SaslErrorChallengeAnswer(SaslMechanism::kOauthBearer), "AQ==");
+  EXPECT_EQ(SaslErrorChallengeAnswer(SaslMechanism::kXoauth2), "");
 }
 
 TEST(StartTlsTest, BytesAfterTheStartTlsReplyEndTheConversation) {
