@@ -324,8 +324,10 @@ int PrepareProcess(int argc, const char* const* argv) {
   }
   if (!IgnoreWriteSignals()) PrintReason("cannot ignore SIGPIPE and SIGXFSZ: " + ErrnoText(errno));
   if (!SetRawCommandLine(argc, argv)) return kExitUsage;
-  InstallSignalCleanup();
-  SplitCommandLine();
+  if (!InstallSignalCleanup()) {
+    PrintReason("cannot install the clean-up on signals: " + ErrnoText(errno));
+  }
+  (void)SplitCommandLine();  // the tokens are read through TokenList()
   return 0;
 }
 

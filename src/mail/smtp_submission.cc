@@ -4,6 +4,7 @@
 #include "mail/smtp_conversation.h"
 #include "mail/smtp_reply.h"
 #include "net/block_sock.h"
+#include "net/socket_errors.h"
 #include "net/tls_socket_api.h"
 
 namespace postrunner {
@@ -91,7 +92,11 @@ bool SmtpSubmission::Handshake(std::string* reason) {
 
 bool SmtpSubmission::Exchange(const std::string& line, const char* shown, std::string* reply,
                               std::string* reason) {
-  smtp_->socket()->Send(line + "\r\n");
+  if (!smtp_->socket()->Send(line + "\r\n")) {
+    *reason = std::string("sending ") + shown + " to " + server_ + " failed: " +
+              SocketErrorReason(smtp_->socket()->GetErrorCode());
+    return false;
+  }
   if (smtp_->replies()->Read(smtp_->timeout(), reply)) return true;
   *reason = std::string("no reply to ") + shown + " from " + server_;
   return false;
