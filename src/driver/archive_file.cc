@@ -136,7 +136,8 @@ void PrintArchiveFailure(ArchiveResult result, int error, const std::string& sou
     PrintReason(path + ": too large for the archive format");
   } else {
     char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(result));
+    // Ten characters at most: the text always fits.
+    (void)std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(result));
     PrintReason(path + ": the archive writer failed (result " + code + ")");
   }
 }

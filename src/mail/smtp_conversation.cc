@@ -120,8 +120,8 @@ bool SmtpConversation::DataFailed(const std::string& reply, const std::string& r
 bool SmtpConversation::SendData(const MessageWriter& write) {
   std::string reply;
   if (!socket_.Send(std::string("DATA") + kCrLf)) {
-    return DataFailed("", "sending DATA to the mail server " + server_ + " failed: " +
-                              SocketReason());
+    return DataFailed("",
+                      "sending DATA to the mail server " + server_ + " failed: " + SocketReason());
   }
   if (!replies_.Read(timeout_, &reply)) {
     return DataFailed("", "no reply from the mail server " + server_ + " to DATA: " +
