@@ -28,8 +28,9 @@ bool ArchiveFile::Open(const std::string& real_name, bool delivered) {
     return OpenStandardOutput(real_name, delivered);
   }
   if (!exists || !(info.is_fifo || info.is_char_device)) {
-    // An old archive that cannot be deleted makes publishing the new one fail.
-    DeleteArchiveFile(real_name);
+    // An old archive that cannot be deleted makes publishing the new one
+    // fail, which reports it then.
+    (void)DeleteArchiveFile(real_name);
     return Create(real_name);
   }
   if (delivered) {
@@ -43,7 +44,8 @@ bool ArchiveFile::Open(const std::string& real_name, bool delivered) {
 
 bool ArchiveFile::OpenStream(const std::string& real_name, bool fifo) {
   real_name_ = real_name;
-  stream_fd_.Reset(OpenStreamForWriting(real_name.c_str()));
+  // An archive is opened once: no descriptor is held yet, so none is closed.
+  (void)stream_fd_.Reset(OpenStreamForWriting(real_name.c_str()));
   if (!stream_fd_.valid()) {
     const int error = errno;
     PrintReason(real_name + ": " +
@@ -69,7 +71,8 @@ bool ArchiveFile::OpenStandardOutput(const std::string& real_name, bool delivere
     return false;
   }
   real_name_ = real_name;
-  stream_fd_.Reset(DuplicateStandardOutput());
+  // An archive is opened once: no descriptor is held yet, so none is closed.
+  (void)stream_fd_.Reset(DuplicateStandardOutput());
   if (!stream_fd_.valid()) {
     PrintReason(real_name + ": " + ErrnoText(errno));
     return false;
@@ -112,7 +115,9 @@ bool ArchiveFile::Publish() {
 void ArchiveFile::Discard() {
   const std::string temp_name = pending_.temp_name();
   if (!pending_.Discard()) PrintReason("cannot remove " + temp_name + ": " + ErrnoText(errno));
-  stream_fd_.Reset();
+  // The archive is given up and its failure reported already; what closing
+  // the stream says adds nothing.
+  (void)stream_fd_.Reset();
 }
 
 bool ArchiveGoesToStandardOutput(const std::string& name) {
@@ -131,7 +136,8 @@ void PrintArchiveFailure(ArchiveResult result, int error, const std::string& sou
     PrintReason(path + ": too large for the archive format");
   } else {
     char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(result));
+    // Ten characters at most: the text always fits.
+    (void)std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(result));
     PrintReason(path + ": the archive writer failed (result " + code + ")");
   }
 }

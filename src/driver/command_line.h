@@ -21,7 +21,7 @@ const std::vector<std::string>& TokenList();
 // Empties the token list and fills it from the raw command line, one token
 // per argument, token 0 being the program path (empty when the process was
 // started without one). Returns the number of tokens, at least 1.
-int SplitCommandLine();
+[[nodiscard]] int SplitCommandLine();
 
 // Whether some token from index 1 on begins with `name`.
 [[nodiscard]] bool HasOption(const std::string& name);

@@ -18,7 +18,7 @@ inline constexpr int kDeleteRetries = 3;
 // link, trying again at once up to kDeleteRetries times when the deletion
 // fails. Returns false when something exists under `name` that was not
 // deleted (anything else is never deleted).
-bool DeleteArchiveFile(const std::string& name);
+[[nodiscard]] bool DeleteArchiveFile(const std::string& name);
 
 // True when `a` and `b` name the same existing file (same device and inode),
 // whatever their texts.

@@ -196,8 +196,8 @@ int DispatchFile(const std::string& path, const std::string& sender,
 
 }  // namespace
 
-int SendFileByMail(std::string path, std::string sender, std::string receiver,
-                   MailServer mail_server, bool split_allowed, std::string name,
+int SendFileByMail(const std::string& path, const std::string& sender, const std::string& receiver,
+                   const MailServer& mail_server, bool split_allowed, const std::string& name,
                    const MailSecurity& security, int64_t piece_size, int timeout_seconds) {
   try {
     return DispatchFile(path, sender, receiver, mail_server, split_allowed, name, security,

@@ -26,10 +26,10 @@ inline constexpr long long kPieceSize = 998001;
 // `timeout_seconds` bounds the connect and every wait of a conversation (0:
 // 120 seconds). Returns 0 on failure,
 // non-zero when the file was delivered (the piece count for a split file).
-int SendFileByMail(std::string path, std::string sender, std::string receiver,
-                   MailServer mail_server, bool split_allowed, std::string name = "",
-                   const MailSecurity& security = MailSecurity(),
-                   int64_t piece_size = kPieceSize, int timeout_seconds = 0);
+int SendFileByMail(const std::string& path, const std::string& sender, const std::string& receiver,
+                   const MailServer& mail_server, bool split_allowed, const std::string& name = "",
+                   const MailSecurity& security = MailSecurity(), int64_t piece_size = kPieceSize,
+                   int timeout_seconds = 0);
 
 }  // namespace postrunner
 

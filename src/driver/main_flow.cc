@@ -373,8 +373,10 @@ bool PrepareRun(int argc, const char* const* argv) {
   }
   if (!IgnoreWriteSignals()) PrintReason("cannot ignore SIGPIPE and SIGXFSZ: " + ErrnoText(errno));
   if (!SetRawCommandLine(argc, argv)) return false;
-  InstallSignalCleanup();
-  SplitCommandLine();
+  if (!InstallSignalCleanup()) {
+    PrintReason("cannot install the clean-up on signals: " + ErrnoText(errno));
+  }
+  (void)SplitCommandLine();  // the tokens are read through TokenList()
   return true;
 }
 

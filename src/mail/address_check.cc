@@ -9,7 +9,9 @@ std::string AddressProblem(std::string_view address) {
     const auto c = static_cast<unsigned char>(address[i]);
     if (c < 0x20 || c == 0x7F) {
       char text[64];
-      std::snprintf(text, sizeof text, "holds the control character 0x%02X at byte %zu", c, i + 1);
+      // 61 characters at most (a 20-digit byte count): the text always fits.
+      (void)std::snprintf(text, sizeof text, "holds the control character 0x%02X at byte %zu", c,
+                          i + 1);
       return text;
     }
   }

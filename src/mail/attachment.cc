@@ -36,8 +36,8 @@ uint32_t KindFromPath(const std::string& path) {
 
 }  // namespace
 
-int CQXMailMessage::AddAttachment(std::string source, std::string name, std::string& part_id,
-                                  BOOL source_is_file, std::string content_type,
+int CQXMailMessage::AddAttachment(const std::string& source, std::string name, std::string& part_id,
+                                  BOOL source_is_file, const std::string& content_type,
                                   BOOL final_piece) {
   attach_error_ = 0;
   try {

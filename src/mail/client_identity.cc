@@ -58,9 +58,11 @@ std::string NewMessageId() {
   const std::string domain = IsDomain(canonical) ? canonical : "localhost";
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   char unique[96];
-  std::snprintf(unique, sizeof unique, "%lld.%ld.%016llx",
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()),
-                static_cast<long>(::getpid()), static_cast<unsigned long long>(random()));
+  // 58 characters at most: the text always fits.
+  (void)std::snprintf(
+      unique, sizeof unique, "%lld.%ld.%016llx",
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()),
+      static_cast<long>(::getpid()), static_cast<unsigned long long>(random()));
   return "<" + std::string(unique) + "@" + domain + ">";
 }
 

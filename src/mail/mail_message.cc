@@ -36,7 +36,7 @@ void CQXMailMessage::SetMailServer(MailServer server) { mail_server_ = std::move
 
 void CQXMailMessage::SetSubject(std::string text) { subject_ = std::move(text); }
 
-void CQXMailMessage::AddBodyText(std::string text) { body_text_ += text; }
+void CQXMailMessage::AddBodyText(const std::string& text) { body_text_ += text; }
 
 void CQXMailMessage::SetMessageType(int type) { message_type_ = type; }
 

@@ -86,7 +86,7 @@ class CQXMailMessage {
   void SetMailServer(MailServer server);
   void SetSubject(std::string text);
   // Appends `text` to the body text, with no separator.
-  void AddBodyText(std::string text);
+  void AddBodyText(const std::string& text);
   // One of the MT_* types.
   void SetMessageType(int type);
   // Seconds each wait of a conversation may take, the wait for the greeting
@@ -114,8 +114,8 @@ class CQXMailMessage {
   // attachments now held and sets `part_id` to "part<n>.1V02Corvuspost", or
   // returns 0 and changes nothing when the source cannot be read
   // (AttachmentError then tells why).
-  int AddAttachment(std::string source, std::string name, std::string& part_id,
-                    BOOL source_is_file, std::string content_type, BOOL final_piece);
+  int AddAttachment(const std::string& source, std::string name, std::string& part_id,
+                    BOOL source_is_file, const std::string& content_type, BOOL final_piece);
 
   // Why the last AddAttachment returned 0: an errno value (ENOMEM when the
   // attachment did not fit in memory); 0 after a success.

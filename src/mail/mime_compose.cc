@@ -27,10 +27,11 @@ std::string DateText(const LocalTime& t) {
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   long offset_minutes = t.utc_offset / 60;
   long zone = offset_minutes / 60 * 100 + offset_minutes % 60;
-  char text[64];
-  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %+05ld",
-                kDays[((t.weekday % 7) + 7) % 7], t.day, kMonths[((t.month - 1) % 12 + 12) % 12],
-                t.year, t.hour, t.minute, t.second, zone);
+  // 89 characters at most, whatever the fields hold: the text always fits.
+  char text[128];
+  (void)std::snprintf(
+      text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %+05ld", kDays[((t.weekday % 7) + 7) % 7],
+      t.day, kMonths[((t.month - 1) % 12 + 12) % 12], t.year, t.hour, t.minute, t.second, zone);
   return text;
 }
 

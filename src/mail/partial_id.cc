@@ -30,10 +30,11 @@ PartialIdSources CurrentPartialIdSources() {
 
 std::string MakePartialId(const PartialIdSources& s, const std::string& sender) {
   const LocalTime& t = s.now;
-  char unique[96];
-  std::snprintf(unique, sizeof unique, "%d%d%d%d.%04d%02d%02d%02d%02d%02d.%ld.%016llx.", t.month,
-                t.day, t.minute, t.second, t.year, t.month, t.day, t.hour, t.minute, t.second,
-                s.process_id, static_cast<unsigned long long>(s.random));
+  // 150 characters at most, whatever the fields hold: the text always fits.
+  char unique[192];
+  (void)std::snprintf(unique, sizeof unique, "%d%d%d%d.%04d%02d%02d%02d%02d%02d.%ld.%016llx.",
+                      t.month, t.day, t.minute, t.second, t.year, t.month, t.day, t.hour, t.minute,
+                      t.second, s.process_id, static_cast<unsigned long long>(s.random));
   std::string id = unique;
   for (char c : sender) id.push_back(IsTokenByte(c) ? c : '.');
   return id;

@@ -85,11 +85,13 @@ bool SmtpConversation::AwaitGreeting(int quiet_limit, const std::string& quiet_r
 }
 
 void SmtpConversation::CommandFailed(const std::string& command, const std::string& shown,
-                                     const std::string* reply) {
+                                     bool sent, const std::string* reply) {
   *diagnostics_ += "SEND: Error in response to " + command + kCrLf + "\nFrom :" + server_ + "\n";
   if (reply) {
     *diagnostics_ += *reply + "\n";
     reason_ = "the mail server " + server_ + " refused " + shown + ": " + ReplyForReason(*reply);
+  } else if (!sent) {
+    reason_ = "sending " + shown + " to the mail server " + server_ + " failed: " + SocketReason();
   } else {
     reason_ = "no reply from the mail server " + server_ + " to " + shown + ": " + SocketReason();
   }
@@ -98,11 +100,13 @@ void SmtpConversation::CommandFailed(const std::string& command, const std::stri
 bool SmtpConversation::Exchange(const std::string& command, bool judge,
                                 const std::string& shown) {
   const std::string& name = shown.empty() ? command : shown;
-  socket_.Send(command + kCrLf);
+  // A command that did not go out gets no reply read: the wait would only
+  // replace the send's error with its own.
+  const bool sent = socket_.Send(command + kCrLf) != FALSE;
   std::string reply;
-  const bool replied = replies_.Read(timeout_, &reply);
+  const bool replied = sent && replies_.Read(timeout_, &reply);
   if (replied && (!judge || IsPositive(SmtpReplyCode(reply)))) return true;
-  CommandFailed(command, name, replied ? &reply : nullptr);
+  CommandFailed(command, name, sent, replied ? &reply : nullptr);
   if (echo_errors_) PrintLine("SEND: Error in response to " + command);
   return false;
 }
@@ -115,7 +119,10 @@ bool SmtpConversation::DataFailed(const std::string& reply, const std::string& r
 
 bool SmtpConversation::SendData(const MessageWriter& write) {
   std::string reply;
-  socket_.Send(std::string("DATA") + kCrLf);
+  if (!socket_.Send(std::string("DATA") + kCrLf)) {
+    return DataFailed("",
+                      "sending DATA to the mail server " + server_ + " failed: " + SocketReason());
+  }
   if (!replies_.Read(timeout_, &reply)) {
     return DataFailed("", "no reply from the mail server " + server_ + " to DATA: " +
                               SocketReason());
@@ -160,10 +167,13 @@ void SmtpConversation::Abandon(const std::string& note) {
 
 void SmtpConversation::Quit(bool judge) {
   const std::string quit = "QUIT";
-  socket_.Send(quit + kCrLf);
   std::string reply;
-  replies_.Read(timeout_, &reply);
-  if (judge && !IsPositive(SmtpReplyCode(reply))) {
+  // The server took the message before QUIT, so a QUIT that cannot be sent
+  // or gets no reply changes nothing for the sender: neither failure is
+  // reported, and a judged one is only noted in the diagnostics (with an
+  // empty reply).
+  const bool replied = socket_.Send(quit + kCrLf) != FALSE && replies_.Read(timeout_, &reply);
+  if (judge && !(replied && IsPositive(SmtpReplyCode(reply)))) {
     // Only recorded: the server took the message with its reply to the
     // end of the data, so a sender that retried would mail it twice.
     *diagnostics_ += "SEND: Error in response to " + quit + kCrLf + "\nFrom :" + server_ + "\n" +

@@ -94,8 +94,9 @@ class SmtpConversation {
 
  private:
   // Records a failed exchange: the diagnostic line for `command` (and the
-  // reply, when there was one) and the reason.
-  void CommandFailed(const std::string& command, const std::string& shown,
+  // reply, when there was one) and the reason, which names the send's error
+  // when `command` was not `sent`.
+  void CommandFailed(const std::string& command, const std::string& shown, bool sent,
                      const std::string* reply);
   // Records a failure of the DATA step with `reply` (empty: none came).
   bool DataFailed(const std::string& reply, const std::string& reason);

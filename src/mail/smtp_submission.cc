@@ -4,6 +4,7 @@
 #include "mail/smtp_conversation.h"
 #include "mail/smtp_reply.h"
 #include "net/block_sock.h"
+#include "net/socket_errors.h"
 #include "net/tls_socket_api.h"
 
 namespace postrunner {
@@ -15,7 +16,7 @@ constexpr int kSilentTlsPortSeconds = 10;
 
 // The first digit of a reply's code ('2' for 250), or 0 for no code.
 char ReplyClass(const std::string& reply) {
-  return (reply.size() >= 3 && reply[0] >= '1' && reply[0] <= '5') ? reply[0] : 0;
+  return (reply.size() >= 3 && reply[0] >= '1' && reply[0] <= '5') ? reply[0] : '\0';
 }
 
 void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
@@ -95,7 +96,11 @@ bool SmtpSubmission::Handshake(std::string* reason) {
 
 bool SmtpSubmission::Exchange(const std::string& line, const char* shown, std::string* reply,
                               std::string* reason) {
-  smtp_->socket()->Send(line + "\r\n");
+  if (!smtp_->socket()->Send(line + "\r\n")) {
+    *reason = std::string("sending ") + shown + " to " + server_ +
+              " failed: " + SocketErrorReason(smtp_->socket()->GetErrorCode());
+    return false;
+  }
   if (smtp_->replies()->Read(smtp_->timeout(), reply)) return true;
   *reason = std::string("no reply to ") + shown + " from " + server_;
   return false;

@@ -99,7 +99,7 @@ class CQXBlockSock {
   // went out; FALSE with code 30004 (no socket), 30005 (stalled), 30006
   // (the system took no bytes) or the system's error (e.g. 10054). `text` is
   // not changed. An empty text succeeds after one wait.
-  BOOL Send(const std::string& text);
+  [[nodiscard]] BOOL Send(const std::string& text);
 
   // Empties `text` (unless there is no socket), waits up to the time-out
   // for data and stores what one recv delivered (at most 4096 bytes, zero

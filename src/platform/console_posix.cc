@@ -12,6 +12,11 @@
 namespace postrunner {
 namespace {
 
+// The writes below go unchecked: a line that cannot be written to the
+// console has nowhere else to go (standard error is where failures are
+// told), and the outcome of a run is its exit code, not these lines. The
+// stream's error flag keeps the failure.
+
 // Whether a status line is drawn on standard error now.
 std::atomic<bool> g_status_shown{false};
 // Where PrintLine writes.
@@ -32,13 +37,13 @@ size_t TerminalWidth() {
 
 void PrintLine(std::string_view text) {
   ClearStatusLine();
-  std::fwrite(text.data(), 1, text.size(), g_lines);
-  std::fputc('\n', g_lines);
-  std::fflush(g_lines);
+  (void)std::fwrite(text.data(), 1, text.size(), g_lines);
+  (void)std::fputc('\n', g_lines);
+  (void)std::fflush(g_lines);
 }
 
 void SendLinesToStandardError() {
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
   g_lines = stderr;
 }
 
@@ -52,9 +57,9 @@ void PrintReason(std::string_view reason) {
   }
   line += '\n';
   ClearStatusLine();
-  std::fflush(stdout);
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  (void)std::fflush(stdout);
+  (void)std::fwrite(line.data(), 1, line.size(), stderr);
+  (void)std::fflush(stderr);
 }
 
 bool IsStandardOutput(dev_t device, ino_t inode) {
@@ -74,15 +79,15 @@ void WriteStatusLine(std::string_view text) {
   std::string line = "\r";
   line.append(text.substr(0, TerminalWidth() - 1));
   line += "\x1b[K";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  (void)std::fwrite(line.data(), 1, line.size(), stderr);
+  (void)std::fflush(stderr);
   g_status_shown = true;
 }
 
 void ClearStatusLine() {
   if (!g_status_shown.exchange(false)) return;
-  std::fputs("\r\x1b[K", stderr);
-  std::fflush(stderr);
+  (void)std::fputs("\r\x1b[K", stderr);
+  (void)std::fflush(stderr);
 }
 
 }  // namespace postrunner

@@ -19,7 +19,8 @@ constexpr size_t kMaxHeadBytes = 8 * 1024;
 }  // namespace
 
 bool LoopbackListener::Open(std::string* reason) {
-  fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  // A listener is opened once; no earlier descriptor is held to report on.
+  (void)fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -17,7 +17,9 @@ bool PendingFile::Create(const std::string& real_name, unsigned mode) {
   // Created and registered with the signals held back: no signal can come
   // between the two and leave the file behind.
   SignalHold hold;
-  fd_.Reset(CreateFileBeside(real_name, &temp_name_, mode));
+  // Close() reports on an earlier file; a descriptor still held here belongs
+  // to one already published or discarded.
+  (void)fd_.Reset(CreateFileBeside(real_name, &temp_name_, mode));
   if (!fd_.valid()) return false;
   on_signal_ = std::make_unique<RemoveOnSignal>(temp_name_);
   return true;
@@ -40,7 +42,9 @@ int PendingFile::Publish(const std::string& name, Existing existing) {
 }
 
 bool PendingFile::Discard() {
-  fd_.Reset();
+  // The file is removed: what closing it says about its data no longer
+  // matters.
+  (void)fd_.Reset();
   if (temp_name_.empty()) return true;
   SignalHold hold;
   // Gone already is as good as removed.

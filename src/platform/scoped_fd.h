@@ -33,7 +33,7 @@ class ScopedFd {
 
   // Closes the held descriptor (if any) and takes `fd`. Returns false when
   // closing the old descriptor reported an error.
-  bool Reset(int fd = -1);
+  [[nodiscard]] bool Reset(int fd = -1);
 
  private:
   int fd_ = -1;

@@ -19,7 +19,7 @@ namespace postrunner {
 // ignored. Each handler removes every file registered with RemoveOnSignal
 // and ends the process with exit code 128 + the signal number. Returns
 // false when a handler cannot be installed.
-bool InstallSignalCleanup();
+[[nodiscard]] bool InstallSignalCleanup();
 
 // Holds SIGINT, SIGTERM and SIGHUP back while it lives; a signal that
 // arrives meanwhile is handled when the object goes.

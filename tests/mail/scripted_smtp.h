@@ -133,7 +133,7 @@ class ScriptedSmtpServer {
 
   // Starts listening and serves `scripts`, one connection each, in order.
   explicit ScriptedSmtpServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
-    listener_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    (void)listener_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));  // held none
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -142,7 +142,7 @@ class ScriptedSmtpServer {
         ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(listener_.get(), 8) != 0 ||
         ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      listener_.Reset();
+      (void)listener_.Reset();  // never listened: a failed close changes nothing
       return;
     }
     port_ = ntohs(address.sin_port);

@@ -107,7 +107,7 @@ TEST_F(FakeConnected, WaitTimeoutAndFailure) {
 
 TEST_F(FakeConnected, TimeoutsReachTheWait) {
   sock.SetTimeout(0);
-  sock.Send("x");
+  EXPECT_TRUE(sock.Send("x"));
   EXPECT_EQ(0, api.wait_timeouts.back());
   sock.SetTimeout(-5);  // no endless wait from a negative value
   std::string text;
@@ -262,7 +262,7 @@ TEST_F(FakeConnected, ObserverSeesEveryMoment) {
   ASSERT_TRUE(sock.ConnectTo("mail.example.com", 25));
   observer.calls.clear();
   sock.EnableNotifications(FALSE);
-  sock.Send("x");
+  EXPECT_TRUE(sock.Send("x"));
   api.incoming = {"y"};
   EXPECT_TRUE(sock.Receive(text));
   sock.Close();

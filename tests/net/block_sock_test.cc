@@ -185,7 +185,7 @@ TEST(BlockSockTransfer, PeerCloseReadsAsOk) {
   Connected c;
   ASSERT_TRUE(c.ok());
   ASSERT_EQ(4, ::send(c.peer.get(), "221\n", 4, 0));
-  c.peer.Reset();
+  EXPECT_TRUE(c.peer.Reset());
   std::string text;
   EXPECT_TRUE(c.sock.Receive(text));
   EXPECT_EQ("221\n", text);
@@ -205,7 +205,7 @@ TEST(BlockSockTransfer, PeerResetIsAnError) {
   linger hard{1, 0};
   ASSERT_EQ(0, ::setsockopt(c.peer.get(), SOL_SOCKET, SO_LINGER, &hard,
                             sizeof hard));
-  c.peer.Reset();
+  EXPECT_TRUE(c.peer.Reset());
   std::string text;
   c.sock.SetTimeout(2);
   EXPECT_FALSE(c.sock.Receive(text));

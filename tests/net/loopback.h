@@ -22,7 +22,7 @@ namespace postrunner {
 class LoopbackListener {
  public:
   explicit LoopbackListener(int family = AF_INET, int backlog = 8) {
-    fd_.Reset(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    (void)fd_.Reset(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));  // held none
     if (!fd_.valid()) return;
     sockaddr_storage storage{};
     socklen_t length = 0;
@@ -41,7 +41,7 @@ class LoopbackListener {
         ::listen(fd_.get(), backlog) != 0 ||
         ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&storage),
                       &length) != 0) {
-      fd_.Reset();
+      (void)fd_.Reset();  // never listened: a failed close changes nothing
       return;
     }
     port_ = ntohs(family == AF_INET
@@ -53,7 +53,7 @@ class LoopbackListener {
   unsigned port() const { return port_; }
   int fd() const { return fd_.get(); }
   // Stops listening; connects to the port are refused from now on.
-  void Stop() { fd_.Reset(); }
+  void Stop() { (void)fd_.Reset(); }  // the port is closed either way
 
   // Accepts one pending connection, waiting at most two seconds.
   ScopedFd Accept() {

@@ -64,7 +64,7 @@ TEST_F(SocketLog, OffByDefault) {
   {
     CQXBlockSock sock;
     ASSERT_TRUE(sock.ConnectTo("127.0.0.1", listener.port()));
-    sock.Send("HELO x\r\n");
+    EXPECT_TRUE(sock.Send("HELO x\r\n"));
     sock.SetTimeout(0);
     std::string text;
     (void)sock.Receive(text);  // only the lines it logs matter

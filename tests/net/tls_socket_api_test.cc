@@ -37,7 +37,7 @@ TEST_P(TlsHandshakeTest, EndsInTimeWithAReason) {
   if (GetParam().says != nullptr) {
     std::string text = GetParam().says;
     if (text.empty()) {
-      server.Reset();
+      EXPECT_TRUE(server.Reset());
     } else {
       ASSERT_EQ(::send(server.get(), text.data(), text.size(), 0),
                 static_cast<ssize_t>(text.size()));

@@ -27,7 +27,7 @@ class MailboxLockTest : public ::testing::Test {
     ASSERT_TRUE(temp_.ok());
     box_ = temp_.Path("box");
     std::ofstream(box_) << "From a@b.test\n\n";
-    reader_.Reset(::open(box_.c_str(), O_RDONLY));
+    EXPECT_TRUE(reader_.Reset(::open(box_.c_str(), O_RDONLY)));
     ASSERT_TRUE(reader_.valid());
   }
 
@@ -51,7 +51,7 @@ TEST_F(MailboxLockTest, WaitsForAFileLockAndGivesUpWhenItStays) {
   EXPECT_EQ(LockMailboxForReading(reader_.get(), box_, 50), MailboxLock::kFileLock);
   std::thread release([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    delivery.Reset();
+    EXPECT_TRUE(delivery.Reset());
   });
   EXPECT_EQ(LockMailboxForReading(reader_.get(), box_, 10000), MailboxLock::kHeld);
   release.join();

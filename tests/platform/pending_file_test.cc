@@ -81,7 +81,7 @@ TEST(PendingFileTest, AnUnpublishedFileIsRemovedThroughTheSystemInterface) {
 
 // Publishes one file, leaves another pending, and is stopped by SIGINT.
 void InterruptedWithTwoFiles(const TempDir& dir) {
-  InstallSignalCleanup();
+  if (!InstallSignalCleanup()) std::_Exit(1);
   PendingFile published;
   PendingFile pending;
   if (!published.Create(dir.Path("kept")) || published.Publish(dir.Path("kept")) != 0 ||

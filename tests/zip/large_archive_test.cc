@@ -67,8 +67,8 @@ TEST(LargeArchive, PipeTargetWithAnEntryOfUnknownSizePassing4GiB) {
     EXPECT_EQ(ArchiveAddEntry(handle.get(), "big.txt", &source_fd, 0, SourceHandle), ResultOk);
     EXPECT_EQ(ArchiveClose(std::move(handle)), ResultOk);
   }
-  source.Reset();
-  target.Reset();
+  EXPECT_TRUE(source.Reset());
+  EXPECT_TRUE(target.Reset());
   feeder.join();
   drain.join();
 

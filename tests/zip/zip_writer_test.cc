@@ -211,12 +211,12 @@ Bytes ArchiveThroughPipe(std::vector<ArchiveResult>* results) {
   EXPECT_EQ(::pipe(feed), 0);
   ScopedFd feed_read(feed[0]), feed_write(feed[1]);
   EXPECT_EQ(::write(feed_write.get(), "xyz", 3), 3);
-  feed_write.Reset();
+  EXPECT_TRUE(feed_write.Reset());
   int source = feed_read.get();
   // A stored entry of unknown size cannot be announced ahead of its data.
   results->push_back(ArchiveAddEntry(archive.get(), "u.zip", &source, 0, SourceHandle));
   results->push_back(ArchiveClose(std::move(archive)));
-  write_end.Reset();
+  EXPECT_TRUE(write_end.Reset());
   Bytes out;
   unsigned char buffer[4096];
   ssize_t n;
@@ -249,7 +249,7 @@ TEST(ZipWriter, OutputThatCannotSeekGetsDataDescriptors) {
   std::string path = dir.Path("piped.zip");
   ScopedFd f(::open(path.c_str(), O_WRONLY | O_CREAT, 0644));
   ASSERT_EQ(::write(f.get(), out.data(), out.size()), static_cast<ssize_t>(out.size()));
-  f.Reset();
+  EXPECT_TRUE(f.Reset());
   EXPECT_EQ(UnzipTest(path), 0);
   EXPECT_EQ(ZipfileListing(path),
             (std::vector<std::string>{ListingLine("s.gz", 0, 8, ToBytes("stored!")),
@@ -264,7 +264,7 @@ TEST(ZipWriter, APipeWithoutReaderFailsTheEntryAndNotTheProcess) {
   int target = write_end.get();
   auto archive = ArchiveCreate(&target, 0, TargetHandle);
   ASSERT_TRUE(archive);
-  read_end.Reset();
+  EXPECT_TRUE(read_end.Reset());
   EXPECT_EQ(ArchiveAddEntry(archive.get(), "a.gz", "abc", 3, SourceMemory), ErrWrite);
   EXPECT_EQ(ArchiveClose(std::move(archive)), ErrWrite);
 }
