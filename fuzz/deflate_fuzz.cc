@@ -3,7 +3,9 @@
 // push falls short and whether to go long; the rest is the data. The data
 // is compressed alone and, for one input in sixteen, tiled with small changes
 // to a length past the 32 KiB window and the 64 KiB stored block; zlib
-// inflates the result.
+// inflates the result. The data is also compressed in pieces of a chosen
+// size, each with the data before it as its dictionary, and the pieces
+// joined inflate to the data.
 //
 // Holds: zlib gets back exactly the data, with the stream ending exactly at
 // the end of the output; the compressed size counts every byte pushed and
@@ -99,6 +101,49 @@ std::string RoundTrip(Deflater* deflater, int level, const std::string& data, un
   return c.bytes;
 }
 
+// Compresses `data` as pieces of `piece` bytes, each with the input before
+// it as its dictionary and every one but the last ending on a byte
+// boundary, pulled in blocks of `block`; checks that each non-final piece
+// ends in an empty stored block and that zlib inflates the joined pieces
+// to `data`.
+void PiecesRoundTrip(Deflater* deflater, int level, const std::string& data, size_t piece,
+                     unsigned block) {
+  std::string joined;
+  size_t start = 0;
+  do {
+    const size_t end = std::min(data.size(), start + piece);
+    const std::string part = data.substr(start, end - start);
+    const DeflateRunShape shape{reinterpret_cast<const unsigned char*>(data.data()),
+                                static_cast<unsigned>(start), end == data.size()};
+    size_t at = 0;
+    std::string out;
+    uint16_t flags = 0;
+    const DeflateResult result = deflater->Compress(
+        level, &flags,
+        [&](unsigned char* buffer, unsigned capacity) -> long {
+          const size_t n = std::min<size_t>({capacity, block, part.size() - at});
+          std::memcpy(buffer, part.data() + at, n);
+          at += n;
+          return static_cast<long>(n);
+        },
+        [&](const unsigned char* bytes, unsigned length) -> unsigned {
+          out.append(reinterpret_cast<const char*>(bytes), length);
+          return length;
+        },
+        shape);
+    FUZZ_CHECK(result.error.empty() && result.compressed_size == out.size(),
+               "piece compression failed: " + result.error);
+    FUZZ_CHECK(shape.final || (out.size() >= 5 && out.compare(out.size() - 4, 4,
+                                                              std::string("\0\0\xff\xff", 4)) == 0),
+               "a piece that is not the last must end on an empty stored block");
+    joined += out;
+    start = end;
+  } while (start < data.size());
+  FUZZ_CHECK(Inflate(joined, data.size()) == data,
+             "inflated pieces differ, level " + std::to_string(level) + ", " +
+                 std::to_string(data.size()) + " bytes in pieces of " + std::to_string(piece));
+}
+
 }  // namespace
 }  // namespace postrunner
 
@@ -111,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int copies = provider.ConsumeIntegralInRange(2, 40);
   const size_t short_push = provider.ConsumeIntegralInRange<size_t>(1, 8);
   const bool long_run = provider.ConsumeIntegralInRange(0, 15) == 0;
+  const size_t piece = provider.ConsumeIntegralInRange<size_t>(1, 70000);
   const std::string bytes = provider.ConsumeRemainingBytesAsString();
 
   RoundTrip(&kept, level, bytes, block, long_run);
@@ -132,6 +178,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     while (tiled.size() <= 66000) tiled += tiled.substr(0, 30000);
     RoundTrip(&kept, level, tiled, block, true);
+  }
+  PiecesRoundTrip(&kept, level, bytes, piece, block);
+  if (long_run && !bytes.empty()) {
+    // Pieces of a long input, dictionaries of a whole window.
+    std::string tiled = bytes;
+    while (tiled.size() <= 100000) tiled += tiled.substr(0, 30000) + static_cast<char>(tiled.size());
+    PiecesRoundTrip(&kept, level, tiled, std::max<size_t>(piece, 20000), block);
   }
   uint16_t flags = 0;
   size_t pushed = 0;

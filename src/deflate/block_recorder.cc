@@ -284,5 +284,14 @@ uint64_t BlockRecorder::FlushBlock(const uint8_t* input, uint64_t stored_len, bo
   return compressed_len_ >> 3;
 }
 
+uint64_t BlockRecorder::EndOnByteBoundary() {
+  out_->SendBits(kStoredBlock << 1, 3);
+  compressed_len_ = (compressed_len_ + 3 + 7) & ~uint64_t{7};
+  compressed_len_ += 4 << 3;  // the length and its complement
+  out_->CopyStored(nullptr, 0);
+  if (compressed_len_ != out_->bits_sent()) errors_->Record("bad compressed size");
+  return compressed_len_ >> 3;
+}
+
 }  // namespace deflate
 }  // namespace postrunner

@@ -40,6 +40,11 @@ class BlockRecorder {
   // length in whole bytes so far.
   [[nodiscard]] uint64_t FlushBlock(const uint8_t* input, uint64_t stored_len, bool last);
 
+  // After a block that is not the last: sends an empty stored block, which
+  // ends the output on a byte boundary and hands it over, so that another
+  // stream's blocks may follow. Returns the compressed length in bytes.
+  [[nodiscard]] uint64_t EndOnByteBoundary();
+
   // Compressed length so far in bits.
   [[nodiscard]] uint64_t compressed_bits() const { return compressed_len_; }
 

@@ -28,7 +28,7 @@ struct OutputState {
 
 DeflateResult RunDeflate(Matcher* matcher, int level, uint16_t* general_flags,
                          const DeflatePull& pull, const DeflatePush& push,
-                         LongestMatchFn search) {
+                         LongestMatchFn search, const DeflateRunShape& shape) {
   DeflateResult result;
   if (level < kMinLevel || level > kMaxLevel) {
     result.error = "bad pack level";
@@ -40,8 +40,8 @@ DeflateResult RunDeflate(Matcher* matcher, int level, uint16_t* general_flags,
     // Levels 1 and 2 would mark 0x0004; 3 to 7 mark nothing.
     if (level >= 8) *general_flags |= 0x0002;
   }
-  matcher->Init(level, &pull, &state->errors);
-  uint64_t compressed = matcher->DeflateLazy(&state->recorder, state->out, search);
+  matcher->Init(level, &pull, &state->errors, shape.dictionary, shape.dictionary_size);
+  uint64_t compressed = matcher->DeflateLazy(&state->recorder, state->out, search, shape.final);
 
   result.output_failed = state->out.failed();
   result.compressed_size = state->out.bytes_pushed();
@@ -55,7 +55,7 @@ DeflateResult RunDeflate(Matcher* matcher, int level, uint16_t* general_flags,
 DeflateResult DeflateCompressWith(int level, uint16_t* general_flags, const DeflatePull& pull,
                                   const DeflatePush& push, LongestMatchFn search) {
   auto matcher = std::make_unique<Matcher>();
-  return RunDeflate(matcher.get(), level, general_flags, pull, push, search);
+  return RunDeflate(matcher.get(), level, general_flags, pull, push, search, DeflateRunShape{});
 }
 
 }  // namespace deflate
@@ -71,9 +71,14 @@ Deflater::~Deflater() = default;
 
 DeflateResult Deflater::Compress(int level, uint16_t* general_flags, const DeflatePull& pull,
                                  const DeflatePush& push) {
+  return Compress(level, general_flags, pull, push, DeflateRunShape{});
+}
+
+DeflateResult Deflater::Compress(int level, uint16_t* general_flags, const DeflatePull& pull,
+                                 const DeflatePush& push, const DeflateRunShape& shape) {
   if (!matcher_) matcher_ = std::make_unique<deflate::Matcher>();
   return deflate::RunDeflate(matcher_.get(), level, general_flags, pull, push,
-                             deflate::LongestMatch);
+                             deflate::LongestMatch, shape);
 }
 
 }  // namespace postrunner

@@ -22,6 +22,18 @@ using DeflatePull = std::function<long(unsigned char* buffer, unsigned capacity)
 // `length` ends the compression with `output_failed` set.
 using DeflatePush = std::function<unsigned(const unsigned char* data, unsigned length)>;
 
+// How one run ends and what precedes its input, for a caller that cuts a
+// long input into pieces compressed apart (each on its own thread, say) and
+// joins their outputs into one stream: a piece starts from the last 32 KiB
+// of the input before it as its dictionary, and every piece but the last ends
+// on a byte boundary with an empty stored block that is not the final one.
+// The default is a whole stream on its own.
+struct DeflateRunShape {
+  const unsigned char* dictionary = nullptr;  // input just before this piece
+  unsigned dictionary_size = 0;               // its bytes; only the last 32768 count
+  bool final = true;                          // false: end byte-aligned, not final
+};
+
 struct DeflateResult {
   uint64_t compressed_size = 0;  // bytes handed to push
   std::string error;             // internal error message; empty when none
@@ -56,6 +68,12 @@ class Deflater {
   [[nodiscard]]
   DeflateResult Compress(int level, uint16_t* general_flags, const DeflatePull& pull,
                          const DeflatePush& push);
+
+  // As DeflateCompress, for one piece of a longer input shaped by `shape`.
+  // The default shape gives Compress's bytes.
+  [[nodiscard]]
+  DeflateResult Compress(int level, uint16_t* general_flags, const DeflatePull& pull,
+                         const DeflatePush& push, const DeflateRunShape& shape);
 
  private:
   std::unique_ptr<deflate::Matcher> matcher_;  // allocated on first use

@@ -13,7 +13,8 @@ long Matcher::Read(uint8_t* buffer, unsigned capacity) {
   return n;
 }
 
-void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
+void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot,
+                   const uint8_t* dictionary, unsigned dictionary_size) {
   pull = input;
   errors = error_slot;
   window_size = kWindowBytes;
@@ -30,10 +31,13 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   nice_match = config.nice_length;
   max_chain_length = config.max_chain;
 
-  strstart = 0;
+  // The dictionary, when there is one, fills the window up to the input.
+  const unsigned preset = std::min(dictionary_size, kWSize);
+  if (preset != 0) std::memcpy(window, dictionary + (dictionary_size - preset), preset);
+  strstart = preset;
   key_next = 0;
-  block_start = 0;
-  long n = Read(window, kWindowBytes);
+  block_start = preset;
+  long n = Read(window + preset, kWindowBytes - preset);
   if (n <= 0) {
     eofile = true;
     lookahead = 0;
@@ -42,9 +46,20 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot) {
   eofile = false;
   lookahead = static_cast<unsigned>(n);
   if (lookahead < kMinLookahead) FillWindow();
+  if (preset != 0) LoadDictionary(preset);
 
   ins_h = 0;
+  for (unsigned j = 0; j < kMinMatch - 1; j++) UpdateHash(window[strstart + j]);
+}
+
+void Matcher::LoadDictionary(unsigned preset) {
+  // A string joins the chains only once its three bytes are in the window:
+  // the search takes the third byte of a chain's candidates as equal.
+  const unsigned known = preset + lookahead;
+  const unsigned end = std::min(preset, known >= kMinMatch - 1 ? known - (kMinMatch - 1) : 0);
+  ins_h = 0;
   for (unsigned j = 0; j < kMinMatch - 1; j++) UpdateHash(window[j]);
+  InsertRange(0, end);
 }
 
 namespace {
@@ -113,7 +128,7 @@ void Matcher::FlushIfFull(bool full, BlockRecorder* recorder) {
 }
 
 uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out,
-                              LongestMatchFn search) {
+                              LongestMatchFn search, bool final) {
   unsigned prev_match;
   bool match_available = false;
   unsigned match_length = kMinMatch - 1;
@@ -171,7 +186,9 @@ uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out,
     // Whether this block is full does not matter: it is the last, flushed next.
     (void)recorder->Tally(0, window[strstart - 1], static_cast<int64_t>(strstart) - block_start);
   }
-  return FlushBlock(recorder, true);
+  if (final) return FlushBlock(recorder, true);
+  (void)FlushBlock(recorder, false);
+  return recorder->EndOnByteBoundary();
 }
 
 }  // namespace deflate

@@ -169,21 +169,29 @@ struct Matcher {
   void FillWindow();
 
   // Initialises the matcher for `level` (4..8, checked by the caller):
-  // window, tables, parameters, the first window of input and the hash
-  // seed. A matcher may be initialised again for each new input; it then
-  // behaves exactly as a new one.
-  void Init(int level, const DeflatePull* input, ErrorSlot* error_slot);
+  // window, tables, parameters, the dictionary (the last kWSize of its
+  // `dictionary_size` bytes, none when 0), the first window of input and the
+  // hash seed. A matcher may be initialised again for each new input; it
+  // then behaves exactly as a new one.
+  void Init(int level, const DeflatePull* input, ErrorSlot* error_slot,
+            const uint8_t* dictionary = nullptr, unsigned dictionary_size = 0);
 
   // Runs the lazy matcher over the whole input; returns the compressed size
-  // in bytes. Stops early when the output fails.
+  // in bytes. Stops early when the output fails. With `final` the last
+  // block is marked final; without, the output ends after an empty stored
+  // block on a byte boundary, for more to follow.
   [[nodiscard]]
-  uint64_t DeflateLazy(BlockRecorder* recorder, const BitWriter& out, LongestMatchFn search);
+  uint64_t DeflateLazy(BlockRecorder* recorder, const BitWriter& out, LongestMatchFn search,
+                       bool final = true);
 
  private:
   [[nodiscard]] uint64_t FlushBlock(BlockRecorder* recorder, bool last);
   // When the recorder reported its block `full`, emits it and starts the
   // next block at the current position.
   void FlushIfFull(bool full, BlockRecorder* recorder);
+  // Inserts the strings of the `preset` dictionary bytes at the start of
+  // the window, once the first input is in.
+  void LoadDictionary(unsigned preset);
   [[nodiscard]] long Read(uint8_t* buffer, unsigned capacity);
 };
 
@@ -193,11 +201,11 @@ DeflateResult DeflateCompressWith(int level, uint16_t* general_flags, const Defl
                                   const DeflatePush& push, LongestMatchFn search);
 
 // Runs the whole compressor on `matcher`, which must not be in use
-// elsewhere.
+// elsewhere, for a run of `shape`.
 [[nodiscard]]
 DeflateResult RunDeflate(Matcher* matcher, int level, uint16_t* general_flags,
                          const DeflatePull& pull, const DeflatePush& push,
-                         LongestMatchFn search);
+                         LongestMatchFn search, const DeflateRunShape& shape);
 
 }  // namespace deflate
 }  // namespace postrunner

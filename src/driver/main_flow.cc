@@ -177,6 +177,7 @@ int FillArchive(const RunSettings& s, std::unique_ptr<ArchiveHandle> archive, bo
                            ? "ERROR: Unable to add the foldercontent into the compressed archive."
                            : "ERROR: Unable to add the file into the compressed archive.";
   bool added = true;
+  ArchiveSetThreads(archive.get(), CompressingThreads(s.threads));
   if (s.folder_mode) {
     added = AddFolderToArchive(archive.get(), s.folder_path, s.recurse, "", s.archive_name,
                                s.threads);

@@ -64,6 +64,12 @@ ArchiveResult ArchiveClose(std::unique_ptr<ArchiveHandle> handle, int* error) {
   return result;
 }
 
+void ArchiveSetThreads(ArchiveHandle* handle, unsigned threads) {
+  if (handle != nullptr && handle->mode == kModeWriting && handle->writer) {
+    handle->writer->SetThreads(threads);
+  }
+}
+
 int ArchiveLastError(const ArchiveHandle* handle) {
   return handle != nullptr && handle->writer ? handle->writer->error() : 0;
 }

@@ -1,6 +1,7 @@
 #include "zip/compressed_entry.h"
 
 
+#include "zip/piece_deflate.h"
 #include "zip/zip_writer.h"
 
 namespace postrunner {
@@ -40,6 +41,13 @@ void CompressAhead(Deflater* deflater, const std::atomic<bool>& cancel,
     return;
   }
   entry->metadata = source.metadata();
+  if (entry->metadata.expected_size >= 0 &&
+      static_cast<uint64_t>(entry->metadata.expected_size) >= kPieceThreshold) {
+    // Deflated in pieces at its turn, on every thread.
+    entry->redo_at_turn = true;
+    source.Close();
+    return;
+  }
   const ArchiveResult data = DeflateAhead(&source, deflater, cancel, entry);
   if (source.failure() != ResultOk) {
     // The same result the writer gives a source that fails while read.

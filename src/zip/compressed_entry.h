@@ -41,7 +41,8 @@ struct CompressedEntry {
   ArchiveResult failure = ResultOk;
   int error = 0;
   // The writer must read the file itself at its turn: it is stored
-  // unchanged, or the scratch space for its data failed. Not a failure.
+  // unchanged or deflated in pieces (4 MiB or more), or the scratch space for
+  // its data failed. Not a failure.
   bool redo_at_turn = false;
 };
 

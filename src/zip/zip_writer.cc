@@ -8,6 +8,7 @@
 #include "deflate/deflate.h"
 #include "platform/progress.h"
 #include "zip/compressed_entry.h"
+#include "zip/piece_deflate.h"
 
 namespace postrunner {
 namespace {
@@ -88,6 +89,18 @@ ArchiveResult ZipWriter::CopyStored(uint64_t* compressed) {
 }
 
 ArchiveResult ZipWriter::RunCompressor(uint16_t* flags, uint64_t* compressed) {
+  const int64_t expected = source_.metadata().expected_size;
+  if (expected >= 0 && static_cast<uint64_t>(expected) >= kPieceThreshold) {
+    // A big input goes in pieces, on every thread the archive may use.
+    return DeflateInPieces(
+        &deflater_, threads_, kDeflateLevel, flags,
+        [this](unsigned char* buffer, size_t capacity) { return source_.Read(buffer, capacity); },
+        [this, compressed](const unsigned char* data, size_t length) {
+          const size_t put = PutRaw(data, length);
+          *compressed += put;
+          return put == length;
+        });
+  }
   DeflatePull pull = [this](unsigned char* buffer, unsigned capacity) -> long {
     return static_cast<long>(source_.Read(buffer, capacity));
   };

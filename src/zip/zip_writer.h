@@ -72,6 +72,10 @@ class ZipWriter {
   // that failed in it; 0 when none did or the call succeeded.
   int error() const { return error_; }
 
+  // Lets an entry deflated in pieces (see piece_deflate.h) use up to
+  // `threads` threads (at least 1, the default); the bytes do not change.
+  void SetThreads(unsigned threads) { threads_ = threads < 1 ? 1 : threads; }
+
   // Identity of the output file; false when it is not a file.
   [[nodiscard]] bool OutputIdentity(dev_t* device, ino_t* inode) const;
 
@@ -128,6 +132,7 @@ class ZipWriter {
   EntrySource source_;
   std::vector<unsigned char> buffer_;
   Deflater deflater_;  // kept from entry to entry
+  unsigned threads_ = 1;  // most threads an entry deflated in pieces uses
 };
 
 }  // namespace postrunner

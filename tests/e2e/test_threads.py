@@ -1,6 +1,7 @@
 """/Threads:N, end to end: a folder archive is the same archive, byte for
 byte, on one thread or several (entries whose compressed form spills past
-the in-memory buffer included); a walk that fails in the middle fails the
+the in-memory buffer included, and one deflated in pieces); a single big
+file too, and its stream reads back through zlib; a walk that fails in the middle fails the
 same way; values outside 1..256 are refused as usage errors; a count far
 above the CPUs costs neither the memory nor the time of that many threads."""
 import os
@@ -9,6 +10,7 @@ import struct
 import subprocess
 import sys
 import zipfile
+import zlib
 
 import pytest
 
@@ -36,6 +38,7 @@ def make_tree(top, nested):
     rng = random.Random(14)
     files = {
         "Big text.txt": text(rng, 3 << 20),
+        "Huge text.txt": text(rng, (5 << 20) + 12345),  # deflated in pieces
         "random.bin": rng.randbytes(1200000),
         "stored.gz": rng.randbytes(1100000),
         "exactly 1 MiB.txt": text(rng, 1 << 20),
@@ -132,6 +135,7 @@ def test_archive_is_the_same_on_any_number_of_threads(run, workdir, tmp_path, ne
         # The tree does what it is for: entries whose output passes 1 MiB,
         # stored ones, and (nested) folder entries.
         assert max(i.compress_size for i in infos) > 1 << 20
+        assert max(i.file_size for i in infos) >= 4 << 20
         assert any(i.compress_type == zipfile.ZIP_STORED and i.file_size for i in infos)
         assert any(i.is_dir() for i in infos) == nested
         assert len(infos) > 240
@@ -268,3 +272,26 @@ def test_many_threads_on_many_tiny_files_cost_no_more_than_the_cpus_do(workdir, 
     assert figures[1][0] == 0 and figures[256][0] == 0
     assert figures[256][2] < 64 * 1024
     assert (workdir / "t256.zip").read_bytes() == (workdir / "t1.zip").read_bytes()
+
+
+def test_single_big_file_is_the_same_archive_on_any_number_of_threads(run, workdir):
+    data = text(random.Random(5), (9 << 20) + 777)
+    (workdir / "big.txt").write_bytes(data)
+    settle_access_times(workdir)
+    archives = []
+    for threads in THREAD_COUNTS:
+        name = "b%s.zip" % threads
+        r = run("/CreateOnly", "/Zip:" + name, "/File:big.txt", *thread_args(threads))
+        assert r.code == 0, r.stderr
+        archives.append((workdir / name).read_bytes())
+    assert all(a == archives[0] for a in archives[1:])
+    test = subprocess.run(["unzip", "-tq", "b1.zip"], cwd=workdir, capture_output=True)
+    assert test.returncode == 0, test.stdout
+    with zipfile.ZipFile(workdir / "b1.zip") as z:
+        info = z.infolist()[0]
+    name_length, extra_length = struct.unpack_from("<HH", archives[0], info.header_offset + 26)
+    raw = archives[0][info.header_offset + 30 + name_length + extra_length:]
+    # The raw stream, through zlib itself: ends exactly where the entry does.
+    inflater = zlib.decompressobj(-15)
+    assert inflater.decompress(raw[:info.compress_size]) == data
+    assert inflater.eof and inflater.unused_data == b""
