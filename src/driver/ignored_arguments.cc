@@ -21,7 +21,7 @@ constexpr const char* kOptionNames[] = {
     "/FTPServer:",    "/FTPUser:",      "/FTPPassword:",     "/FTPPasswordFile:",
     "/FTPFilename:",  "/FTPPassiveMode", "/FTPTLS",          "/SSHKey:",
     "/KnownHosts:",   "/Join:",         "/JoinTo:",          "/Quiet",
-    "/Timeout:",
+    "/Timeout:",      "/JoinDelete",
 };
 
 // How a warning names token `index`: a token that may be a mistyped option

@@ -61,25 +61,25 @@ std::string GivenOptionOrPreset(const char* option, const char* preset, bool* gi
   return false;
 }
 
-[[nodiscard]] bool ReadSecret(MailSecurity* out, std::string* reason) {
+}  // namespace
+
+bool ReadMailSecret(const std::string& user, std::string* secret, std::string* reason) {
   if (HasOption("/MailPassword:") && !GetOptionValue("/MailPassword:").empty()) {
-    out->secret = GetOptionValue("/MailPassword:");
+    *secret = GetOptionValue("/MailPassword:");
     return true;
   }
   if (const char* value = std::getenv(kMailPasswordVariable); value != nullptr && *value) {
-    out->secret = value;
+    *secret = value;
     return true;
   }
   bool given = false;
   std::string file =
       ExpandHome(GivenOptionOrPreset("/MailPasswordFile:", "MailPasswordFile", &given));
-  if (!file.empty()) return ReadSecretFile(file, &out->secret, reason);
-  *reason = "no password for mail user " + out->user + " (give /MailPassword:, " +
+  if (!file.empty()) return ReadSecretFile(file, secret, reason);
+  *reason = "no password for mail user " + user + " (give /MailPassword:, " +
             kMailPasswordVariable + " or /MailPasswordFile:)";
   return false;
 }
-
-}  // namespace
 
 bool MailSecretGiven() {
   const char* value = std::getenv(kMailPasswordVariable);
@@ -97,7 +97,7 @@ bool ReadMailSecurity(MailSecurity* out, std::string* reason) {
   out->extended = given;
   if (!ReadMechanism(mechanism, out, reason)) return false;
   if (out->user.empty()) return true;
-  return ReadSecret(out, reason);
+  return ReadMailSecret(out->user, &out->secret, reason);
 }
 
 }  // namespace postrunner
