@@ -152,8 +152,7 @@ int JoinFetched(ImapSession* session, const ImapUrl& url, const std::vector<uint
       }
     };
   }
-  const std::string label = url.mailbox + " on " + url.url_host;
-  const int code = JoinMessageFiles(std::move(paths), label, folder, written);
+  const int code = JoinMessageFiles(std::move(paths), url.given, folder, written);
   if (marked && !uidplus) {
     PrintReason("the IMAP server offers no UIDPLUS: the joined pieces are marked \\Deleted "
                 "but not expunged");

@@ -163,6 +163,7 @@ bool ModifiedUtf7(std::string_view utf8, std::string* out) {
 
 bool ParseImapUrl(std::string_view text, ImapUrl* out, std::string* reason) {
   *out = ImapUrl();
+  out->given = text;
   out->implicit_tls = StartsWithNoCase(text, "imaps://");
   if (!out->implicit_tls && !StartsWithNoCase(text, "imap://")) {
     *reason = "an IMAP mailbox begins with imaps:// or imap://";

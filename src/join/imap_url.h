@@ -26,6 +26,7 @@ struct ImapUrl {
   std::string mailbox;       // the name as given (decoded UTF-8)
   std::string mailbox_path;  // modified UTF-7, percent-encoded
   bool loopback_host = false;  // the host is written as a loopback address or "localhost"
+  std::string given;           // the URL as given (it holds no password)
 };
 
 // Whether `text` begins with "imap://" or "imaps://" (any case).
