@@ -168,6 +168,7 @@ bool ImapSession::Fetch(uint32_t uid, int fd, std::string* reason) {
   Sink sink;
   sink.fd = fd;
   if (!Perform(MailboxUrl(url_) + ";UID=" + std::to_string(uid), nullptr, &sink, reason)) {
+    *reason = "message UID " + std::to_string(uid) + " not fetched: " + *reason;
     return false;
   }
   curl_off_t announced = -1;
