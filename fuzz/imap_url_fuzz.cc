@@ -7,6 +7,7 @@
 // holds only unreserved characters and %XX escapes and decodes, through
 // modified UTF-7, back to the mailbox name; SEARCH UIDs are never 0; a
 // refusal text holds no control byte and stays short.
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -123,13 +124,18 @@ std::string FromUtf7(const std::string& text) {
   return out;
 }
 
+// Whether `written` is an IPv4 address in one of the classic forms ("7",
+// "0x7f.1") that libcurl and the resolver read as `dotted`.
+bool SameIpv4(const std::string& written, const std::string& dotted) {
+  in_addr address{};
+  return inet_aton(written.c_str(), &address) != 0 && dotted == inet_ntoa(address);
+}
+
 void CheckUrl(const ImapUrl& url) {
   const std::string text = MailboxUrl(url);
   std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
   FUZZ_CHECK(parsed != nullptr, "curl_url");
   const CURLUcode code = curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), CURLU_PATH_AS_IS);
-  bool ascii = true;
-  for (char c : url.url_host) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
   if (code != CURLUE_OK) {
     FUZZ_CHECK(url.url_host.front() == '[', "libcurl refuses " + Shown(text));
     return;
@@ -144,13 +150,15 @@ void CheckUrl(const ImapUrl& url) {
                  Part(parsed.get(), CURLUPART_FRAGMENT) == "(none)",
              "no user, password, query or fragment in " + Shown(text));
   if (url.url_host.front() != '[') {
-    FUZZ_CHECK(strcasecmp(Part(parsed.get(), CURLUPART_HOST).c_str(), url.url_host.c_str()) == 0,
-               "host of " + Shown(text));
+    const std::string host = Part(parsed.get(), CURLUPART_HOST);
+    FUZZ_CHECK(strcasecmp(host.c_str(), url.url_host.c_str()) == 0 ||
+                   SameIpv4(url.url_host, host),
+               "host of " + Shown(text) + " is " + Shown(host));
   }
   const std::string path = Part(parsed.get(), CURLUPART_PATH);
   FUZZ_CHECK(path == "/" + url.mailbox_path, "path of " + Shown(text));
   const std::string name = Unescaped(url.mailbox_path);
-  FUZZ_CHECK(name.find_first_of("/;?#") == std::string::npos, "a separator in " + Shown(name));
+  FUZZ_CHECK(name.find('/') == std::string::npos, "a second path part in " + Shown(name));
   FUZZ_CHECK(FromUtf7(name) == url.mailbox, Shown(name) + " decodes to another name than " +
                                                 Shown(url.mailbox));
 }
