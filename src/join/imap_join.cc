@@ -72,10 +72,10 @@ struct Found {
   return true;
 }
 
-// Fetches piece `uid` into `path`, and marks it unread again when it was.
-// A piece not fetched whole leaves no file.
-[[nodiscard]] bool FetchPiece(ImapSession* session, uint32_t uid, bool unread,
-                              const std::string& path, std::string* reason) {
+// Fetches piece `uid` into `path`. A piece not fetched whole leaves no
+// file.
+[[nodiscard]] bool FetchPiece(ImapSession* session, uint32_t uid, const std::string& path,
+                              std::string* reason) {
   bool ok;
   {
     ScopedFd fd(OpenRetry(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
@@ -90,27 +90,34 @@ struct Found {
     }
   }
   if (!ok) (void)::unlink(path.c_str());  // the spool goes as a whole anyway
-  std::string reply;
-  if (unread && !session->Command("UID STORE " + std::to_string(uid) + " -FLAGS.SILENT (\\Seen)",
-                                  &reply, ok ? reason : &reply)) {
-    ok = false;
-  }
   return ok;
+}
+
+// Runs "UID STORE <uids> FLAGS" for `uids`, a bounded number at a time.
+[[nodiscard]] bool StoreFlags(ImapSession* session, const std::vector<uint32_t>& uids,
+                              const std::string& flags, std::string* reason) {
+  for (size_t at = 0; at < uids.size(); at += kUidsPerCommand) {
+    const size_t end = std::min(uids.size(), at + kUidsPerCommand);
+    const std::vector<uint32_t> part(uids.begin() + static_cast<ptrdiff_t>(at),
+                                     uids.begin() + static_cast<ptrdiff_t>(end));
+    std::string reply;
+    if (!session->Command("UID STORE " + UidList(part) + " " + flags, &reply, reason)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // Removes the pieces `uids` of a set that was written.
 [[nodiscard]] bool DeletePieces(ImapSession* session, const std::vector<uint32_t>& uids,
                                 bool expunge, std::string* reason) {
-  for (size_t at = 0; at < uids.size(); at += kUidsPerCommand) {
+  if (!StoreFlags(session, uids, "+FLAGS.SILENT (\\Deleted)", reason)) return false;
+  for (size_t at = 0; expunge && at < uids.size(); at += kUidsPerCommand) {
+    const size_t end = std::min(uids.size(), at + kUidsPerCommand);
     const std::vector<uint32_t> part(uids.begin() + static_cast<ptrdiff_t>(at),
-                                     uids.begin() + static_cast<ptrdiff_t>(
-                                                        std::min(uids.size(), at + kUidsPerCommand)));
-    const std::string list = UidList(part);
+                                     uids.begin() + static_cast<ptrdiff_t>(end));
     std::string reply;
-    if (!session->Command("UID STORE " + list + " +FLAGS.SILENT (\\Deleted)", &reply, reason) ||
-        (expunge && !session->Command("UID EXPUNGE " + list, &reply, reason))) {
-      return false;
-    }
+    if (!session->Command("UID EXPUNGE " + UidList(part), &reply, reason)) return false;
   }
   return true;
 }
@@ -182,17 +189,25 @@ int RunImapJoin(const ImapUrl& url, const ImapLogin& login, const std::string& f
   }
   std::vector<std::string> paths;
   std::vector<uint32_t> fetched;
+  std::vector<uint32_t> read_now;  // unread pieces the fetch marked read
   bool all_fetched = true;
   for (uint32_t uid : found.uids) {
     const std::string path = spool.path() + "/" + std::to_string(uid) + ".eml";
-    const bool unread = std::binary_search(found.unread.begin(), found.unread.end(), uid);
-    if (!FetchPiece(&session, uid, unread, path, &reason)) {
+    if (std::binary_search(found.unread.begin(), found.unread.end(), uid)) {
+      read_now.push_back(uid);
+    }
+    if (!FetchPiece(&session, uid, path, &reason)) {
       PrintReason(reason);
       all_fetched = false;
       break;  // the connection is likely gone: what came whole is joined
     }
     paths.push_back(path);
     fetched.push_back(uid);
+  }
+  // One command for all (a flag change may cost the server a file rename).
+  if (!read_now.empty() && !StoreFlags(&session, read_now, "-FLAGS.SILENT (\\Seen)", &reason)) {
+    PrintReason("cannot mark the fetched pieces unread again: " + reason);
+    all_fetched = false;
   }
   const int code = JoinFetched(&session, url, fetched, std::move(paths), folder,
                                delete_pieces && all_fetched);

@@ -25,6 +25,8 @@ struct ImapSession::Sink {
 
 namespace {
 
+// libcurl's receive buffer: big pieces come in fewer reads and writes.
+constexpr long kReceiveBufferBytes = 256 * 1024;
 // Bound on the untagged reply text of one command.
 constexpr size_t kMaxReplyBytes = 64 * 1024 * 1024;
 
@@ -105,6 +107,7 @@ bool ImapSession::SetUp(std::string* reason) {
       .Set(CURLOPT_LOW_SPEED_TIME, login_.timeout)
       .Set(CURLOPT_NOPROGRESS, 1L)
       .Set(CURLOPT_NOSIGNAL, 1L)
+      .Set(CURLOPT_BUFFERSIZE, kReceiveBufferBytes)
       .Set(CURLOPT_ERRORBUFFER, static_cast<char*>(error_))
       .Set(CURLOPT_VERBOSE, 1L)
       .Set(CURLOPT_DEBUGFUNCTION, &OnDebug)
