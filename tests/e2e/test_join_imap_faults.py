@@ -6,6 +6,7 @@ not come whole is never written and nothing is deleted; the sets fetched
 whole before the fault are joined."""
 import os
 import random
+import signal
 import socket
 import subprocess
 import threading
@@ -13,7 +14,7 @@ import threading
 import pytest
 
 from conftest import BIN, Run
-from support import accept_each
+from support import accept_each, wait_until
 from test_join_mailbox import big_set
 
 PASSWORD = "fault-Pw-77"
@@ -124,3 +125,26 @@ def test_imap_to_a_host_not_written_as_loopback_demands_starttls(out):
     assert run.code == 0, run.stderr
     assert run.lines == ["No message/partial pieces found in imap://rcv@127.0.0.1:%d/INBOX"
                          % server.port]
+
+
+def test_a_signal_during_a_fetch_removes_the_spool_folder(out, tmp_path):
+    data = random.Random(4).randbytes(200000)
+    server = ScriptedImap([crlf(p) for p in big_set(data)], fault_uid=2, fault="short")
+    spool = tmp_path / "tmp"
+    spool.mkdir()
+    env = dict(os.environ, POSTRUNNER_MAIL_PASSWORD=PASSWORD, TMPDIR=str(spool))
+    proc = subprocess.Popen([BIN, "/Join:imap://rcv@127.0.0.1:%d/INBOX" % server.port,
+                             "/JoinTo:" + str(out), "/Timeout:60"], env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            stdin=subprocess.DEVNULL)
+    # Piece 1 is in the spool and piece 2 on its way when the signal comes.
+    assert wait_until(lambda: any(c.upper().startswith("UID FETCH 2")
+                                  for c in (x.partition(" ")[2] for x in server.commands)),
+                      timeout=20)
+    folders = os.listdir(spool)
+    assert len(folders) == 1 and os.stat(spool / folders[0]).st_mode & 0o777 == 0o700
+    assert "1.eml" in os.listdir(spool / folders[0])
+    proc.send_signal(signal.SIGTERM)
+    proc.communicate(timeout=30)
+    assert proc.returncode == 128 + signal.SIGTERM
+    assert os.listdir(spool) == [] and os.listdir(out) == []
