@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/file_io.h"
@@ -56,8 +57,12 @@ bool RemoveFlatFolder(const std::string& path) {
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(path.c_str()), &closedir);
     if (dir == nullptr) return errno == ENOENT;
     while (const dirent* entry = readdir(dir.get())) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") (void)unlink((path + "/" + name).c_str());  // rmdir tells
+      const std::string_view name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      std::string file = path;
+      file += '/';
+      file += name;
+      (void)unlink(file.c_str());  // rmdir tells
     }
   }
   return rmdir(path.c_str()) == 0 || errno == ENOENT;
