@@ -65,8 +65,10 @@ def test_rebuilds_byte_exact_and_leaves_flags_as_they_were(server, data, out):
     append(box, "Flags", pieces[0], seen=True)
     append(box, "Flags", pieces[1])
     append(box, "Flags", pieces[2])
+    logins = server.log().count("Login: user=<%s>" % USER)
     run = join(server, server.url("Flags"), out)
     assert run.code == 0, run.stderr
+    assert server.log().count("Login: user=<%s>" % USER) == logins + 1  # one for the run
     assert run.lines == ["Joined big.bin from 3 pieces, %d bytes" % len(data)]
     assert (out / "big.bin").read_bytes() == data
     assert sorted(os.listdir(out)) == ["big.bin"]  # the ordinary message gives no file
@@ -100,8 +102,10 @@ def test_join_delete_removes_exactly_the_pieces_of_written_sets(server, data, ou
     append(box, "Delete", b"From: a@src.test\nSubject: ordinary\n\nhello\n")
     for piece in done + partial[:2]:
         append(box, "Delete", piece)
+    logins = server.log().count("Login: user=<%s>" % USER)
     run = join(server, server.url("Delete"), out, "/JoinDelete")
     assert run.code == 5
+    assert server.log().count("Login: user=<%s>" % USER) == logins + 1
     assert run.lines == ["Joined big.bin from 3 pieces, %d bytes" % len(data),
                          "Incomplete set partial.2@src.test: missing pieces 3 of 3"]
     assert sorted(flags_by_subject(box, "Delete")) == [
