@@ -5,6 +5,7 @@ loopback address whose server offers no STARTTLS. A set whose piece did
 not come whole is never written and nothing is deleted; the sets fetched
 whole before the fault are joined."""
 import os
+import base64
 import random
 import signal
 import socket
@@ -24,8 +25,9 @@ class ScriptedImap:
     """Serves pieces `messages` (UID = index + 1) over clear-text IMAP; the
     fetch of UID `fault_uid` goes wrong as `fault` says."""
 
-    def __init__(self, messages, fault_uid=None, fault=None):
+    def __init__(self, messages, fault_uid=None, fault=None, sasl=None, accept_sasl=True):
         self.messages, self.fault_uid, self.fault = messages, fault_uid, fault
+        self.sasl, self.accept_sasl = sasl, accept_sasl
         self.commands = []
         self.listener = socket.socket()
         self.listener.bind(("127.0.0.1", 0))
@@ -42,7 +44,13 @@ class ScriptedImap:
                 line = raw.decode("latin-1").rstrip("\r\n")
                 self.commands.append(line)
                 tag, _, command = line.partition(" ")
-                if not self.answer(conn, tag, command.upper(), command):
+                if command.upper().startswith("AUTHENTICATE"):
+                    conn.sendall(b"+ \r\n")
+                    self.commands.append(reader.readline().decode("latin-1").strip())
+                    conn.sendall(("%s OK in\r\n" % tag if self.accept_sasl else
+                                  "%s NO [AUTHENTICATIONFAILED] token expired\r\n" % tag
+                                  ).encode())
+                elif not self.answer(conn, tag, command.upper(), command):
                     break
         finally:
             conn.close()
@@ -50,7 +58,8 @@ class ScriptedImap:
     def answer(self, conn, tag, upper, command):
         ok = ("%s OK done\r\n" % tag).encode()
         if upper.startswith("CAPABILITY"):
-            conn.sendall(b"* CAPABILITY IMAP4rev1 UIDPLUS\r\n" + ok)
+            sasl = (" AUTH=" + self.sasl) if self.sasl else ""
+            conn.sendall(("* CAPABILITY IMAP4rev1 UIDPLUS%s\r\n" % sasl).encode() + ok)
         elif upper.startswith("SELECT"):
             conn.sendall(b"* FLAGS (\\Seen \\Deleted)\r\n* OK [UIDVALIDITY 7] x\r\n" + ok)
         elif upper.startswith("UID SEARCH UNSEEN"):
@@ -84,8 +93,8 @@ def crlf(message):
     return message.replace(b"\n", b"\r\n")
 
 
-def join(url, out, *extra):
-    env = dict(os.environ, POSTRUNNER_MAIL_PASSWORD=PASSWORD)
+def join(url, out, *extra, secret=PASSWORD):
+    env = dict(os.environ, POSTRUNNER_MAIL_PASSWORD=secret)
     proc = subprocess.run([BIN, "/Join:" + url, "/JoinTo:" + str(out), "/Timeout:2"] +
                           list(extra), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           stdin=subprocess.DEVNULL, env=env, timeout=60, cwd=str(out))
@@ -148,3 +157,25 @@ def test_a_signal_during_a_fetch_removes_the_spool_folder(out, tmp_path):
     proc.communicate(timeout=30)
     assert proc.returncode == 128 + signal.SIGTERM
     assert os.listdir(spool) == [] and os.listdir(out) == []
+
+
+@pytest.mark.parametrize("mechanism,expected", [
+    ("xoauth2", "user=rcv\x01auth=Bearer {token}\x01\x01"),
+    ("oauthbearer", "n,a=rcv,\x01host=127.0.0.1\x01port={port}\x01auth=Bearer {token}\x01\x01"),
+])
+def test_bearer_tokens_go_in_the_sasl_mechanism_asked_for(out, mechanism, expected):
+    token = "ya29.token-Value_123"
+    server = ScriptedImap([], sasl=mechanism.upper())
+    run = join("imap://rcv@127.0.0.1:%d/INBOX" % server.port, out, "/MailAuth:" + mechanism,
+               secret=token)
+    assert run.code == 0, run.stderr
+    sent = server.commands[server.commands.index(next(
+        c for c in server.commands if "AUTHENTICATE" in c.upper())) + 1]
+    assert base64.b64decode(sent).decode() == expected.format(token=token, port=server.port)
+    refusing = ScriptedImap([], sasl=mechanism.upper(), accept_sasl=False)
+    run = join("imap://rcv@127.0.0.1:%d/INBOX" % refusing.port, out, "/MailAuth:" + mechanism,
+               secret=token)
+    assert run.code == 5
+    assert run.stderr.strip() == ("postrunner: IMAP server 127.0.0.1:%d refused: "
+                                  "[AUTHENTICATIONFAILED] token expired" % refusing.port)
+    assert token not in run.stdout + run.stderr
