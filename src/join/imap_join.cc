@@ -11,6 +11,7 @@
 #include "join/imap_reply.h"
 #include "join/join.h"
 #include "platform/console.h"
+#include "platform/entry_guard.h"
 #include "platform/file_io.h"
 #include "platform/scoped_fd.h"
 #include "platform/signal_cleanup.h"
@@ -167,10 +168,9 @@ int JoinFetched(ImapSession* session, const ImapUrl& url, const std::vector<uint
   return deleted_ok ? code : kJoinFailed;
 }
 
-}  // namespace
-
-int RunImapJoin(const ImapUrl& url, const ImapLogin& login, const std::string& folder,
-                bool delete_pieces) {
+// RunImapJoin's work, which may run out of memory.
+int ImapJoin(const ImapUrl& url, const ImapLogin& login, const std::string& folder,
+             bool delete_pieces) {
   if (!CurlLibraryReady()) {
     PrintReason(std::string("libcurl (") + kCurlLibraryName + ") cannot be loaded for IMAP");
     return kJoinFailed;
@@ -212,6 +212,16 @@ int RunImapJoin(const ImapUrl& url, const ImapLogin& login, const std::string& f
   const int code = JoinFetched(&session, url, fetched, std::move(paths), folder,
                                delete_pieces && all_fetched);
   return all_fetched ? code : kJoinFailed;
+}
+
+}  // namespace
+
+int RunImapJoin(const ImapUrl& url, const ImapLogin& login, const std::string& folder,
+                bool delete_pieces) {
+  // The spool folder and a set being rebuilt are removed as the work unwinds.
+  return GuardEntry(
+      "join the pieces", [&] { return ImapJoin(url, login, folder, delete_pieces); },
+      [] { return kJoinFailed; });
 }
 
 }  // namespace postrunner
