@@ -21,9 +21,10 @@ constexpr const char* kOptionNames[] = {
     "/FTPServer:",    "/FTPUser:",      "/FTPPassword:",     "/FTPPasswordFile:",
     "/FTPFilename:",  "/FTPPassiveMode", "/FTPTLS",          "/SSHKey:",
     "/KnownHosts:",   "/Join:",         "/JoinTo:",          "/Quiet",
-    "/Timeout:",      "/OAuthLogin",    "/OAuthProvider:",   "/OAuthTenant:",
-    "/OAuthTokenURL:", "/OAuthAuthURL:", "/OAuthDeviceURL:", "/OAuthClientID:",
-    "/OAuthClientSecretFile:", "/OAuthScope:", "/OAuthRefreshTokenFile:", "/OAuthGrant:",
+    "/Timeout:",      "/JoinDelete",    "/OAuthLogin",       "/OAuthProvider:",
+    "/OAuthTenant:",  "/OAuthTokenURL:", "/OAuthAuthURL:",   "/OAuthDeviceURL:",
+    "/OAuthClientID:", "/OAuthClientSecretFile:", "/OAuthScope:", "/OAuthRefreshTokenFile:",
+    "/OAuthGrant:",
 };
 
 // How a warning names token `index`: a token that may be a mistyped option

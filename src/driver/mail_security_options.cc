@@ -63,27 +63,27 @@ std::string GivenOptionOrPreset(const char* option, const char* preset, bool* gi
   return false;
 }
 
-[[nodiscard]] bool ReadSecret(MailSecurity* out, std::string* reason) {
+}  // namespace
+
+bool ReadMailSecret(const std::string& user, std::string* secret, std::string* reason) {
   if (HasOption("/MailPassword:") && !GetOptionValue("/MailPassword:").empty()) {
-    out->secret = GetOptionValue("/MailPassword:");
+    *secret = GetOptionValue("/MailPassword:");
     return true;
   }
   if (const char* value = std::getenv(kMailPasswordVariable); value != nullptr && *value) {
-    out->secret = value;
+    *secret = value;
     return true;
   }
   bool given = false;
   std::string file =
       ExpandHome(GivenOptionOrPreset("/MailPasswordFile:", "MailPasswordFile", &given));
-  if (!file.empty()) return ReadSecretFile(file, &out->secret, reason);
+  if (!file.empty()) return ReadSecretFile(file, secret, reason);
   // The token endpoint gives the token later (mail_token.h).
   if (OAuthConfigured()) return true;
-  *reason = "no password for mail user " + out->user + " (give /MailPassword:, " +
+  *reason = "no password for mail user " + user + " (give /MailPassword:, " +
             kMailPasswordVariable + " or /MailPasswordFile:)";
   return false;
 }
-
-}  // namespace
 
 bool MailSecretGiven() {
   const char* value = std::getenv(kMailPasswordVariable);
@@ -106,7 +106,7 @@ bool ReadMailSecurity(MailSecurity* out, std::string* reason) {
     out->mechanism_chosen = true;
     out->mechanism = SaslMechanism::kXoauth2;
   }
-  return ReadSecret(out, reason);
+  return ReadMailSecret(out->user, &out->secret, reason);
 }
 
 }  // namespace postrunner

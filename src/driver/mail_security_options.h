@@ -24,6 +24,13 @@ inline constexpr const char* kMailPasswordVariable = "POSTRUNNER_MAIL_PASSWORD";
 // (SplitCommandLine must have run).
 [[nodiscard]] bool MailSecretGiven();
 
+// Reads the secret of mail user `user` from, first found, "/MailPassword:",
+// POSTRUNNER_MAIL_PASSWORD and the password file (option or preset).
+// Returns false with a one-line `*reason` when there is none or the file is
+// refused.
+[[nodiscard]]
+bool ReadMailSecret(const std::string& user, std::string* secret, std::string* reason);
+
 // Fills `*out` from the command line (SplitCommandLine must have run) and
 // the presets. Returns false with a one-line `*reason` (never holding the
 // secret) when a value is unknown, a user has no secret or the password

@@ -13,6 +13,7 @@
 #include "driver/ftp_options.h"
 #include "driver/help_text.h"
 #include "driver/ignored_arguments.h"
+#include "driver/join_mode.h"
 #include "driver/mail_dispatch.h"
 #include "driver/mail_security_options.h"
 #include "driver/mail_token.h"
@@ -431,7 +432,7 @@ int RunPostrunner(int argc, const char* const* argv) {
   }
   // The receiving side is a mode of its own: it prints only its result lines.
   if (HasOption("/Join:")) {
-    return RunJoin(ExpandHome(GetOptionValue("/Join:")), ExpandHome(GetOptionValue("/JoinTo:")));
+    return RunJoinMode();
   }
   // The first sign-in is a mode of its own: it needs no receiver or file.
   if (HasOption("/OAuthLogin")) return RunOAuthLogin();

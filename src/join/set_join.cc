@@ -115,7 +115,10 @@ void JoinSet(const PieceSet& set, const std::string& folder, MailboxFiles* files
     }
   }
   const std::string pieces = std::to_string(set.total) + (set.total == 1 ? " piece" : " pieces");
-  for (const JoinedFile& file : message.Finish()) {
+  bool all_written = true;
+  const std::vector<JoinedFile> files_out = message.Finish();
+  for (const JoinedFile& file : files_out) {
+    all_written = all_written && file.written;
     if (file.written) {
       Print("Joined " + file.name + " from " + pieces + ", " + std::to_string(file.bytes) +
                 " bytes", outcome);
@@ -126,6 +129,7 @@ void JoinSet(const PieceSet& set, const std::string& folder, MailboxFiles* files
       outcome->ok = false;
     }
   }
+  if (all_written && !files_out.empty() && !set.whole && outcome->written) outcome->written(set);
 }
 
 }  // namespace

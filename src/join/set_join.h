@@ -5,6 +5,7 @@
 #ifndef POSTRUNNER_JOIN_SET_JOIN_H_
 #define POSTRUNNER_JOIN_SET_JOIN_H_
 
+#include <functional>
 #include <string>
 
 #include "join/mailbox_files.h"
@@ -16,6 +17,9 @@ namespace postrunner {
 struct JoinOutcome {
   bool ok = true;  // every set complete and written
   int lines = 0;   // result lines printed
+  // When set, told of each set of pieces (not a message sent whole) whose
+  // files were all written and took their names.
+  std::function<void(const PieceSet&)> written;
 };
 
 // Rebuilds `set` into `folder`, reading its pieces from `files`, or prints

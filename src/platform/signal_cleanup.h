@@ -35,7 +35,8 @@ class SignalHold {
 };
 
 // Registers `path` (relative to the current folder or absolute) for removal
-// by the handlers, until the object goes or Release is called. At most
+// by the handlers; a folder that holds only plain files is removed with
+// them, until the object goes or Release is called. At most
 // kMaxRegistered paths are registered at once; beyond that Registered() is
 // false and the path is not removed.
 class RemoveOnSignal {

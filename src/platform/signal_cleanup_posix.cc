@@ -1,8 +1,12 @@
 #include "platform/signal_cleanup.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <utility>
 
 namespace postrunner {
@@ -16,10 +20,32 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<const char*> g_paths[RemoveOnSignal::kMaxRegistered];
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
+// Removes the plain files in the folder `path` and then the folder, with
+// system calls only (no opendir, which allocates).
+void RemoveFlatFolderRaw(const char* path) {
+  const int dir = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  alignas(8) char buffer[4096];
+  long got;
+  while ((got = ::syscall(SYS_getdents64, dir, buffer, sizeof buffer)) > 0) {
+    for (long at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+      const char* name = entry->d_name;
+      const bool dots = name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+      if (!dots) ::unlinkat(dir, name, 0);
+      at += entry->d_reclen;
+    }
+  }
+  ::close(dir);
+  ::rmdir(path);
+}
+
 extern "C" void RemoveAndExit(int signal_number) {
-  // Only async-signal-safe calls here: unlink(2) and _exit(2).
+  // Only async-signal-safe calls here: unlink(2), the folder's system calls
+  // and _exit(2).
   for (auto& slot : g_paths) {
-    if (const char* path = slot.load()) ::unlink(path);
+    const char* path = slot.load();
+    if (path != nullptr && ::unlink(path) != 0 && errno == EISDIR) RemoveFlatFolderRaw(path);
   }
   ::_exit(128 + signal_number);
 }

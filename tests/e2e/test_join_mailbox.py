@@ -263,3 +263,32 @@ def test_ctrl_c_while_a_file_is_rebuilt_leaves_nothing_behind(data, tmp_path, ou
         signal.pthread_sigmask(signal.SIG_SETMASK, old_mask)
     assert (r.code, r.lines, r.stderr) == (128 + signal.SIGINT, [], "")
     assert os.listdir(out) == []
+
+
+def test_join_delete_removes_written_pieces_from_a_maildir_never_from_an_mbox(data, tmp_path, out):
+    maildir = tmp_path / "Maildir"
+    for sub in ("cur", "new", "tmp"):
+        (maildir / sub).mkdir(parents=True)
+    done = big_set(data)
+    partial = [p.replace(SET_ID.encode(), b"partial.9@src.test") for p in big_set(data)][:2]
+    names = {}
+    for k, piece in enumerate(done + partial + [b"From: a@src.test\nSubject: hi\n\nhello\n"]):
+        name = "1700000000.%d.host:2,S" % k
+        (maildir / "cur" / name).write_bytes(piece)
+        names[name] = k
+    proc = subprocess.run([BIN, "/Join:" + str(maildir), "/JoinTo:" + str(out), "/JoinDelete"],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    run = Run(proc)
+    assert run.code == 5
+    assert run.lines == ["Joined big.bin from 3 pieces, %d bytes" % len(data),
+                         "Incomplete set partial.9@src.test: missing pieces 3 of 3"]
+    assert sorted(names[n] for n in os.listdir(maildir / "cur")) == [3, 4, 5]
+    assert (out / "big.bin").read_bytes() == data
+    box = tmp_path / "box.mbox"
+    box.write_bytes(mbox(done))
+    os.remove(out / "big.bin")
+    proc = subprocess.run([BIN, "/Join:" + str(box), "/JoinTo:" + str(out), "/JoinDelete"],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    run = Run(proc)
+    assert run.code == 0 and "the pieces in %s stay" % box in run.stderr, run.stderr
+    assert box.read_bytes() == mbox(done)
