@@ -5,6 +5,8 @@
 #include "driver/command_line.h"
 #include "driver/main_flow.h"
 #include "driver/mail_security_options.h"
+#include "driver/mail_token.h"
+#include "driver/oauth_options.h"
 #include "driver/presets.h"
 #include "driver/timeout_option.h"
 #include "join/imap_join.h"
@@ -19,7 +21,10 @@ namespace {
 
 [[nodiscard]] bool ReadImapAuth(ImapAuth* auth, std::string* reason) {
   const std::string text = OptionOrPreset("/MailAuth:", "MailAuth");
-  if (text.empty() || EqualNoCase(text, "plain") || EqualNoCase(text, "login")) {
+  // A token endpoint issues bearer tokens: XOAUTH2 unless chosen otherwise.
+  if (text.empty() && OAuthConfigured() && !MailSecretGiven()) {
+    *auth = ImapAuth::kXoauth2;
+  } else if (text.empty() || EqualNoCase(text, "plain") || EqualNoCase(text, "login")) {
     *auth = ImapAuth::kPassword;
   } else if (EqualNoCase(text, "xoauth2")) {
     *auth = ImapAuth::kXoauth2;
@@ -33,8 +38,8 @@ namespace {
 }
 
 // Fills `*login` for `url`. The bearer token of xoauth2 and oauthbearer is
-// read as a password is; a token fetched from an OAuth endpoint would be
-// put into login->secret here instead.
+// read as a password is; with none given and a token endpoint set up,
+// ObtainImapToken fetches it.
 [[nodiscard]] bool ReadImapLogin(const ImapUrl& url, ImapLogin* login, std::string* reason) {
   login->user = url.user.empty() ? OptionOrPreset("/MailUser:", "MailUser") : url.user;
   if (login->user.empty()) {
@@ -55,6 +60,19 @@ namespace {
   return ReadMailSecret(login->user, &login->secret, reason);
 }
 
+// With no ready password or token and a token endpoint set up, puts the
+// run's access token (cached or fresh, asked for once) into login->secret.
+// Returns 0 or the exit code with `*reason` (never holding a secret).
+[[nodiscard]] int ObtainImapToken(ImapLogin* login, std::string* reason) {
+  if (!login->secret.empty() || !OAuthConfigured()) return 0;
+  OAuthSettings settings;
+  if (int code = ReadOAuthSettings(login->ca_file, login->timeout, false, &settings, reason)) {
+    return code;
+  }
+  MailTokenSource tokens(settings, login->user);
+  return tokens.Obtain(&login->secret, reason) ? 0 : kExitNotDelivered;
+}
+
 }  // namespace
 
 int RunJoinMode() {
@@ -68,6 +86,10 @@ int RunJoinMode() {
   if (!ParseImapUrl(source, &url, &reason) || !ReadImapLogin(url, &login, &reason)) {
     PrintReason(reason);
     return kExitUsage;
+  }
+  if (int code = ObtainImapToken(&login, &reason)) {
+    PrintReason(reason);
+    return code;
   }
   return RunImapJoin(url, login, folder, delete_pieces);
 }

@@ -92,7 +92,10 @@ int ReadOAuthSettings(const std::string& ca_file, int timeout_seconds, bool for_
   out->device_url = Setting("/OAuthDeviceURL:", "OAuthDeviceURL", provider.device_url);
   out->extra_auth_fields = provider.extra_auth_fields;
   client.client_id = Setting("/OAuthClientID:", "OAuthClientID");
-  client.scope = Setting("/OAuthScope:", "OAuthScope", provider.scope);
+  // A join run (and a sign-in for one) reads a mailbox: the provider's IMAP
+  // scope rather than its submission scope.
+  client.scope = Setting("/OAuthScope:", "OAuthScope",
+                         HasOption("/Join:") ? provider.imap_scope : provider.scope);
   out->refresh_token_file =
       ExpandHome(Setting("/OAuthRefreshTokenFile:", "OAuthRefreshTokenFile"));
   client.trust.ca_file = ca_file;

@@ -4,7 +4,8 @@
 // "/OAuthClientID:", "/OAuthClientSecretFile:" (or the environment variable
 // POSTRUNNER_OAUTH_CLIENT_SECRET), "/OAuthScope:", "/OAuthRefreshTokenFile:"
 // and "/OAuthGrant:" (refresh_token or client_credentials). An explicit
-// option or preset wins over the provider's shortcut.
+// option or preset wins over the provider's shortcut; the shortcut's scope is
+// its IMAP scope when "/Join:" is given, else its submission scope.
 #ifndef POSTRUNNER_DRIVER_OAUTH_OPTIONS_H_
 #define POSTRUNNER_DRIVER_OAUTH_OPTIONS_H_
 

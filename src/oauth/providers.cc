@@ -25,13 +25,14 @@ bool LookUpProvider(const std::string& provider, const std::string& tenant,
     if (!IsTenantName(name)) return false;
     const std::string base = "https://login.microsoftonline.com/" + name + "/oauth2/v2.0/";
     *out = ProviderEndpoints{base + "authorize", base + "token", base + "devicecode",
-                             "https://outlook.office.com/SMTP.Send offline_access", ""};
+                             "https://outlook.office.com/SMTP.Send offline_access",
+                             "https://outlook.office.com/IMAP.AccessAsUser.All offline_access", ""};
     return true;
   }
   if (EqualNoCase(provider, "google")) {
     *out = ProviderEndpoints{"https://accounts.google.com/o/oauth2/v2/auth",
                              "https://oauth2.googleapis.com/token", "", "https://mail.google.com/",
-                             "&access_type=offline&prompt=consent"};
+                             "https://mail.google.com/", "&access_type=offline&prompt=consent"};
     return true;
   }
   return false;

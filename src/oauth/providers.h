@@ -1,5 +1,6 @@
 // Shortcuts for the two large hosted mail services: their authorization,
-// token and device endpoints and the scope that allows SMTP submission, so
+// token and device endpoints and the scopes that allow SMTP submission and
+// IMAP access, so
 // that a client id (and for the second its desktop client secret) is all a
 // user must give. Explicit options win over a shortcut.
 #ifndef POSTRUNNER_OAUTH_PROVIDERS_H_
@@ -13,7 +14,8 @@ struct ProviderEndpoints {
   std::string auth_url;
   std::string token_url;
   std::string device_url;  // empty: the provider allows no mail scope there
-  std::string scope;
+  std::string scope;       // SMTP submission
+  std::string imap_scope;  // reading a mailbox over IMAP
   // Fields the authorization URL needs beyond the standard ones for a
   // refresh token to be issued ("&access_type=offline&prompt=consent").
   std::string extra_auth_fields;

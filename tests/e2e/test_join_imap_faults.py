@@ -179,3 +179,35 @@ def test_bearer_tokens_go_in_the_sasl_mechanism_asked_for(out, mechanism, expect
     assert run.stderr.strip() == ("postrunner: IMAP server 127.0.0.1:%d refused: "
                                   "[AUTHENTICATIONFAILED] token expired" % refusing.port)
     assert token not in run.stdout + run.stderr
+
+
+def test_a_token_endpoint_gives_the_bearer_token_of_the_join(out, tmp_path):
+    """No password given: the token comes from the endpoint, with the
+    provider's IMAP scope, and goes as XOAUTH2."""
+    from oauth_util import CLIENT_ID, CLIENT_SECRET, AuthServer
+    from smtp_tls_util import make_certificates
+    (tmp_path / "certs").mkdir()
+    certs = make_certificates(tmp_path / "certs")
+    auth = AuthServer(certs)
+    try:
+        server = ScriptedImap([], sasl="XOAUTH2")
+        env = dict(os.environ, XDG_CACHE_HOME=str(tmp_path / "cache"),
+                   POSTRUNNER_OAUTH_CLIENT_SECRET=CLIENT_SECRET)
+        env.pop("POSTRUNNER_MAIL_PASSWORD", None)
+        proc = subprocess.run(
+            [BIN, "/Join:imap://rcv@127.0.0.1:%d/INBOX" % server.port, "/JoinTo:" + str(out),
+             "/CAFile:" + str(certs / "ca.pem"), "/OAuthTokenURL:" + auth.base + "/token",
+             "/OAuthClientID:" + CLIENT_ID, "/OAuthGrant:client_credentials",
+             "/OAuthProvider:microsoft"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            stdin=subprocess.DEVNULL, env=env, timeout=60, cwd=str(out))
+        run = Run(proc)
+        assert run.code == 0, run.stderr
+        assert auth.requests == ["client_credentials"] and auth.scopes == [
+            "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"]
+        sent = server.commands[next(i for i, c in enumerate(server.commands)
+                                    if "AUTHENTICATE" in c.upper()) + 1]
+        assert base64.b64decode(sent).decode() == \
+            "user=rcv\x01auth=Bearer %s\x01\x01" % auth.issued[-1]
+        assert not any(s in run.stdout + run.stderr for s in auth.all_secrets())
+    finally:
+        auth.stop()

@@ -92,6 +92,7 @@ TEST(ProvidersTest, ShortcutsAndTenants) {
   ASSERT_TRUE(LookUpProvider("Microsoft", "", &p));
   EXPECT_EQ(p.token_url, "https://login.microsoftonline.com/organizations/oauth2/v2.0/token");
   EXPECT_EQ(p.scope, "https://outlook.office.com/SMTP.Send offline_access");
+  EXPECT_EQ(p.imap_scope, "https://outlook.office.com/IMAP.AccessAsUser.All offline_access");
   EXPECT_FALSE(p.device_url.empty());
   ASSERT_TRUE(LookUpProvider("google", "", &p));
   EXPECT_TRUE(p.device_url.empty());
