@@ -135,7 +135,6 @@ uint64_t Matcher::DeflateLazy(BlockRecorder* recorder, const BitWriter& out,
 
   while (lookahead != 0) {
     if (out.failed()) return 0;
-
     unsigned hash_head = 0;
     if (lookahead >= kMinMatch) hash_head = InsertString(strstart);
 

@@ -22,12 +22,11 @@ namespace {
 [[nodiscard]] bool ReadImapAuth(ImapAuth* auth, std::string* reason) {
   const std::string text = OptionOrPreset("/MailAuth:", "MailAuth");
   // A token endpoint issues bearer tokens: XOAUTH2 unless chosen otherwise.
-  if (text.empty() && OAuthConfigured() && !MailSecretGiven()) {
+  const bool bearer_by_default = text.empty() && OAuthConfigured() && !MailSecretGiven();
+  if (bearer_by_default || EqualNoCase(text, "xoauth2")) {
     *auth = ImapAuth::kXoauth2;
   } else if (text.empty() || EqualNoCase(text, "plain") || EqualNoCase(text, "login")) {
     *auth = ImapAuth::kPassword;
-  } else if (EqualNoCase(text, "xoauth2")) {
-    *auth = ImapAuth::kXoauth2;
   } else if (EqualNoCase(text, "oauthbearer")) {
     *auth = ImapAuth::kOauthBearer;
   } else {
@@ -66,7 +65,7 @@ namespace {
 [[nodiscard]] int ObtainImapToken(ImapLogin* login, std::string* reason) {
   if (!login->secret.empty() || !OAuthConfigured()) return 0;
   OAuthSettings settings;
-  if (int code = ReadOAuthSettings(login->ca_file, login->timeout, false, &settings, reason)) {
+  if (int code = ReadOAuthSettings(login->ca_file, static_cast<int>(login->timeout), false, &settings, reason)) {
     return code;
   }
   MailTokenSource tokens(settings, login->user);
