@@ -181,7 +181,7 @@ ArchiveResult AddAhead(ZipWriter* writer, const std::string& name, const std::st
                        size_t memory_limit) {
   static Deflater deflater;
   CompressedEntry ahead(memory_limit);
-  ahead.file.Reset(DataFile(data));
+  (void)ahead.file.Reset(DataFile(data));  // a new entry holds no descriptor yet
   ahead.bare_name = name;
   ahead.entry_name = EntryName(name.c_str(), true);
   const std::atomic<bool> cancel{false};
