@@ -1,5 +1,6 @@
 #include "driver/join_mode.h"
 
+#include <memory>
 #include <string>
 
 #include "driver/command_line.h"
@@ -60,16 +61,37 @@ namespace {
 }
 
 // With no ready password or token and a token endpoint set up, puts the
-// run's access token (cached or fresh, asked for once) into login->secret.
-// Returns 0 or the exit code with `*reason` (never holding a secret).
-[[nodiscard]] int ObtainImapToken(ImapLogin* login, std::string* reason) {
+// run's access token (cached or fresh, asked for once) into login->secret
+// and the source that can renew it into `*tokens`. Returns 0 or the exit
+// code with `*reason` (never holding a secret).
+[[nodiscard]] int ObtainImapToken(ImapLogin* login, std::unique_ptr<MailTokenSource>* tokens,
+                                  std::string* reason) {
   if (!login->secret.empty() || !OAuthConfigured()) return 0;
   OAuthSettings settings;
-  if (int code = ReadOAuthSettings(login->ca_file, static_cast<int>(login->timeout), false, &settings, reason)) {
+  if (int code = ReadOAuthSettings(login->ca_file, static_cast<int>(login->timeout), false,
+                                   &settings, reason)) {
     return code;
   }
-  MailTokenSource tokens(settings, login->user);
-  return tokens.Obtain(&login->secret, reason) ? 0 : kExitNotDelivered;
+  *tokens = std::make_unique<MailTokenSource>(settings, login->user);
+  return (*tokens)->Obtain(&login->secret, reason) ? 0 : kExitNotDelivered;
+}
+
+// The IMAP join. A token from the endpoint that the server refuses (a
+// cached one revoked before its time) is renewed once and the join run
+// again, as a mail run does; without `tokens` a refusal ends the run.
+[[nodiscard]] int JoinRenewing(const ImapUrl& url, ImapLogin* login, const std::string& folder,
+                               bool delete_pieces, MailTokenSource* tokens) {
+  if (tokens == nullptr) return RunImapJoin(url, *login, folder, delete_pieces);
+  ImapLoginRefusal refusal;
+  const int code = RunImapJoin(url, *login, folder, delete_pieces, &refusal);
+  if (!refusal.refused) return code;
+  std::string reason;
+  if (tokens->Renew(&login->secret, &reason)) {
+    return RunImapJoin(url, *login, folder, delete_pieces);
+  }
+  PrintReason(refusal.reason);
+  if (!reason.empty()) PrintReason(reason);
+  return code;
 }
 
 }  // namespace
@@ -86,11 +108,12 @@ int RunJoinMode() {
     PrintReason(reason);
     return kExitUsage;
   }
-  if (int code = ObtainImapToken(&login, &reason)) {
+  std::unique_ptr<MailTokenSource> tokens;
+  if (int code = ObtainImapToken(&login, &tokens, &reason)) {
     PrintReason(reason);
     return code;
   }
-  return RunImapJoin(url, login, folder, delete_pieces);
+  return JoinRenewing(url, &login, folder, delete_pieces, tokens.get());
 }
 
 }  // namespace postrunner

@@ -170,7 +170,7 @@ int JoinFetched(ImapSession* session, const ImapUrl& url, const std::vector<uint
 
 // RunImapJoin's work, which may run out of memory.
 int ImapJoin(const ImapUrl& url, const ImapLogin& login, const std::string& folder,
-             bool delete_pieces) {
+             bool delete_pieces, ImapLoginRefusal* refusal) {
   if (!CurlLibraryReady()) {
     PrintReason(std::string("libcurl (") + kCurlLibraryName + ") cannot be loaded for IMAP");
     return kJoinFailed;
@@ -184,7 +184,11 @@ int ImapJoin(const ImapUrl& url, const ImapLogin& login, const std::string& fold
   Found found;
   std::string reason;
   if (!Search(&session, &found, &reason)) {
-    PrintReason(reason);
+    if (refusal != nullptr && session.login_refused()) {
+      *refusal = ImapLoginRefusal{true, reason};
+    } else {
+      PrintReason(reason);
+    }
     return kJoinFailed;
   }
   std::vector<std::string> paths;
@@ -217,10 +221,10 @@ int ImapJoin(const ImapUrl& url, const ImapLogin& login, const std::string& fold
 }  // namespace
 
 int RunImapJoin(const ImapUrl& url, const ImapLogin& login, const std::string& folder,
-                bool delete_pieces) {
+                bool delete_pieces, ImapLoginRefusal* refusal) {
   // The spool folder and a set being rebuilt are removed as the work unwinds.
   return GuardEntry(
-      "join the pieces", [&] { return ImapJoin(url, login, folder, delete_pieces); },
+      "join the pieces", [&] { return ImapJoin(url, login, folder, delete_pieces, refusal); },
       [] { return kJoinFailed; });
 }
 

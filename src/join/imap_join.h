@@ -16,12 +16,22 @@
 
 namespace postrunner {
 
+// A login the server refused, for a caller that may try again with a
+// renewed token.
+struct ImapLoginRefusal {
+  bool refused = false;
+  std::string reason;  // the server's text; never holds the secret
+};
+
 // Joins the pieces in the mailbox `url` names into `folder` (the current
 // folder when empty), logging in with `login`. Returns an exit code of
 // join.h: kJoinFailed also when the server cannot be reached, refuses the
-// login or the mailbox, or a piece cannot be fetched.
+// login or the mailbox, or a piece cannot be fetched. When `refusal` is
+// given and the server refuses the login, nothing has been fetched or
+// printed: refusal->reason holds the reason and kJoinFailed is returned.
 [[nodiscard]] int RunImapJoin(const ImapUrl& url, const ImapLogin& login,
-                              const std::string& folder, bool delete_pieces);
+                              const std::string& folder, bool delete_pieces,
+                              ImapLoginRefusal* refusal = nullptr);
 
 }  // namespace postrunner
 

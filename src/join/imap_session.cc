@@ -146,6 +146,7 @@ bool ImapSession::Perform(const std::string& url, const char* custom, Sink* sink
   transcript_.refusal.clear();
   const CURLcode code = Curl().easy_perform(curl_.get());
   if (code == CURLE_OK && !sink->failed) return true;
+  login_refused_ = code == CURLE_LOGIN_DENIED;
   const std::string where = url_.url_host + ":" + std::to_string(url_.port);
   if (sink->error != 0) {
     *reason = "cannot write a fetched message: " + ErrnoText(sink->error);

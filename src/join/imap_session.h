@@ -48,6 +48,9 @@ class ImapSession {
   // when it cannot be fetched or less than the server announced came.
   [[nodiscard]] bool Fetch(uint32_t uid, int fd, std::string* reason);
 
+  // Whether the last failure was the server refusing the login.
+  [[nodiscard]] bool login_refused() const { return login_refused_; }
+
   // Libcurl's hooks; public for the C callbacks only.
   struct Sink;
   struct Transcript {
@@ -64,6 +67,7 @@ class ImapSession {
   const ImapLogin& login_;
   CurlEasy curl_;
   bool set_up_ = false;
+  bool login_refused_ = false;
   Transcript transcript_;
   char error_[CURL_ERROR_SIZE] = {};
 };

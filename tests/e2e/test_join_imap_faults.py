@@ -47,7 +47,9 @@ class ScriptedImap:
                 if command.upper().startswith("AUTHENTICATE"):
                     conn.sendall(b"+ \r\n")
                     self.commands.append(reader.readline().decode("latin-1").strip())
-                    conn.sendall(("%s OK in\r\n" % tag if self.accept_sasl else
+                    accept = (self.accept_sasl(self.commands[-1]) if callable(self.accept_sasl)
+                              else self.accept_sasl)
+                    conn.sendall(("%s OK in\r\n" % tag if accept else
                                   "%s NO [AUTHENTICATIONFAILED] token expired\r\n" % tag
                                   ).encode())
                 elif not self.answer(conn, tag, command.upper(), command):
@@ -183,14 +185,19 @@ def test_bearer_tokens_go_in_the_sasl_mechanism_asked_for(out, mechanism, expect
 
 def test_a_token_endpoint_gives_the_bearer_token_of_the_join(out, tmp_path):
     """No password given: the token comes from the endpoint, with the
-    provider's IMAP scope, and goes as XOAUTH2."""
+    provider's IMAP scope, and goes as XOAUTH2; a cached token the server
+    refuses is renewed once; a fresh one refused ends the run."""
     from oauth_util import CLIENT_ID, CLIENT_SECRET, AuthServer
     from smtp_tls_util import make_certificates
     (tmp_path / "certs").mkdir()
     certs = make_certificates(tmp_path / "certs")
     auth = AuthServer(certs)
-    try:
-        server = ScriptedImap([], sasl="XOAUTH2")
+    revoked = set()
+
+    def token_of(line):
+        return base64.b64decode(line).decode().split("auth=Bearer ")[1].rstrip("\x01")
+
+    def join_by_token(server):
         env = dict(os.environ, XDG_CACHE_HOME=str(tmp_path / "cache"),
                    POSTRUNNER_OAUTH_CLIENT_SECRET=CLIENT_SECRET)
         env.pop("POSTRUNNER_MAIL_PASSWORD", None)
@@ -201,13 +208,32 @@ def test_a_token_endpoint_gives_the_bearer_token_of_the_join(out, tmp_path):
              "/OAuthProvider:microsoft"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
             stdin=subprocess.DEVNULL, env=env, timeout=60, cwd=str(out))
         run = Run(proc)
+        assert not any(s in run.stdout + run.stderr for s in auth.all_secrets())
+        return run
+
+    try:
+        server = ScriptedImap([], sasl="XOAUTH2",
+                              accept_sasl=lambda line: token_of(line) not in revoked)
+        run = join_by_token(server)
         assert run.code == 0, run.stderr
         assert auth.requests == ["client_credentials"] and auth.scopes == [
             "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"]
-        sent = server.commands[next(i for i, c in enumerate(server.commands)
-                                    if "AUTHENTICATE" in c.upper()) + 1]
-        assert base64.b64decode(sent).decode() == \
+        sent = [c for c in server.commands if c.startswith(("dXNlcj1", "user="))]
+        assert base64.b64decode(sent[0]).decode() == \
             "user=rcv\x01auth=Bearer %s\x01\x01" % auth.issued[-1]
-        assert not any(s in run.stdout + run.stderr for s in auth.all_secrets())
+        # The cached token revoked: renewed once, silently.
+        revoked.add(auth.issued[-1])
+        run = join_by_token(server)
+        assert (run.code, run.stderr) == (0, "")
+        assert len(auth.requests) == 2
+        # A fresh token refused: no second request, the server's text.
+        revoked.add(auth.issued[-1])
+        (tmp_path / "cache").rename(tmp_path / "old-cache")
+        auth.override = None
+        server.accept_sasl = False
+        run = join_by_token(server)
+        assert run.code == 5 and len(auth.requests) == 3
+        assert run.stderr == ("postrunner: IMAP server 127.0.0.1:%d refused: "
+                              "[AUTHENTICATIONFAILED] token expired\n" % server.port)
     finally:
         auth.stop()
