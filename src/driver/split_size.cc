@@ -27,8 +27,10 @@ bool ParseSplitSize(std::string_view text, int64_t* piece_size) {
     count = count * 10 + (c - '0');
     if (count > kLimit) return false;
   }
+  // Checked before multiplying: a product past 64 bits would wrap round to
+  // a small size that looks valid.
+  if (count > kLimit / unit) return false;
   count *= unit;
-  if (count > kLimit) return false;
   count -= count % 3;
   if (count < 3) return false;
   *piece_size = count;

@@ -18,6 +18,8 @@ TEST(SplitSizeTest, ReadsCountsWithUnitsRoundedDownToMultiplesOfThree) {
       {"0003", 3},        {"2", 0},          {"0", 0},         {"", 0},
       {"K", 0},           {"-6", 0},         {"6 ", 0},        {"6KB", 0},
       {"1.5M", 0},        {"99999999999999999999", 0},         {"1125899906842624K", 0},
+      // Would wrap past 64 bits to 1 MiB (and to 0) if multiplied unchecked.
+      {"17592186044417M", 0}, {"1125899906842624M", 0},
   };
   for (const auto& c : cases) {
     int64_t size = -1;
