@@ -34,6 +34,8 @@ inline constexpr unsigned kMaxKeyBytes = 16;
 static_assert(kKeyBytes[kKeyLevels - 1] == kMaxKeyBytes, "the longest key comes last");
 inline constexpr unsigned kHashLongBits = 15;
 inline constexpr unsigned kHashLongSize = 1u << kHashLongBits;
+inline constexpr unsigned kTriHashBits = 16;
+inline constexpr unsigned kTriHashSize = 1u << kTriHashBits;
 
 // Block recorder and trees.
 inline constexpr int kMaxBits = 15;    // longest literal/length or distance code

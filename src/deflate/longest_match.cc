@@ -157,9 +157,27 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   const uint16_t head_rank = m.rank[cur_match & kWMask];
   const uint16_t scan_start = Load16(scan);
 
-  // The 3-byte chain, until a match of 3 or more is in hand (always the head
-  // candidate itself).
-  do {
+  if (best_len < kMinMatch) {
+    // Any candidate with 3 equal bytes is taken: find the newest on the
+    // trigram chain, past the 3-byte chain's collisions, and check that the
+    // plain walk would reach it within its budget.
+    m.InsertKeysTo(strstart + 1);
+    const uint32_t key = Load32(scan) & 0xFFFFFFu;
+    // The chain's head is taken even at the limit, as the plain walk does.
+    unsigned q = m.tri_prev[strstart];
+    while (q >= limit && q != 0 && (Load32(window + q) & 0xFFFFFFu) != key) q = m.tri_prev[q];
+    if (q < limit || q == 0 || (q == limit && q != cur_match) ||
+        static_cast<uint16_t>(head_rank - m.rank[q & kWMask]) >= budget) {
+      return best_len;
+    }
+    unsigned len = MatchLength(scan, window + q);
+    if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
+    m.match_start = q;
+    best_len = len;
+    if (len >= nice) return best_len;
+    cur_match = q;
+    chain_length = 1;  // any nonzero value: the ranks keep the budget from here
+  } else do {
     if (cur_match >= strstart) m.errors->Record("no future");
     const uint8_t* match = window + cur_match;
     if (Load16(match + best_len - 1) == Load16(scan + best_len - 1) &&

@@ -24,6 +24,7 @@ void Matcher::Init(int level, const DeflatePull* input, ErrorSlot* error_slot,
   std::memset(window, 0, sizeof window);
   std::fill(std::begin(slot), std::end(slot), HashSlot{});
   for (auto& heads : key_head) std::fill(std::begin(heads), std::end(heads), 0);
+  std::fill(std::begin(tri_head), std::end(tri_head), 0);
 
   const LevelConfig& config = kLevelTable[level];
   good_match = config.good_length;
@@ -112,6 +113,9 @@ void Matcher::SlideKeys() {
     std::memcpy(links, links + kWSize, kWSize * sizeof links[0]);
     Rebase(links, kWSize);
   }
+  Rebase(tri_head, kTriHashSize);
+  std::memcpy(tri_prev, tri_prev + kWSize, kWSize * sizeof tri_prev[0]);
+  Rebase(tri_prev, kWSize);
   key_next -= kWSize;
 }
 

@@ -61,6 +61,11 @@ struct Matcher {
   uint16_t key_prev[kKeyLevels][kWindowBytes];
   uint16_t key_head[kKeyLevels][kHashLongSize] = {};
   uint16_t rank[kWSize];  // modulo 65536: ranks compared lie within 32768 insertions
+  // One more chain over the same positions, keyed by their first 3 bytes
+  // with a better spread than the 3-byte hash: the search finds its first
+  // candidate of 3 equal bytes here, past the 3-byte chain's collisions.
+  uint16_t tri_prev[kWindowBytes];
+  uint16_t tri_head[kTriHashSize] = {};
 
   unsigned window_size = 0;
   bool sliding = false;
@@ -124,6 +129,9 @@ struct Matcher {
         key_prev[k][s] = key_head[k][h];
         key_head[k][h] = static_cast<uint16_t>(s);
       }
+      unsigned t = TriHash(w[0]);
+      tri_prev[s] = tri_head[t];
+      tri_head[t] = static_cast<uint16_t>(s);
     }
   }
 
@@ -157,6 +165,10 @@ struct Matcher {
       case 8: return TopBits(w[0] * kKeyMul);
       default: return TopBits((w[0] ^ (w[1] * 0xC2B2AE3D27D4EB4Full)) * kKeyMul);
     }
+  }
+  // Hash of the first 3 bytes of w0, kTriHashBits wide.
+  [[nodiscard]] static unsigned TriHash(uint64_t w0) {
+    return static_cast<unsigned>(((w0 * kKeyMul) << 40) >> (64 - kTriHashBits));
   }
   static constexpr uint64_t kKeyMul = 0x9E3779B97F4A7C15ull;
   [[nodiscard]] static unsigned TopBits(uint64_t product) {

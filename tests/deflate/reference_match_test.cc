@@ -114,6 +114,39 @@ TEST(ReferenceMatchTest, SameStreamWhenKeysOutrunTheInput) {
   }
 }
 
+// A string whose only earlier copy lies exactly as far back as a match may
+// reach (or one byte nearer or farther), alone on its 3-byte chain: the plain
+// walk takes the chain's head even at that distance.
+TEST(ReferenceMatchTest, SameStreamWhenTheOnlyCopyIsAtTheDistanceLimit) {
+  const Bytes copy = {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87};
+  auto hash = [](unsigned a, unsigned b, unsigned c) {
+    return ((((a << kHashShift) ^ b) << kHashShift) ^ c) & kHashMask;
+  };
+  const unsigned avoid = hash(copy[0], copy[1], copy[2]);
+  for (unsigned distance : {kMaxDist - 1, kMaxDist, kMaxDist + 1}) {
+    // Text, so that the blocks are coded rather than stored.
+    Bytes data = test::Text(5000, 9);
+    Bytes noise = test::Text(2 * kWSize, 10);
+    size_t next_noise = 0;
+    // Text whose strings never share the copy's 3-byte chain.
+    auto fill_to = [&](size_t size) {
+      while (data.size() < size) {
+        uint8_t b = noise[next_noise++];
+        size_t n = data.size();
+        while (hash(data[n - 2], data[n - 1], b) == avoid) b++;
+        data.push_back(b);
+      }
+    };
+    const size_t first = data.size();
+    data.insert(data.end(), copy.begin(), copy.end());
+    fill_to(first + distance);
+    data.insert(data.end(), copy.begin(), copy.end());
+    fill_to(data.size() + 1000);
+    SCOPED_TRACE(testing::Message() << "distance " << distance);
+    ExpectSameStream(data);
+  }
+}
+
 // Large real inputs, opt-in: DEFLATE_REFERENCE_FILES holds a colon-separated
 // list of files (scripts/bench --verify passes the benchmark corpus).
 TEST(ReferenceMatchTest, SameStreamOnListedFiles) {
