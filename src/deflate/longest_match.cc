@@ -88,10 +88,10 @@ struct KeyedWalk {
   template <int kLevel>
   [[nodiscard]] bool Run() {
     constexpr unsigned kBytes = kKeyBytes[kLevel];
-    constexpr unsigned kWords = kBytes >= 8 ? kBytes / 8 : 1;
-    constexpr uint64_t kMask = kBytes >= 8 ? ~0ull : (1ull << (8 * kBytes)) - 1;
-    uint64_t key[kWords];
-    for (unsigned w = 0; w < kWords; w++) key[w] = Load64(scan + 8 * w) & kMask;
+    constexpr unsigned kWords = (kBytes + 7) / 8;
+    constexpr unsigned kTail = kBytes - 8 * (kWords - 1);  // key bytes in the last word
+    constexpr uint64_t kLastMask = kTail == 8 ? ~0ull : (1ull << (8 * kTail)) - 1;
+    auto mask = [](unsigned w) { return w + 1 == kWords ? kLastMask : ~0ull; };
     const uint16_t* const prev = m.key_prev[kLevel];
     const uint16_t* const rank = m.rank;
     const uint8_t* const window = m.window;
@@ -100,23 +100,47 @@ struct KeyedWalk {
     const unsigned next_bytes = kLevel + 1 < kKeyLevels ? kKeyBytes[kLevel + 1] : ~0u;
     const bool next_usable = m.lookahead >= next_bytes;
 
+    // A candidate that can do better shares bytes 0..best with the string,
+    // so any k of them will do as the key: the last k, whose chain is often
+    // far shorter than that of the first k (a run of spaces before a word).
+    // Candidates are then the chain's positions less the shift.
+    unsigned shift = best_len + 1 - kBytes;
+    if (shift != 0) {
+      if (strstart + shift >= m.KeysFinal()) {
+        shift = 0;
+      } else {
+        m.InsertKeysTo(strstart + shift + 1);
+        // The chain whose newest entry lies further back is likely the
+        // shorter.
+        if (strstart - prev[strstart] > strstart + shift - prev[strstart + shift]) shift = 0;
+      }
+    }
+    uint64_t key[kWords];
+    for (unsigned w = 0; w < kWords; w++) key[w] = Load64(scan + shift + 8 * w) & mask(w);
+    const uint32_t head3 = Load32(scan) & 0xFFFFFFu;
+
     EndKey end;
     end.Set(scan, best_len);
     unsigned unchecked = 0;
-    unsigned q = prev[strstart];
-    while (q >= examined && q > limit) q = prev[q];
-    for (unsigned next; q > limit; q = next) {
+    const unsigned low = limit + shift;
+    unsigned p = prev[strstart + shift];
+    while (p >= examined + shift && p > low) p = prev[p];
+    for (unsigned next; p > low; p = next) {
       // The next candidate's bytes start loading while this one is tested.
-      next = prev[q];
+      next = prev[p];
       __builtin_prefetch(window + next);
+      const unsigned q = p - shift;
       const uint8_t* match = window + q;
-      bool same = (Load64(match) & kMask) == key[0];
-      for (unsigned w = 1; w < kWords; w++) same = same && Load64(match + 8 * w) == key[w];
-      if (!same) continue;
-      // q is on the 3-byte chain; the plain walk reaches it only within the
-      // budget, and every later candidate is further down. The rank is
-      // checked before q can be taken, and for every 8th candidate so the
-      // walk ends soon after the budget does.
+      bool same = (Load64(window + p) & mask(0)) == key[0];
+      for (unsigned w = 1; w < kWords; w++) {
+        same = same && (Load64(window + p + 8 * w) & mask(w)) == key[w];
+      }
+      // Its first 3 bytes put q on the 3-byte chain.
+      if (!same || (shift != 0 && (Load32(match) & 0xFFFFFFu) != head3)) continue;
+      // The plain walk reaches q only within the budget, and every later
+      // candidate is further down the 3-byte chain. The rank is checked
+      // before q can be taken, and for every 8th candidate so the walk ends
+      // soon after the budget does.
       bool ends_match = end.Matches(match);
       if ((ends_match || (++unchecked & 7) == 0) &&
           static_cast<uint16_t>(head_rank - rank[q & kWMask]) >= budget) {
