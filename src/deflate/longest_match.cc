@@ -178,7 +178,8 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   const unsigned nice = m.nice_match;
   if (strstart > m.window_size - kMinLookahead) m.errors->Record("insufficient lookahead");
 
-  const uint16_t head_rank = m.rank[cur_match & kWMask];
+  // The head was the last insertion with this hash before the string's own.
+  const uint16_t head_rank = static_cast<uint16_t>(m.rank[strstart & kWMask] - 1);
   const uint16_t scan_start = Load16(scan);
 
   if (best_len < kMinMatch) {

@@ -65,13 +65,17 @@ void Matcher::LoadDictionary(unsigned preset) {
 
 namespace {
 
-// Moves chain entries down with the window; those that leave it become 0.
-void Rebase(uint16_t* table, unsigned size) {
+// Copies `size` chain entries from `from` to `to` (the same table, or its
+// upper half to its lower), moved down with the window; those that leave it
+// become 0.
+void RebaseInto(uint16_t* to, const uint16_t* from, unsigned size) {
   for (unsigned n = 0; n < size; n++) {
-    unsigned m = table[n];
-    table[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
+    unsigned m = from[n];
+    to[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
   }
 }
+
+void Rebase(uint16_t* table, unsigned size) { RebaseInto(table, table, size); }
 
 }  // namespace
 
@@ -109,13 +113,9 @@ void Matcher::FillWindow() {
 
 void Matcher::SlideKeys() {
   for (auto& heads : key_head) Rebase(heads, kHashLongSize);
-  for (auto& links : key_prev) {
-    std::memcpy(links, links + kWSize, kWSize * sizeof links[0]);
-    Rebase(links, kWSize);
-  }
+  for (auto& links : key_prev) RebaseInto(links, links + kWSize, kWSize);
   Rebase(tri_head, kTriHashSize);
-  std::memcpy(tri_prev, tri_prev + kWSize, kWSize * sizeof tri_prev[0]);
-  Rebase(tri_prev, kWSize);
+  RebaseInto(tri_prev, tri_prev + kWSize, kWSize);
   key_next -= kWSize;
 }
 
