@@ -75,6 +75,7 @@ struct KeyedWalk {
   uint32_t budget;
   unsigned best_len;
   unsigned examined;
+  bool examined_is_best;  // examined is the candidate that gave best_len
 
   // Runs the level given at run time.
   template <int kLevel>
@@ -104,16 +105,25 @@ struct KeyedWalk {
     // so any k of them will do as the key: the last k, whose chain is often
     // far shorter than that of the first k (a run of spaces before a word).
     // Candidates are then the chain's positions less the shift.
+    // The chain whose newest entry lies further back is likely the shorter.
+    auto farther = [prev](unsigned a, unsigned b) { return a - prev[a] > b - prev[b]; };
     unsigned shift = best_len + 1 - kBytes;
     if (shift != 0) {
       if (strstart + shift >= m.KeysFinal()) {
         shift = 0;
       } else {
         m.InsertKeysTo(strstart + shift + 1);
-        // The chain whose newest entry lies further back is likely the
-        // shorter.
-        if (strstart - prev[strstart] > strstart + shift - prev[strstart + shift]) shift = 0;
+        if (farther(strstart, strstart + shift)) shift = 0;
       }
+    }
+    unsigned p;
+    if (shift == 0 && examined_is_best && best_len >= kBytes) {
+      // The candidate that gave the best shares the key, so it lies on the
+      // chain: the walk goes on from it, with nothing newer to pass over.
+      p = prev[examined];
+    } else {
+      p = prev[strstart + shift];
+      while (p >= examined + shift && p > limit + shift) p = prev[p];
     }
     uint64_t key[kWords];
     for (unsigned w = 0; w < kWords; w++) key[w] = Load64(scan + shift + 8 * w) & mask(w);
@@ -123,8 +133,6 @@ struct KeyedWalk {
     end.Set(scan, best_len);
     unsigned unchecked = 0;
     const unsigned low = limit + shift;
-    unsigned p = prev[strstart + shift];
-    while (p >= examined + shift && p > low) p = prev[p];
     for (unsigned next; p > low; p = next) {
       // The next candidate's bytes start loading while this one is tested.
       next = prev[p];
@@ -155,6 +163,7 @@ struct KeyedWalk {
         if (len >= nice) return false;
         if (best_len + 1 >= next_bytes && next_usable) {
           examined = q;
+          examined_is_best = true;
           return true;
         }
         end.Set(scan, best_len);
@@ -182,6 +191,7 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   const uint16_t head_rank = static_cast<uint16_t>(m.rank[strstart & kWMask] - 1);
   const uint16_t scan_start = Load16(scan);
 
+  bool head_best = false;  // cur_match below gave best_len
   if (best_len < kMinMatch) {
     // Any candidate with 3 equal bytes is taken: find the newest on the
     // trigram chain, past the 3-byte chain's collisions, and check that the
@@ -201,6 +211,7 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
     best_len = len;
     if (len >= nice) return best_len;
     cur_match = q;
+    head_best = true;
     chain_length = 1;  // any nonzero value: the ranks keep the budget from here
   } else do {
     if (cur_match >= strstart) m.errors->Record("no future");
@@ -212,6 +223,7 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
       if (len > best_len) {
         m.match_start = cur_match;
         best_len = len;
+        head_best = true;
         if (len >= nice) return best_len;
       }
     }
@@ -228,7 +240,7 @@ unsigned LongestMatch(Matcher& m, unsigned cur_match) {
   // ended, nothing more is read, and a key that reaches past its end is
   // never usable for a later string either.
   m.InsertKeysTo(strstart + 1);
-  KeyedWalk walk{m, scan, limit, head_rank, budget, best_len, cur_match};
+  KeyedWalk walk{m, scan, limit, head_rank, budget, best_len, cur_match, head_best};
   auto usable = [&](int level) {
     return level < kKeyLevels && walk.best_len + 1 >= kKeyBytes[level] &&
            m.lookahead >= kKeyBytes[level];
