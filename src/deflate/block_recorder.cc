@@ -76,28 +76,25 @@ void BlockRecorder::InitBlock() {
   flag_bit_ = 1;
 }
 
-bool BlockRecorder::Tally(unsigned dist, unsigned lc, int64_t block_input) {
+bool BlockRecorder::TallyMatch(unsigned dist, unsigned lc, int64_t block_input) {
   l_buf_[last_lit_++] = static_cast<uint8_t>(lc);
-  if (dist == 0) {
-    dyn_ltree_.freq[lc]++;
-  } else {
-    dist--;
-    unsigned dcode = DCode(dist & 0x7FFF);
-    if (dist >= kMaxDist || lc > kMaxMatch - kMinMatch || dcode >= kDCodes) {
-      errors_->Record("ct_tally: bad match");
-    }
-    dyn_ltree_.freq[length_code_[lc & 0xFF] + kLiterals + 1]++;
-    dyn_dtree_.freq[dcode]++;
-    d_buf_[last_dist_++] = static_cast<uint16_t>(dist);
-    flags_ |= flag_bit_;
+  dist--;
+  unsigned dcode = DCode(dist & 0x7FFF);
+  if (dist >= kMaxDist || lc > kMaxMatch - kMinMatch || dcode >= kDCodes) {
+    errors_->Record("ct_tally: bad match");
   }
+  dyn_ltree_.freq[length_code_[lc & 0xFF] + kLiterals + 1]++;
+  dyn_dtree_.freq[dcode]++;
+  d_buf_[last_dist_++] = static_cast<uint16_t>(dist);
+  flags_ |= flag_bit_;
   flag_bit_ <<= 1;
+  return EndOfSymbol(block_input);
+}
 
-  if ((last_lit_ & 7) == 0) {
-    flag_buf_[last_flags_++] = static_cast<uint8_t>(flags_);
-    flags_ = 0;
-    flag_bit_ = 1;
-  }
+bool BlockRecorder::EndFlagGroup(int64_t block_input) {
+  flag_buf_[last_flags_++] = static_cast<uint8_t>(flags_);
+  flags_ = 0;
+  flag_bit_ = 1;
   // End the block early when it compresses well: estimate its size from
   // the symbols so far.
   if (level_ > 2 && (last_lit_ & 0xFFF) == 0) {
@@ -109,7 +106,7 @@ bool BlockRecorder::Tally(unsigned dist, unsigned lc, int64_t block_input) {
     uint64_t in_length = static_cast<uint64_t>(block_input);
     if (last_dist_ < last_lit_ / 2 && out_length < in_length / 2) return true;
   }
-  return last_lit_ == kLitBufSize - 1 || last_dist_ == kDistBufSize;
+  return BufferFull();
 }
 
 namespace {

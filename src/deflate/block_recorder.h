@@ -31,7 +31,14 @@ class BlockRecorder {
   // Records a literal (dist 0, lc the byte) or a match (dist >= 1, lc =
   // length - 3). `block_input` is the count of input bytes since the block
   // started. Returns true when the block should end now.
-  [[nodiscard]] bool Tally(unsigned dist, unsigned lc, int64_t block_input);
+  [[nodiscard]] bool Tally(unsigned dist, unsigned lc, int64_t block_input) {
+    if (dist != 0) return TallyMatch(dist, lc, block_input);
+    // Literals, most symbols, stay inline.
+    l_buf_[last_lit_++] = static_cast<uint8_t>(lc);
+    dyn_ltree_.freq[lc]++;
+    flag_bit_ <<= 1;
+    return EndOfSymbol(block_input);
+  }
 
   // Emits the current block and starts a new one. `input` points at the
   // block's input bytes, or is null when they have left the window (the
@@ -58,6 +65,17 @@ class BlockRecorder {
   const CodeTree& distance_tree() const { return dyn_dtree_; }
 
  private:
+  [[nodiscard]] bool TallyMatch(unsigned dist, unsigned lc, int64_t block_input);
+  // After each symbol: closes a group of eight flags, and says whether the
+  // block should end now.
+  [[nodiscard]] bool EndOfSymbol(int64_t block_input) {
+    if ((last_lit_ & 7) == 0) return EndFlagGroup(block_input);
+    return BufferFull();
+  }
+  [[nodiscard]] bool EndFlagGroup(int64_t block_input);
+  [[nodiscard]] bool BufferFull() const {
+    return last_lit_ == kLitBufSize - 1 || last_dist_ == kDistBufSize;
+  }
   void InitBlock();
   void ScanTree(const CodeTree& tree, int max_code);
   void SendTree(const CodeTree& tree, int max_code);
