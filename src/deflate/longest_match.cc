@@ -7,13 +7,18 @@
 // current string's; keep the first candidate of each greater length; stop at
 // nice_length. Tests hold a plain copy of that walk and compare streams.
 //
-// Two things make it faster without changing the result. Wide loads: a
+// Four things make it faster without changing the result. Wide loads: a
 // candidate that could beat the best must equal the current string in all
 // bytes 0..best, so testing more of them (eight or four at a time) only drops
-// candidates the plain test would have examined in vain. Keyed chains: once
-// the best is k - 1 or more (k = 4, 6, 8, 16), only candidates sharing the first
-// k bytes can improve, so the walk follows the matcher's k-byte chains and
-// checks each such candidate's rank in the 3-byte chain against the budget.
+// candidates the plain test would have examined in vain. The trigram chain:
+// with no match in hand, the walk takes the first candidate with 3 equal
+// bytes, found on a chain keyed by exactly those bytes rather than through
+// the 3-byte hash's collisions. Keyed chains: once the best is k - 1 or
+// more (k = 4, 6, 8, 16), only candidates sharing k bytes can improve, so
+// the walk follows the matcher's k-byte chains and checks each such
+// candidate's rank in the 3-byte chain against the budget. Shifted keys: any
+// k bytes of 0..best will do, so the walk keys on the last k instead of the
+// first when that chain looks shorter.
 #include <cstring>
 
 #include "deflate/matcher.h"
@@ -63,19 +68,69 @@ struct EndKey {
   }
 };
 
-// Walks one level of keyed chains from the newest candidate below
-// `examined`. Returns true when it stopped because the best grew enough to
-// use a longer key (examined is then the candidate that grew it), false when
-// the search is over.
-struct KeyedWalk {
+// One search. The keyed walk runs one level of keyed chains from the newest
+// candidate below `examined`.
+struct Search {
   Matcher& m;
   const uint8_t* scan;
   unsigned limit;
   uint16_t head_rank;
   uint32_t budget;
   unsigned best_len;
-  unsigned examined;
-  bool examined_is_best;  // examined is the candidate that gave best_len
+  unsigned examined = 0;
+  bool examined_is_best = false;  // examined is the candidate that gave best_len
+
+  // False when the plain walk would not reach candidate q within its budget.
+  [[nodiscard]] bool InBudget(unsigned q) const {
+    return static_cast<uint16_t>(head_rank - m.rank[q & kWMask]) < budget;
+  }
+
+  // What a candidate's match did to the best.
+  enum class Outcome { kNoLonger, kLonger, kNice };
+
+  // Takes candidate q when its match is longer than the best; kNice when
+  // it reached the nice length and the search may stop there.
+  [[nodiscard]] Outcome Consider(unsigned q) {
+    unsigned len = MatchLength(scan, m.window + q);
+    if (m.strstart + len > m.window_size - 1) m.errors->Record("wild scan");
+    if (len <= best_len) return Outcome::kNoLonger;
+    m.match_start = q;
+    best_len = len;
+    return len >= m.nice_match ? Outcome::kNice : Outcome::kLonger;
+  }
+
+  // With no match in hand, any candidate with 3 equal bytes is taken: the
+  // newest on the trigram chain, past the 3-byte chain's collisions, if the
+  // plain walk would reach it within its budget. `head` is the 3-byte
+  // chain's head, taken even at the limit as the plain walk does. Returns
+  // false when the search is over.
+  [[nodiscard]] bool FirstOfThree(unsigned head) {
+    m.InsertKeysTo(m.strstart + 1);
+    const uint32_t key = Load32(scan) & 0xFFFFFFu;
+    unsigned q = m.tri_prev[m.strstart];
+    while (q >= limit && q != 0 && (Load32(m.window + q) & 0xFFFFFFu) != key) q = m.tri_prev[q];
+    if (q < limit || q == 0 || (q == limit && q != head) || !InBudget(q)) return false;
+    if (Consider(q) == Outcome::kNice) return false;
+    examined = q;
+    examined_is_best = true;
+    return q > limit;
+  }
+
+  // With a match in hand from the previous position, the 3-byte chain's
+  // head is tested as the plain walk does. Returns false when the search is
+  // over.
+  [[nodiscard]] bool Head(unsigned head) {
+    if (head >= m.strstart) m.errors->Record("no future");
+    const uint8_t* match = m.window + head;
+    if (Load16(match + best_len - 1) == Load16(scan + best_len - 1) &&
+        Load16(match) == Load16(scan)) {
+      Outcome outcome = Consider(head);
+      if (outcome == Outcome::kNice) return false;
+      examined_is_best = outcome == Outcome::kLonger;
+    }
+    examined = head;
+    return head > limit;
+  }
 
   // Runs the level given at run time.
   template <int kLevel>
@@ -86,25 +141,16 @@ struct KeyedWalk {
     return Run<kLevel>();
   }
 
+  // A candidate that can do better shares bytes 0..best with the string, so
+  // any k of them will do as the key: the last k, whose chain is often far
+  // shorter than that of the first k (a run of spaces before a word), or
+  // the first k. Returns the shift (candidates are the chain's positions less
+  // it) and sets *p to the first chain position to test.
   template <int kLevel>
-  [[nodiscard]] bool Run() {
+  [[nodiscard]] unsigned Start(unsigned* p) {
     constexpr unsigned kBytes = kKeyBytes[kLevel];
-    constexpr unsigned kWords = (kBytes + 7) / 8;
-    constexpr unsigned kTail = kBytes - 8 * (kWords - 1);  // key bytes in the last word
-    constexpr uint64_t kLastMask = kTail == 8 ? ~0ull : (1ull << (8 * kTail)) - 1;
-    auto mask = [](unsigned w) { return w + 1 == kWords ? kLastMask : ~0ull; };
     const uint16_t* const prev = m.key_prev[kLevel];
-    const uint16_t* const rank = m.rank;
-    const uint8_t* const window = m.window;
     const unsigned strstart = m.strstart;
-    const unsigned nice = m.nice_match;
-    const unsigned next_bytes = kLevel + 1 < kKeyLevels ? kKeyBytes[kLevel + 1] : ~0u;
-    const bool next_usable = m.lookahead >= next_bytes;
-
-    // A candidate that can do better shares bytes 0..best with the string,
-    // so any k of them will do as the key: the last k, whose chain is often
-    // far shorter than that of the first k (a run of spaces before a word).
-    // Candidates are then the chain's positions less the shift.
     // The chain whose newest entry lies further back is likely the shorter.
     auto farther = [prev](unsigned a, unsigned b) { return a - prev[a] > b - prev[b]; };
     unsigned shift = best_len + 1 - kBytes;
@@ -116,24 +162,41 @@ struct KeyedWalk {
         if (farther(strstart, strstart + shift)) shift = 0;
       }
     }
-    unsigned p;
     if (shift == 0 && examined_is_best && best_len >= kBytes) {
       // The candidate that gave the best shares the key, so it lies on the
       // chain: the walk goes on from it, with nothing newer to pass over.
-      p = prev[examined];
+      *p = prev[examined];
     } else {
-      p = prev[strstart + shift];
-      while (p >= examined + shift && p > limit + shift) p = prev[p];
+      *p = prev[strstart + shift];
+      while (*p >= examined + shift && *p > limit + shift) *p = prev[*p];
     }
+    return shift;
+  }
+
+  // Walks the level's chain. Returns true when it stopped because the best
+  // grew enough to use a longer key (examined is then the candidate that
+  // grew it), false when the search is over.
+  template <int kLevel>
+  [[nodiscard]] bool Run() {
+    constexpr unsigned kBytes = kKeyBytes[kLevel];
+    constexpr unsigned kWords = (kBytes + 7) / 8;
+    constexpr unsigned kTail = kBytes - 8 * (kWords - 1);  // key bytes in the last word
+    constexpr uint64_t kLastMask = kTail == 8 ? ~0ull : (1ull << (8 * kTail)) - 1;
+    auto mask = [](unsigned w) { return w + 1 == kWords ? kLastMask : ~0ull; };
+    const uint16_t* const prev = m.key_prev[kLevel];
+    const uint8_t* const window = m.window;
+    const unsigned next_bytes = kLevel + 1 < kKeyLevels ? kKeyBytes[kLevel + 1] : ~0u;
+    const bool next_usable = m.lookahead >= next_bytes;
+
+    unsigned p;
+    const unsigned shift = Start<kLevel>(&p);
     uint64_t key[kWords];
     for (unsigned w = 0; w < kWords; w++) key[w] = Load64(scan + shift + 8 * w) & mask(w);
     const uint32_t head3 = Load32(scan) & 0xFFFFFFu;
-
     EndKey end;
     end.Set(scan, best_len);
     unsigned unchecked = 0;
-    const unsigned low = limit + shift;
-    for (unsigned next; p > low; p = next) {
+    for (unsigned next; p > limit + shift; p = next) {
       // The next candidate's bytes start loading while this one is tested.
       next = prev[p];
       __builtin_prefetch(window + next);
@@ -150,24 +213,17 @@ struct KeyedWalk {
       // before q can be taken, and for every 8th candidate so the walk ends
       // soon after the budget does.
       bool ends_match = end.Matches(match);
-      if ((ends_match || (++unchecked & 7) == 0) &&
-          static_cast<uint16_t>(head_rank - rank[q & kWMask]) >= budget) {
-        return false;
-      }
+      if ((ends_match || (++unchecked & 7) == 0) && !InBudget(q)) return false;
       if (!ends_match) continue;
-      unsigned len = MatchLength(scan, match);
-      if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
-      if (len > best_len) {
-        m.match_start = q;
-        best_len = len;
-        if (len >= nice) return false;
-        if (best_len + 1 >= next_bytes && next_usable) {
-          examined = q;
-          examined_is_best = true;
-          return true;
-        }
-        end.Set(scan, best_len);
+      Outcome outcome = Consider(q);
+      if (outcome == Outcome::kNice) return false;
+      if (outcome == Outcome::kNoLonger) continue;
+      if (best_len + 1 >= next_bytes && next_usable) {
+        examined = q;
+        examined_is_best = true;
+        return true;
       }
+      end.Set(scan, best_len);
     }
     return false;
   }
@@ -176,79 +232,38 @@ struct KeyedWalk {
 }  // namespace
 
 unsigned LongestMatch(Matcher& m, unsigned cur_match) {
-  unsigned chain_length = m.max_chain_length;
-  if (m.prev_length >= m.good_match) chain_length >>= 2;
-  const uint32_t budget = chain_length;
+  uint32_t budget = m.max_chain_length;
+  if (m.prev_length >= m.good_match) budget >>= 2;
   const unsigned strstart = m.strstart;
-  const uint8_t* const window = m.window;
-  const uint8_t* const scan = window + strstart;
-  unsigned best_len = m.prev_length;
-  const unsigned limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
-  const unsigned nice = m.nice_match;
   if (strstart > m.window_size - kMinLookahead) m.errors->Record("insufficient lookahead");
-
   // The head was the last insertion with this hash before the string's own.
   const uint16_t head_rank = static_cast<uint16_t>(m.rank[strstart & kWMask] - 1);
-  const uint16_t scan_start = Load16(scan);
+  Search search{m, m.window + strstart, strstart > kMaxDist ? strstart - kMaxDist : 0,
+                head_rank, budget, m.prev_length};
 
-  bool head_best = false;  // cur_match below gave best_len
-  if (best_len < kMinMatch) {
-    // Any candidate with 3 equal bytes is taken: find the newest on the
-    // trigram chain, past the 3-byte chain's collisions, and check that the
-    // plain walk would reach it within its budget.
-    m.InsertKeysTo(strstart + 1);
-    const uint32_t key = Load32(scan) & 0xFFFFFFu;
-    // The chain's head is taken even at the limit, as the plain walk does.
-    unsigned q = m.tri_prev[strstart];
-    while (q >= limit && q != 0 && (Load32(window + q) & 0xFFFFFFu) != key) q = m.tri_prev[q];
-    if (q < limit || q == 0 || (q == limit && q != cur_match) ||
-        static_cast<uint16_t>(head_rank - m.rank[q & kWMask]) >= budget) {
-      return best_len;
-    }
-    unsigned len = MatchLength(scan, window + q);
-    if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
-    m.match_start = q;
-    best_len = len;
-    if (len >= nice) return best_len;
-    cur_match = q;
-    head_best = true;
-    chain_length = 1;  // any nonzero value: the ranks keep the budget from here
-  } else do {
-    if (cur_match >= strstart) m.errors->Record("no future");
-    const uint8_t* match = window + cur_match;
-    if (Load16(match + best_len - 1) == Load16(scan + best_len - 1) &&
-        Load16(match) == scan_start) {
-      unsigned len = MatchLength(scan, match);
-      if (strstart + len > m.window_size - 1) m.errors->Record("wild scan");
-      if (len > best_len) {
-        m.match_start = cur_match;
-        best_len = len;
-        head_best = true;
-        if (len >= nice) return best_len;
-      }
-    }
-    if (best_len >= kMinMatch) break;
-  } while ((cur_match = m.prev[cur_match & kWMask]) > limit && --chain_length != 0);
-  if (best_len < kMinMatch || cur_match <= limit || chain_length == 0) return best_len;
+  // A match of 3 or more first: the only candidate the plain walk can take
+  // below that length is the first with 3 equal bytes.
+  const bool go_on = search.best_len < kMinMatch ? search.FirstOfThree(cur_match)
+                                                 : search.Head(cur_match);
+  if (!go_on) return search.best_len;
 
   // The keyed chains from here on: candidates older than the last one
-  // examined that share the current string's first k bytes, k as large as
-  // the best allows. A key is only used while its bytes lie inside the input
-  // (a key over bytes past the end could be stale). Every position up to
-  // this one joins the keyed chains now: while the input goes on, the
-  // lookahead covers their keys, so their bytes are final; once it has
-  // ended, nothing more is read, and a key that reaches past its end is
-  // never usable for a later string either.
+  // examined that share k bytes of the best match, k as large as the best
+  // allows. A key is only used while its bytes lie inside the input (a key
+  // over bytes past the end could be stale). Every position up to this one
+  // joins the keyed chains now: while the input goes on, the lookahead
+  // covers their keys, so their bytes are final; once it has ended, nothing
+  // more is read, and a key that reaches past its end is never usable for a
+  // later string either.
   m.InsertKeysTo(strstart + 1);
-  KeyedWalk walk{m, scan, limit, head_rank, budget, best_len, cur_match, head_best};
   auto usable = [&](int level) {
-    return level < kKeyLevels && walk.best_len + 1 >= kKeyBytes[level] &&
+    return level < kKeyLevels && search.best_len + 1 >= kKeyBytes[level] &&
            m.lookahead >= kKeyBytes[level];
   };
   int level = 0;
   while (usable(level + 1)) level++;
   for (;;) {
-    if (!walk.RunLevel<0>(level)) return walk.best_len;
+    if (!search.RunLevel<0>(level)) return search.best_len;
     while (usable(level + 1)) level++;
   }
 }
