@@ -10,7 +10,9 @@
 // Holds: zlib gets back exactly the data, with the stream ending exactly at
 // the end of the output; the compressed size counts every byte pushed and
 // stays below the data's size plus a fifteenth (which the archive writer's
-// ZIP64 choice relies on); no push is longer than a stored block; the level
+// ZIP64 choice relies on); the bytes, whole and in pieces, are those the
+// plain chain walk gives (the compressor run with the unit tests' reference
+// search); no push is longer than a stored block; the level
 // sets the flag bits it should; a Deflater that kept its state gives the
 // same bytes as a fresh compression; a push that
 // falls short stops the run with the bytes taken counted; a bad level fails
@@ -20,10 +22,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "deflate/deflate.h"
+#include "deflate/matcher.h"
+#include "deflate/reference_match.h"
 #include "fuzz_support.h"
 
 namespace postrunner {
@@ -61,6 +66,32 @@ Compressed Compress(Deflater* deflater, int level, const std::string& data, unsi
   return out;
 }
 
+// Compresses `data` (pulled in blocks of `block`) for a run of `shape` with
+// the plain chain walk; returns the bytes. The matcher is kept between runs
+// (a run initialises it as new).
+std::string CompressByReference(int level, const std::string& data, unsigned block,
+                                const DeflateRunShape& shape) {
+  static const auto matcher = std::make_unique<deflate::Matcher>();
+  std::string out;
+  size_t at = 0;
+  uint16_t flags = 0;
+  const DeflateResult result = deflate::RunDeflate(
+      matcher.get(), level, &flags,
+      [&](unsigned char* buffer, unsigned capacity) -> long {
+        const size_t n = std::min<size_t>({capacity, block, data.size() - at});
+        std::memcpy(buffer, data.data() + at, n);
+        at += n;
+        return static_cast<long>(n);
+      },
+      [&](const unsigned char* bytes, unsigned length) -> unsigned {
+        out.append(reinterpret_cast<const char*>(bytes), length);
+        return length;
+      },
+      deflate::ReferenceLongestMatch, shape);
+  FUZZ_CHECK(result.error.empty(), "reference compression failed: " + result.error);
+  return out;
+}
+
 std::string Inflate(const std::string& compressed, size_t expected_size) {
   z_stream z{};
   FUZZ_CHECK(inflateInit2(&z, -15) == Z_OK, "inflateInit2");
@@ -94,6 +125,9 @@ std::string RoundTrip(Deflater* deflater, int level, const std::string& data, un
   FUZZ_CHECK(Inflate(c.bytes, data.size()) == data,
              "inflated bytes differ, level " + std::to_string(level) + ", " +
                  std::to_string(data.size()) + " bytes");
+  FUZZ_CHECK(CompressByReference(level, data, block, DeflateRunShape{}) == c.bytes,
+             "the search gives other bytes than the plain chain walk, level " +
+                 std::to_string(level) + ", " + std::to_string(data.size()) + " bytes");
   if (compare_fresh) {
     const Compressed fresh = Compress(nullptr, level, data, block, 0);
     FUZZ_CHECK(fresh.bytes == c.bytes, "a kept Deflater gives other bytes than a fresh one");
@@ -136,6 +170,8 @@ void PiecesRoundTrip(Deflater* deflater, int level, const std::string& data, siz
     FUZZ_CHECK(shape.final || (out.size() >= 5 && out.compare(out.size() - 4, 4,
                                                               std::string("\0\0\xff\xff", 4)) == 0),
                "a piece that is not the last must end on an empty stored block");
+    FUZZ_CHECK(CompressByReference(level, part, block, shape) == out,
+               "a piece's search gives other bytes than the plain chain walk");
     joined += out;
     start = end;
   } while (start < data.size());

@@ -1,6 +1,6 @@
 // The optimised match search must give exactly the stream of the plain chain
-// walk. The reference below is the search written as directly as possible;
-// the compressor is run with each and the bytes compared.
+// walk (reference_match.h): the compressor is run with each and the bytes
+// compared.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "deflate/matcher.h"
+#include "deflate/reference_match.h"
 #include "deflate/test_inputs.h"
 
 namespace postrunner {
@@ -15,32 +16,6 @@ namespace deflate {
 namespace {
 
 using test::Bytes;
-
-// Walks the chain from cur_match; keeps the first candidate of the greatest
-// length (longer than prev_length), stops at nice_match, at the distance
-// limit or when the chain budget runs out.
-unsigned ReferenceLongestMatch(Matcher& m, unsigned cur_match) {
-  unsigned chain = m.max_chain_length;
-  if (m.prev_length >= m.good_match) chain >>= 2;
-  const unsigned limit = m.strstart > kMaxDist ? m.strstart - kMaxDist : 0;
-  unsigned best = m.prev_length;
-  const uint8_t* scan = m.window + m.strstart;
-  do {
-    const uint8_t* match = m.window + cur_match;
-    if (match[best] != scan[best] || match[best - 1] != scan[best - 1] || match[0] != scan[0] ||
-        match[1] != scan[1]) {
-      continue;
-    }
-    unsigned len = 2;
-    while (len < kMaxMatch && match[len] == scan[len]) len++;
-    if (len > best) {
-      m.match_start = cur_match;
-      best = len;
-      if (len >= m.nice_match) break;
-    }
-  } while ((cur_match = m.prev[cur_match & kWMask]) > limit && --chain != 0);
-  return best;
-}
 
 Bytes Compress(const Bytes& data, int level, LongestMatchFn search, unsigned chunk) {
   Bytes out;
