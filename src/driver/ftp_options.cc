@@ -22,8 +22,8 @@ std::string Environment(const char* name) {
   return value ? value : "";
 }
 
-// `reason` on standard error; the usage text, then the designed message, on
-// standard output, for a missing user or password.
+// `reason` on standard error; the usage text, then the message naming what
+// is missing, on standard output, for a missing user or password.
 [[nodiscard]] int MissingCredential(const std::string& reason) {
   PrintReason(reason);
   PrintUsage();

@@ -1,4 +1,4 @@
-// The conventional Linux entry points beside the designed option set:
+// The conventional Linux entry points beside the /Option: set:
 // "--help"/"-h" and "--version". They are whole arguments (not prefixes)
 // anywhere on the command line, and they answer before anything else runs,
 // so a user can ask for help without setting up a delivery.

@@ -1,6 +1,6 @@
 // One error boundary per module entry point: GuardEntry runs the entry's
 // work and turns an exception thrown out of it (std::bad_alloc above all)
-// into a reason on standard error and the entry's designed failure result,
+// into a reason on standard error and the entry's own failure result,
 // so that no exception crosses into the caller and none reaches
 // std::terminate.
 #ifndef POSTRUNNER_PLATFORM_ENTRY_GUARD_H_

@@ -1,5 +1,5 @@
 // Allocation failures injected into each module entry point: the entry
-// ends in its designed failure result with a reason on standard error, and
+// ends in its own failure result with a reason on standard error, and
 // never in std::terminate. This binary replaces the global operator new, so
 // it is a test executable of its own.
 #include <stdlib.h>

@@ -322,8 +322,8 @@ def test_zip_to_a_device_is_written_in_place(run, workdir):
 
 
 def check_streamed_archive(path, data, stderr):
-    """The archive at `path` holds d/a.txt alone, and the designed lines went
-    to standard error."""
+    """The archive at `path` holds d/a.txt alone, and the run's banner, mode and
+    progress lines went to standard error."""
     with zipfile.ZipFile(path) as z:
         assert z.testzip() is None
         assert {n: z.read(n) for n in z.namelist()} == {"a.txt": data}

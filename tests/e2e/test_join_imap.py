@@ -2,7 +2,8 @@
 on the server, fetched, and joined with the local join's lines and exit
 codes; unread pieces stay unread, /JoinDelete takes away exactly the
 pieces of the sets written, and bad logins, mailboxes, certificates and
-URLs fail as designed without a secret on any output."""
+URLs fail with their exit codes and reasons, without a secret on any
+output."""
 import os
 import random
 import subprocess
