@@ -7,13 +7,6 @@
 namespace postrunner {
 namespace {
 
-[[nodiscard]] bool IsAlnum(char c) {
-  return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-[[nodiscard]]
-bool IsUnreserved(char c) { return IsAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
-
 [[nodiscard]] bool IsHostNameChar(char c) {
   return IsAlnum(c) || c == '-' || c == '.' || c == '_' ||
          static_cast<unsigned char>(c) >= 0x80;

@@ -1,5 +1,6 @@
 #include "ftp/ssh_key_kind.h"
 
+#include "platform/ascii.h"
 #include "platform/file_info.h"
 #include "platform/file_io.h"
 #include "platform/scoped_fd.h"
@@ -9,16 +10,6 @@ namespace {
 
 constexpr size_t kMaxKeyFileBytes = 64 * 1024;
 
-// The value of base64 character `c`, or -1.
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
 // The bytes of the base64 body of the PEM block that starts with the line
 // `begin`, line ends and other characters skipped; "" when there is none.
 std::string PemBody(std::string_view text, std::string_view begin) {
@@ -27,19 +18,7 @@ std::string PemBody(std::string_view text, std::string_view begin) {
   text.remove_prefix(at + begin.size());
   text = text.substr(0, text.find("-----END"));
   std::string bytes;
-  unsigned bits = 0;
-  int count = 0;
-  for (char c : text) {
-    if (c == '=') break;
-    const int value = Base64Value(c);
-    if (value < 0) continue;
-    bits = (bits << 6) | static_cast<unsigned>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      bytes.push_back(static_cast<char>((bits >> count) & 0xFF));
-    }
-  }
+  (void)Base64Decode(text, true, &bytes);  // passing over others, it cannot fail
   return bytes;
 }
 

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/ascii.h"
+
 namespace postrunner {
 namespace {
 
@@ -109,13 +111,6 @@ class Base64Decoder : public BodyDecoder {
   uint64_t seen_ = 0;  // characters read, for messages
 };
 
-[[nodiscard]] int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Quoted-printable: "=XX" is a byte, "=" at the end of a line joins it to the
 // next, blanks at the end of a line are dropped. A malformed "=" is kept as
 // it stands. Line ends are written as they arrive.
@@ -145,11 +140,11 @@ class QuotedPrintableDecoder : public BodyDecoder {
         i = run;
       } else if (c == '=') {
         std::string_view rest = text.substr(i + 1);
-        if (rest.size() >= 2 && HexValue(rest[0]) >= 0 && HexValue(rest[1]) >= 0) {
-          out.push_back(static_cast<char>(HexValue(rest[0]) * 16 + HexValue(rest[1])));
+        if (rest.size() >= 2 && HexDigitValue(rest[0]) >= 0 && HexDigitValue(rest[1]) >= 0) {
+          out.push_back(static_cast<char>(HexDigitValue(rest[0]) * 16 + HexDigitValue(rest[1])));
           i += 3;
         } else if (rest.find_first_not_of(" \t") == std::string_view::npos ||
-                   (rest.size() == 1 && HexValue(rest[0]) >= 0)) {
+                   (rest.size() == 1 && HexDigitValue(rest[0]) >= 0)) {
           // Maybe a soft line break, maybe "=X" cut in two: decided later.
           if (!Hold(text.substr(i), &out)) return false;
           break;

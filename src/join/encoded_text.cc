@@ -5,40 +5,6 @@
 namespace postrunner {
 namespace {
 
-[[nodiscard]] int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-[[nodiscard]] int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-// Base64 text of an encoded-word; false on a character outside the alphabet.
-[[nodiscard]] bool DecodeWordBase64(std::string_view text, std::string* out) {
-  unsigned bits = 0;
-  int count = 0;
-  for (char c : text) {
-    if (c == '=') break;
-    int v = Base64Value(c);
-    if (v < 0) return false;
-    bits = (bits << 6) | static_cast<unsigned>(v);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out->push_back(static_cast<char>((bits >> count) & 0xff));
-    }
-  }
-  return true;
-}
-
 // Decodes `escape` XX hex escapes (malformed ones stay as they are); with
 // `underscore_blank`, '_' stands for a blank (the "Q" encoding).
 std::string DecodeHexEscapes(std::string_view text, char escape, bool underscore_blank) {
@@ -46,9 +12,10 @@ std::string DecodeHexEscapes(std::string_view text, char escape, bool underscore
   for (size_t i = 0; i < text.size(); ++i) {
     if (underscore_blank && text[i] == '_') {
       out.push_back(' ');
-    } else if (text[i] == escape && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-               HexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+    } else if (text[i] == escape && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+               HexDigitValue(text[i + 2]) >= 0) {
+      const int high = HexDigitValue(text[i + 1]);
+      out.push_back(static_cast<char>(high * 16 + HexDigitValue(text[i + 2])));
       i += 2;
     } else {
       out.push_back(text[i]);
@@ -72,7 +39,7 @@ std::string DecodeHexEscapes(std::string_view text, char escape, bool underscore
   std::string bytes;
   char kind = FoldAscii(text[q1 + 1]);
   if (kind == 'b') {
-    if (!DecodeWordBase64(data, &bytes)) return 0;
+    if (!Base64Decode(data, false, &bytes)) return 0;
   } else if (kind == 'q') {
     bytes = DecodeHexEscapes(data, '=', true);
   } else {

@@ -11,48 +11,6 @@ namespace {
 constexpr char kBase64Comma[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
 
-[[nodiscard]] int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// `text` with its %XX escapes decoded. False for a broken escape.
-[[nodiscard]] bool PercentDecode(std::string_view text, std::string* out) {
-  out->clear();
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out->push_back(text[i]);
-      continue;
-    }
-    if (i + 2 >= text.size()) return false;
-    const int high = HexValue(text[i + 1]);
-    const int low = HexValue(text[i + 2]);
-    if (high < 0 || low < 0) return false;
-    out->push_back(static_cast<char>(high * 16 + low));
-    i += 2;
-  }
-  return true;
-}
-
-[[nodiscard]] std::string PercentEncodeAll(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : text) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
-      out.push_back(c);
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[u >> 4]);
-      out.push_back(kHex[u & 15]);
-    }
-  }
-  return out;
-}
-
 // Decodes one UTF-8 sequence at `*at`; false when it is not valid.
 [[nodiscard]] bool NextCodePoint(std::string_view text, size_t* at, uint32_t* code) {
   const unsigned char lead = static_cast<unsigned char>(text[*at]);
@@ -101,7 +59,7 @@ void AppendShifted(const std::vector<uint16_t>& units, std::string* out) {
 [[nodiscard]] bool ValidHost(const std::string& host, bool* ipv6) {
   *ipv6 = host.find(':') != std::string::npos;
   for (char c : host) {
-    const bool ok = *ipv6 ? (HexValue(c) >= 0 || c == ':' || c == '.')
+    const bool ok = *ipv6 ? (HexDigitValue(c) >= 0 || c == ':' || c == '.')
                           : ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                              (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_');
     if (!ok) return false;
@@ -118,7 +76,7 @@ void AppendShifted(const std::vector<uint16_t>& units, std::string* out) {
     *reason = "the IMAP URL may name one mailbox and nothing more (no further '/', ';', '?' or '#')";
     return false;
   }
-  if (!PercentDecode(path, &out->mailbox)) {
+  if (!PercentDecode(path, false, &out->mailbox)) {
     *reason = "the mailbox in the IMAP URL has a broken %-escape";
     return false;
   }
@@ -128,7 +86,7 @@ void AppendShifted(const std::vector<uint16_t>& units, std::string* out) {
     *reason = "the mailbox in the IMAP URL is not a plain name (UTF-8, no control character or '/')";
     return false;
   }
-  out->mailbox_path = PercentEncodeAll(encoded);
+  out->mailbox_path = PercentEncode(encoded, IsUnreserved);
   return true;
 }
 
@@ -182,7 +140,7 @@ bool ParseImapUrl(std::string_view text, ImapUrl* out, std::string* reason) {
                 "(give the password with /MailPassword:, POSTRUNNER_MAIL_PASSWORD or /MailPasswordFile:)";
       return false;
     }
-    if (!PercentDecode(user, &out->user) || out->user.empty()) {
+    if (!PercentDecode(user, false, &out->user) || out->user.empty()) {
       *reason = "the user in the IMAP URL is empty or has a broken %-escape";
       return false;
     }
