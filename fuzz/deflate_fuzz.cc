@@ -42,18 +42,31 @@ struct Compressed {
   bool fell_short = false;  // a push took less than it was handed
 };
 
+// A pull that hands out `data` from *at on, at most `block` bytes a call.
+DeflatePull PullFrom(const std::string& data, size_t* at, unsigned block) {
+  return [&data, at, block](unsigned char* buffer, unsigned capacity) -> long {
+    const size_t n = std::min<size_t>({capacity, block, data.size() - *at});
+    std::memcpy(buffer, data.data() + *at, n);
+    *at += n;
+    return static_cast<long>(n);
+  };
+}
+
+// A push that appends all it is handed to *out.
+DeflatePush AppendTo(std::string* out) {
+  return [out](const unsigned char* bytes, unsigned length) -> unsigned {
+    out->append(reinterpret_cast<const char*>(bytes), length);
+    return length;
+  };
+}
+
 // Compresses `data` pulled in blocks of at most `block` bytes; the push
 // number `short_push` (1-based; 0 = none) takes only half of what it gets.
 Compressed Compress(Deflater* deflater, int level, const std::string& data, unsigned block,
                     size_t short_push) {
   Compressed out;
   size_t at = 0;
-  DeflatePull pull = [&](unsigned char* buffer, unsigned capacity) -> long {
-    const size_t n = std::min<size_t>({capacity, block, data.size() - at});
-    std::memcpy(buffer, data.data() + at, n);
-    at += n;
-    return static_cast<long>(n);
-  };
+  const DeflatePull pull = PullFrom(data, &at, block);
   DeflatePush push = [&](const unsigned char* bytes, unsigned length) -> unsigned {
     FUZZ_CHECK(length <= 65535, "a push of " + std::to_string(length) + " bytes");
     const unsigned taken = ++out.pushes == short_push ? length / 2 : length;
@@ -75,19 +88,9 @@ std::string CompressByReference(int level, const std::string& data, unsigned blo
   std::string out;
   size_t at = 0;
   uint16_t flags = 0;
-  const DeflateResult result = deflate::RunDeflate(
-      matcher.get(), level, &flags,
-      [&](unsigned char* buffer, unsigned capacity) -> long {
-        const size_t n = std::min<size_t>({capacity, block, data.size() - at});
-        std::memcpy(buffer, data.data() + at, n);
-        at += n;
-        return static_cast<long>(n);
-      },
-      [&](const unsigned char* bytes, unsigned length) -> unsigned {
-        out.append(reinterpret_cast<const char*>(bytes), length);
-        return length;
-      },
-      deflate::ReferenceLongestMatch, shape);
+  const DeflateResult result =
+      deflate::RunDeflate(matcher.get(), level, &flags, PullFrom(data, &at, block),
+                          AppendTo(&out), deflate::ReferenceLongestMatch, shape);
   FUZZ_CHECK(result.error.empty(), "reference compression failed: " + result.error);
   return out;
 }
@@ -152,19 +155,8 @@ void PiecesRoundTrip(Deflater* deflater, int level, const std::string& data, siz
     size_t at = 0;
     std::string out;
     uint16_t flags = 0;
-    const DeflateResult result = deflater->Compress(
-        level, &flags,
-        [&](unsigned char* buffer, unsigned capacity) -> long {
-          const size_t n = std::min<size_t>({capacity, block, part.size() - at});
-          std::memcpy(buffer, part.data() + at, n);
-          at += n;
-          return static_cast<long>(n);
-        },
-        [&](const unsigned char* bytes, unsigned length) -> unsigned {
-          out.append(reinterpret_cast<const char*>(bytes), length);
-          return length;
-        },
-        shape);
+    const DeflateResult result =
+        deflater->Compress(level, &flags, PullFrom(part, &at, block), AppendTo(&out), shape);
     FUZZ_CHECK(result.error.empty() && result.compressed_size == out.size(),
                "piece compression failed: " + result.error);
     FUZZ_CHECK(shape.final || (out.size() >= 5 && out.compare(out.size() - 4, 4,

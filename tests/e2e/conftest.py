@@ -36,6 +36,22 @@ def unprivileged():
     return prefix
 
 
+@pytest.fixture(scope="module")
+def certs(tmp_path_factory):
+    """A test authority and a loopback server certificate, one set per module."""
+    from smtp_tls_util import make_certificates
+    return make_certificates(tmp_path_factory.mktemp("certs"))
+
+
+@pytest.fixture
+def auth(certs):
+    """A local HTTPS authorization server, stopped after the test."""
+    from oauth_util import AuthServer
+    server = AuthServer(certs)
+    yield server
+    server.stop()
+
+
 @pytest.fixture
 def workdir(tmp_path):
     d = tmp_path / "work"

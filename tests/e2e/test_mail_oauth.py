@@ -14,24 +14,12 @@ import time
 import pytest
 
 from conftest import BIN, Run
-from oauth_util import CLIENT_ID, CLIENT_SECRET, MAIL_USER, AuthServer, token_sink
-from smtp_tls_util import WireTap, make_certificates
+from oauth_util import CLIENT_ID, CLIENT_SECRET, MAIL_USER, token_sink
+from smtp_tls_util import WireTap
 from smtp_util import join_pieces
 from test_mail import MIME_TYPES, RECEIVER, SENDER, payload
 
 pytestmark = pytest.mark.filterwarnings("ignore:Requiring AUTH while not requiring TLS")
-
-
-@pytest.fixture(scope="module")
-def certs(tmp_path_factory):
-    return make_certificates(tmp_path_factory.mktemp("certs"))
-
-
-@pytest.fixture
-def auth(certs):
-    server = AuthServer(certs)
-    yield server
-    server.stop()
 
 
 @pytest.fixture

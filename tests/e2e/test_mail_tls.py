@@ -14,18 +14,13 @@ import pytest
 from conftest import BANNER, BIN, Run
 from smtp_util import join_pieces, single_attachment
 from test_mail import MIME_TYPES, RECEIVER, SENDER, payload
-from smtp_tls_util import (PASSWORD, TOKEN, USER, WireTap, make_certificates,
+from smtp_tls_util import (PASSWORD, TOKEN, USER, WireTap,
                            own_outside_address, secret_forms, server_context, tls_sink)
 
 WRONG = "wrong-Pa55word"
 
 # Implicit TLS and the loopback case need AUTH without aiosmtpd's STARTTLS.
 pytestmark = pytest.mark.filterwarnings("ignore:Requiring AUTH while not requiring TLS")
-
-
-@pytest.fixture(scope="module")
-def certs(tmp_path_factory):
-    return make_certificates(tmp_path_factory.mktemp("certs"))
 
 
 @pytest.fixture

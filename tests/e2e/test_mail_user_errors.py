@@ -12,7 +12,7 @@ from conftest import BANNER
 from ftp_util import StallingFtpServer
 from support import accept_each
 from test_main_flow import USAGE, write_reg
-from smtp_tls_util import PASSWORD, USER, make_certificates, tls_sink
+from smtp_tls_util import PASSWORD, USER, tls_sink
 from smtp_util import Keeper, SmtpSink, single_attachment
 from test_mail import PIECE, RECEIVER, SENDER, join_pieces, mail, payload, smtp  # noqa: F401
 
@@ -195,11 +195,6 @@ def test_each_receiver_of_a_list_is_checked(run, smtp, workdir, receivers):
 
 
 # --- reasons that name the fix ---------------------------------------------
-
-@pytest.fixture(scope="module")
-def certs(tmp_path_factory):
-    return make_certificates(tmp_path_factory.mktemp("certs"))
-
 
 MIXUPS = [
     # (name, sink mode, sink certificate, options, reason pattern)

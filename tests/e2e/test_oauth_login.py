@@ -13,20 +13,7 @@ import urllib.request
 import pytest
 
 from conftest import BIN, Run
-from oauth_util import CLIENT_ID, CLIENT_SECRET, AuthServer
-from smtp_tls_util import make_certificates
-
-
-@pytest.fixture(scope="module")
-def certs(tmp_path_factory):
-    return make_certificates(tmp_path_factory.mktemp("certs"))
-
-
-@pytest.fixture
-def auth(certs):
-    server = AuthServer(certs)
-    yield server
-    server.stop()
+from oauth_util import CLIENT_ID, CLIENT_SECRET
 
 
 class Login:
