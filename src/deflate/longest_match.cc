@@ -179,10 +179,8 @@ struct Search {
   template <int kLevel>
   [[nodiscard]] bool Run() {
     constexpr unsigned kBytes = kKeyBytes[kLevel];
-    constexpr unsigned kWords = (kBytes + 7) / 8;
-    constexpr unsigned kTail = kBytes - 8 * (kWords - 1);  // key bytes in the last word
-    constexpr uint64_t kLastMask = kTail == 8 ? ~0ull : (1ull << (8 * kTail)) - 1;
-    auto mask = [](unsigned w) { return w + 1 == kWords ? kLastMask : ~0ull; };
+    constexpr unsigned kWords = kBytes >= 8 ? kBytes / 8 : 1;
+    constexpr uint64_t kMask = kBytes >= 8 ? ~0ull : (1ull << (8 * kBytes)) - 1;
     const uint16_t* const prev = m.key_prev[kLevel];
     const uint8_t* const window = m.window;
     const unsigned next_bytes = kLevel + 1 < kKeyLevels ? kKeyBytes[kLevel + 1] : ~0u;
@@ -191,7 +189,7 @@ struct Search {
     unsigned p;
     const unsigned shift = Start<kLevel>(&p);
     uint64_t key[kWords];
-    for (unsigned w = 0; w < kWords; w++) key[w] = Load64(scan + shift + 8 * w) & mask(w);
+    for (unsigned w = 0; w < kWords; w++) key[w] = Load64(scan + shift + 8 * w) & kMask;
     const uint32_t head3 = Load32(scan) & 0xFFFFFFu;
     EndKey end;
     end.Set(scan, best_len);
@@ -202,10 +200,8 @@ struct Search {
       __builtin_prefetch(window + next);
       const unsigned q = p - shift;
       const uint8_t* match = window + q;
-      bool same = (Load64(window + p) & mask(0)) == key[0];
-      for (unsigned w = 1; w < kWords; w++) {
-        same = same && (Load64(window + p + 8 * w) & mask(w)) == key[w];
-      }
+      bool same = (Load64(window + p) & kMask) == key[0];
+      for (unsigned w = 1; w < kWords; w++) same = same && Load64(window + p + 8 * w) == key[w];
       // Its first 3 bytes put q on the 3-byte chain.
       if (!same || (shift != 0 && (Load32(match) & 0xFFFFFFu) != head3)) continue;
       // The plain walk reaches q only within the budget, and every later

@@ -159,9 +159,12 @@ struct Matcher {
   // the top of a word. Shifting the product instead is the same modulo 2^64,
   // so the 4-, 6- and 8-byte hashes share one multiplication.
   [[nodiscard]] static unsigned KeyHash(unsigned bytes, const uint64_t* w) {
-    if (bytes <= 8) return TopBits((w[0] * kKeyMul) << (64 - 8 * bytes));
-    uint64_t high = bytes >= 16 ? w[1] : w[1] & ((1ull << (8 * (bytes - 8))) - 1);
-    return TopBits((w[0] ^ (high * 0xC2B2AE3D27D4EB4Full)) * kKeyMul);
+    switch (bytes) {
+      case 4: return TopBits((w[0] * kKeyMul) << 32);
+      case 6: return TopBits((w[0] * kKeyMul) << 16);
+      case 8: return TopBits(w[0] * kKeyMul);
+      default: return TopBits((w[0] ^ (w[1] * 0xC2B2AE3D27D4EB4Full)) * kKeyMul);
+    }
   }
   // Hash of the first 3 bytes of w0, kTriHashBits wide.
   [[nodiscard]] static unsigned TriHash(uint64_t w0) {
